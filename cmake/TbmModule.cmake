@@ -1,0 +1,20 @@
+# Helpers shared by every module's CMakeLists.
+
+# tbm_add_tests(NAME <exe> LABEL <label> SOURCES <files...> LIBS <targets...>)
+# Builds one GoogleTest program into build/bin (beside the libraries and data
+# files it exercises) and registers each of its tests with ctest under LABEL.
+function(tbm_add_tests)
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT TBM_BUILD_TESTS)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${T_NAME}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+    DISCOVERY_TIMEOUT 60)
+endfunction()

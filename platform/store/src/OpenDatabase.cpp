@@ -1,0 +1,359 @@
+#include "OpenDatabase.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tbm::store {
+namespace {
+
+constexpr std::size_t kAlign = alignof(CEPROPVAL);
+
+std::size_t AlignUp(std::size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
+
+// The bytes a property's value takes in a read buffer: strings get their
+// terminator back.
+std::size_t BufferBytes(const StoredProperty& p) {
+  return AlignUp(p.value.size() + (TypeFromPropId(p.id) == CEVT_LPWSTR ? 2 : 0));
+}
+
+std::uint32_t LoadLittleEndian(std::span<const std::uint8_t> v) {
+  std::uint32_t x = 0;
+  for (std::size_t i = v.size(); i-- > 0;) x = (x << 8) | v[i];
+  return x;
+}
+
+}  // namespace
+
+int OpenDatabase::Slot(const DatabaseInfo& info) const {
+  if (sortProperty_ == 0) return kNaturalOrder;
+  for (std::size_t i = 0; i < info.sorts.size(); ++i) {
+    if (info.sorts[i].propid == sortProperty_) return static_cast<int>(i);
+  }
+  return kNaturalOrder;
+}
+
+void OpenDatabase::Take(OrderRow&& row, std::int64_t position, int slot) {
+  current_.valid = true;
+  current_.deleted = false;
+  current_.oid = row.oid;
+  current_.key = std::move(row.key);
+  current_.image = std::move(row.image);
+  current_.position = position;
+  current_.slot = slot;
+  current_.orderStamp = volume_->OrderStamp(db_);
+  current_.writeStamp = volume_->WriteStamp();
+}
+
+void OpenDatabase::Forget(CEOID oid) {
+  if (current_.valid && current_.oid == oid) {
+    current_.deleted = true;
+    current_.position = -1;
+  }
+}
+
+// Brings the current record up to date after writes: its key may have moved
+// it, and positions may have shifted.
+bool OpenDatabase::Revalidate(const DatabaseInfo& info, int slot, Failure* failure) {
+  if (!current_.valid) return true;
+  if (current_.orderStamp == volume_->OrderStamp(db_) && current_.slot == slot) return true;
+  current_.position = -1;
+  current_.slot = slot;
+  current_.orderStamp = volume_->OrderStamp(db_);
+  if (current_.deleted) return true;
+  Failure lookup;
+  auto record = volume_->Record(current_.oid, &lookup);
+  if (!record || record->first != db_) {
+    if (record || lookup.error == ERROR_NO_MORE_ITEMS) {
+      // Deleted by another handle or process: the old key keeps its place.
+      current_.deleted = true;
+      return true;
+    }
+    *failure = lookup;
+    return false;
+  }
+  current_.key = volume_->KeyOf(info, slot, record->second);
+  current_.image = std::move(record->second);
+  current_.writeStamp = volume_->WriteStamp();
+  return true;
+}
+
+// Reaches a position by the cheapest walk: from the current record, from
+// the first or from the last.
+std::optional<OrderRow> OpenDatabase::MoveToPosition(const DatabaseInfo& info, int slot,
+                                                     std::uint32_t position, Failure* failure) {
+  const std::uint32_t count = info.count;
+  const std::uint32_t fromStart = position;
+  const std::uint32_t fromEnd = count - 1 - position;
+  std::uint32_t fromCurrent = UINT32_MAX;
+  if (current_.valid && !current_.deleted && current_.position >= 0) {
+    const std::int64_t d = static_cast<std::int64_t>(position) - current_.position;
+    fromCurrent = static_cast<std::uint32_t>(d < 0 ? -d : d);
+  }
+  if (fromCurrent == 0) {
+    OrderRow row{current_.oid, current_.key, current_.image};
+    return row;
+  }
+  if (fromCurrent <= fromStart && fromCurrent <= fromEnd) {
+    const bool back = position < current_.position;
+    return volume_->Following(db_, slot, current_.key, current_.oid, fromCurrent - 1, back,
+                              failure);
+  }
+  if (fromStart <= fromEnd) return volume_->AtPosition(db_, slot, fromStart, false, failure);
+  return volume_->AtPosition(db_, slot, fromEnd, true, failure);
+}
+
+CEOID OpenDatabase::Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Failure* failure) {
+  const DatabaseInfo* info = volume_->Database(db_);
+  if (!info) {
+    *failure = {ERROR_INVALID_HANDLE, "the database was deleted"};
+    return 0;
+  }
+  const int slot = Slot(*info);
+  started_ = true;
+  if (!Revalidate(*info, slot, failure)) return 0;
+  const auto noRecord = [&] {
+    *failure = {ERROR_NO_MORE_ITEMS, "no record is there"};
+    return CEOID{0};
+  };
+
+  std::optional<OrderRow> row;
+  std::int64_t position = -1;
+  switch (seekType) {
+    case CEDB_SEEK_CEOID: {
+      const CEOID oid = static_cast<CEOID>(value);
+      auto record = volume_->Record(oid, failure);
+      if (!record) return 0;
+      if (record->first != db_) return noRecord();
+      row = OrderRow{oid, volume_->KeyOf(*info, slot, record->second), std::move(record->second)};
+      break;
+    }
+    case CEDB_SEEK_BEGINNING:
+    case CEDB_SEEK_END: {
+      std::int64_t target = static_cast<std::int64_t>(static_cast<DWORD>(value));
+      if (seekType == CEDB_SEEK_END) {
+        const auto offset = static_cast<std::int32_t>(static_cast<DWORD>(value));
+        if (offset > 0) return noRecord();
+        target = static_cast<std::int64_t>(info->count) - 1 + offset;
+      }
+      if (target < 0 || target >= info->count) return noRecord();
+      row = MoveToPosition(*info, slot, static_cast<std::uint32_t>(target), failure);
+      position = target;
+      break;
+    }
+    case CEDB_SEEK_CURRENT: {
+      const auto offset = static_cast<std::int32_t>(static_cast<DWORD>(value));
+      if (!current_.valid) {
+        if (info->count == 0) return noRecord();
+        // No current record yet: the first one is current.
+        row = volume_->AtPosition(db_, slot, 0, false, failure);
+        if (!row) return 0;
+        Take(std::move(*row), 0, slot);
+      }
+      if (offset == 0) {
+        if (current_.deleted) return noRecord();
+        row = OrderRow{current_.oid, current_.key, current_.image};
+        position = current_.position;
+        break;
+      }
+      const bool back = offset < 0;
+      const std::uint32_t steps = back ? static_cast<std::uint32_t>(-(std::int64_t)offset)
+                                       : static_cast<std::uint32_t>(offset);
+      // From a deleted record, the first step forward lands on the record
+      // that followed it.
+      row = volume_->Following(db_, slot, current_.key, current_.oid, steps - 1, back, failure);
+      if (row && current_.position >= 0) {
+        position = current_.position + offset;
+      }
+      break;
+    }
+    case CEDB_SEEK_VALUEFIRSTEQUAL:
+    case CEDB_SEEK_VALUENEXTEQUAL:
+    case CEDB_SEEK_VALUESMALLER:
+    case CEDB_SEEK_VALUEGREATER: {
+      const auto* wanted = reinterpret_cast<const CEPROPVAL*>(value);
+      if (wanted == nullptr || slot == kNaturalOrder ||
+          wanted->propid != info->sorts[static_cast<std::size_t>(slot)].propid) {
+        *failure = {ERROR_INVALID_PARAMETER,
+                    "a value seek needs a value of the handle's sort property"};
+        return 0;
+      }
+      std::vector<std::uint8_t> bytes;
+      if (!AppendValueBytes(*wanted, bytes)) {
+        *failure = {ERROR_INVALID_PARAMETER, "the value to seek is not valid"};
+        return 0;
+      }
+      const SortKey key = volume_->KeyOfValue(info->sorts[static_cast<std::size_t>(slot)], bytes);
+      if (seekType == CEDB_SEEK_VALUEFIRSTEQUAL) {
+        row = volume_->FirstWithKey(db_, slot, key, failure);
+      } else if (seekType == CEDB_SEEK_VALUENEXTEQUAL) {
+        if (!current_.valid) return noRecord();
+        row = volume_->Following(db_, slot, current_.key, current_.oid, 0, false, failure);
+        if (row && row->key != key) return noRecord();
+        if (row && current_.position >= 0) position = current_.position + 1;
+      } else {
+        row = volume_->NearestKey(db_, slot, key, seekType == CEDB_SEEK_VALUESMALLER, failure);
+      }
+      break;
+    }
+    default:
+      *failure = {ERROR_INVALID_PARAMETER, "unknown seek type"};
+      return 0;
+  }
+  if (!row) return 0;
+  Take(std::move(*row), position, slot);
+  if (index != nullptr) {
+    if (current_.position < 0) {
+      auto found = volume_->PositionOf(db_, slot, current_.key, current_.oid, failure);
+      if (!found) return 0;
+      current_.position = *found;
+    }
+    *index = static_cast<DWORD>(current_.position);
+  }
+  return current_.oid;
+}
+
+CEOID OpenDatabase::Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** buffer,
+                         DWORD* bufferBytes, Failure* failure) {
+  if (count == nullptr || buffer == nullptr || bufferBytes == nullptr ||
+      (ids != nullptr && *count == 0)) {
+    *failure = {ERROR_INVALID_PARAMETER, "missing arguments to a read"};
+    return 0;
+  }
+  const DatabaseInfo* info = volume_->Database(db_);
+  if (!info) {
+    *failure = {ERROR_INVALID_HANDLE, "the database was deleted"};
+    return 0;
+  }
+  if (!started_) {
+    started_ = true;
+    if (info->count > 0) {
+      auto row = volume_->AtPosition(db_, Slot(*info), 0, false, failure);
+      if (!row) return 0;
+      Take(std::move(*row), 0, Slot(*info));
+    }
+  }
+  if (!current_.valid || current_.deleted) {
+    *failure = {ERROR_NO_MORE_ITEMS, "there is no current record"};
+    return 0;
+  }
+  if (current_.writeStamp != volume_->WriteStamp()) {
+    auto record = volume_->Record(current_.oid, failure);
+    if (!record || record->first != db_) {
+      if (record || failure->error == ERROR_NO_MORE_ITEMS) {
+        current_.deleted = true;
+        *failure = {ERROR_NO_MORE_ITEMS, "the current record was deleted"};
+      }
+      return 0;
+    }
+    current_.image = std::move(record->second);
+    current_.writeStamp = volume_->WriteStamp();
+  }
+  auto props = DecodeRecordImage(current_.image);
+  if (!props) {
+    *failure = {ERROR_FILE_CORRUPT, "the record is damaged in volume '" + volume_->path() + "'"};
+    return 0;
+  }
+
+  // Which stored property answers each slot of the result; null: not found.
+  std::vector<const StoredProperty*> chosen;
+  std::vector<CEPROPID> wanted;
+  if (ids == nullptr) {
+    for (const auto& p : *props) {
+      chosen.push_back(&p);
+      wanted.push_back(p.id);
+    }
+  } else {
+    for (WORD i = 0; i < *count; ++i) {
+      const StoredProperty* match = nullptr;
+      for (const auto& p : *props) {
+        if (p.id == ids[i]) {
+          match = &p;
+          break;
+        }
+      }
+      chosen.push_back(match);
+      wanted.push_back(ids[i]);
+    }
+  }
+  std::size_t needed = AlignUp(chosen.size() * sizeof(CEPROPVAL));
+  for (const StoredProperty* p : chosen) {
+    if (p) needed += BufferBytes(*p);
+  }
+  if (needed == 0) needed = sizeof(CEPROPVAL);  // a record without properties
+  if (*buffer == nullptr || *bufferBytes < needed) {
+    if (!(flags & CEDB_ALLOWREALLOC)) {
+      *bufferBytes = static_cast<DWORD>(needed);
+      *failure = {ERROR_INSUFFICIENT_BUFFER, "the buffer is too small for the record"};
+      return 0;
+    }
+    void* grown = std::realloc(*buffer, needed);
+    if (grown == nullptr) {
+      *failure = {ERROR_NOT_ENOUGH_MEMORY, "out of memory reading a record"};
+      return 0;
+    }
+    *buffer = static_cast<BYTE*>(grown);
+    *bufferBytes = static_cast<DWORD>(needed);
+  }
+  auto* vals = reinterpret_cast<CEPROPVAL*>(*buffer);
+  BYTE* data = *buffer + AlignUp(chosen.size() * sizeof(CEPROPVAL));
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    CEPROPVAL& v = vals[i];
+    std::memset(&v, 0, sizeof v);
+    v.propid = wanted[i];
+    const StoredProperty* p = chosen[i];
+    if (p == nullptr) {
+      v.wFlags = CEDB_PROPNOTFOUND;
+      continue;
+    }
+    v.wLenData = static_cast<WORD>(std::min<std::size_t>(p->value.size(), 0xFFFF));
+    switch (TypeFromPropId(p->id)) {
+      case CEVT_UI2:
+        v.val.uiVal = static_cast<USHORT>(LoadLittleEndian(p->value));
+        break;
+      case CEVT_I4:
+        v.val.lVal = static_cast<LONG>(LoadLittleEndian(p->value));
+        break;
+      case CEVT_UI4:
+        v.val.ulVal = LoadLittleEndian(p->value);
+        break;
+      case CEVT_BOOL:
+        v.val.boolVal = static_cast<BOOL>(LoadLittleEndian(p->value));
+        break;
+      case CEVT_LPWSTR: {
+        auto* text = reinterpret_cast<WCHAR*>(data);
+        const std::size_t units = p->value.size() / 2;
+        for (std::size_t u = 0; u < units; ++u) {
+          text[u] = static_cast<WCHAR>(p->value[2 * u] | (p->value[2 * u + 1] << 8));
+        }
+        text[units] = 0;
+        v.val.lpwstr = text;
+        data += BufferBytes(*p);
+        break;
+      }
+      case CEVT_BLOB:
+        v.val.blob.dwCount = static_cast<DWORD>(p->value.size());
+        v.val.blob.lpb = data;
+        if (!p->value.empty()) std::memcpy(data, p->value.data(), p->value.size());
+        data += BufferBytes(*p);
+        break;
+      default:
+        break;
+    }
+  }
+  *count = static_cast<WORD>(chosen.size());
+  const CEOID oid = current_.oid;
+  if (flags_ & CEDB_AUTOINCREMENT) {
+    Failure ignored;
+    auto next =
+        volume_->Following(db_, current_.slot, current_.key, current_.oid, 0, false, &ignored);
+    if (next) {
+      const std::int64_t position = current_.position >= 0 ? current_.position + 1 : -1;
+      Take(std::move(*next), position, current_.slot);
+    } else {
+      current_.valid = false;  // past the last record
+    }
+  }
+  return oid;
+}
+
+}  // namespace tbm::store

@@ -1,0 +1,56 @@
+// An open database handle: the sort order it walks in and its own current
+// record, kept as the record's identifier, key, image and position so that
+// a walk step by step costs one lookup per step.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "Volume.h"
+
+namespace tbm::store {
+
+class OpenDatabase {
+ public:
+  OpenDatabase(std::shared_ptr<Volume> volume, CEOID db, CEPROPID sortProperty, DWORD flags)
+      : volume_(std::move(volume)), db_(db), sortProperty_(sortProperty), flags_(flags) {}
+
+  const std::shared_ptr<Volume>& volume() const { return volume_; }
+  CEOID db() const { return db_; }
+
+  // The calls below need volume()->mutex() held and the volume refreshed.
+  CEOID Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Failure* failure);
+  CEOID Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** buffer, DWORD* bufferBytes,
+             Failure* failure);
+  // Keeps the current record right after another call deleted it.
+  void Forget(CEOID oid);
+
+ private:
+  struct Current {
+    bool valid = false;    // a record is current
+    bool deleted = false;  // it has been deleted since; key still marks its place
+    CEOID oid = 0;
+    SortKey key;
+    std::vector<std::uint8_t> image;
+    std::int64_t position = -1;  // -1: not known
+    std::uint64_t orderStamp = 0;
+    std::uint64_t writeStamp = 0;
+    int slot = kNaturalOrder;
+  };
+
+  int Slot(const DatabaseInfo& info) const;
+  void Take(OrderRow&& row, std::int64_t position, int slot);
+  bool Revalidate(const DatabaseInfo& info, int slot, Failure* failure);
+  std::optional<OrderRow> MoveToPosition(const DatabaseInfo& info, int slot, std::uint32_t position,
+                                         Failure* failure);
+
+  std::shared_ptr<Volume> volume_;
+  CEOID db_;
+  CEPROPID sortProperty_;
+  DWORD flags_;
+  Current current_;
+  bool started_ = false;  // the first record becomes current at the first call
+};
+
+}  // namespace tbm::store
