@@ -580,6 +580,20 @@ bool Volume::Flush(Failure* failure) {
   return true;
 }
 
+// Each write call runs inside a savepoint, so that it lands whole or not at
+// all within the transaction that the next flush commits.
+bool Volume::BeginSavepoint(Failure* failure, const char* what) {
+  if (Run(savepoint_) != SQLITE_DONE) return SqlFail(failure, what);
+  return true;
+}
+
+bool Volume::EndSavepoint(bool ok) {
+  if (!ok) Run(rollbackTo_);
+  Run(release_);
+  if (ok) wroteInTransaction_ = true;
+  return ok;
+}
+
 int Volume::PrimarySlot(const DatabaseInfo& info) { return info.sorts.empty() ? kNaturalSlot : 0; }
 
 // Natural order is kept as a slot of its own for a database without sort
@@ -660,10 +674,7 @@ bool Volume::DeleteDatabase(CEOID oid, Failure* failure) {
   const DatabaseInfo* info = Database(oid);
   if (!info) return Fail(failure, ERROR_INVALID_PARAMETER, "no such database");
   const int primary = PrimarySlot(*info);
-  {
-    StatementUse use(savepoint_);
-    if (savepoint_.Step() != SQLITE_DONE) return SqlFail(failure, "cannot delete the database");
-  }
+  if (!BeginSavepoint(failure, "cannot delete the database")) return false;
   bool ok = true;
   for (const char* sql :
        {"DELETE FROM rec WHERE oid IN (SELECT oid FROM keys WHERE db = ?1 AND slot = ?2)",
@@ -676,14 +687,7 @@ bool Volume::DeleteDatabase(CEOID oid, Failure* failure) {
       break;
     }
   }
-  if (!ok) {
-    StatementUse r(rollbackTo_);
-    rollbackTo_.Step();
-  }
-  StatementUse rel(release_);
-  release_.Step();
-  if (!ok) return false;
-  wroteInTransaction_ = true;
+  if (!EndSavepoint(ok)) return false;
   databases_.erase(oid);
   BumpOrder(oid);
   writeStamp_ = ++stampCounter_;
@@ -717,10 +721,7 @@ bool Volume::SetDatabaseInfo(CEOID oid, const std::optional<std::u16string>& nam
     }
   }
   if (!BeginWrite(failure)) return false;
-  {
-    StatementUse use(savepoint_);
-    if (savepoint_.Step() != SQLITE_DONE) return SqlFail(failure, "cannot change the database");
-  }
+  if (!BeginSavepoint(failure, "cannot change the database")) return false;
   DatabaseInfo updated = *current;
   if (name) updated.name = *name;
   if (type) updated.type = *type;
@@ -739,16 +740,7 @@ bool Volume::SetDatabaseInfo(CEOID oid, const std::optional<std::u16string>& nam
     if (s.Step() != SQLITE_DONE) ok = SqlFail(failure, "cannot change the database");
   }
   if (ok && sorts) ok = Reorder(*current, updated, failure);
-  if (!ok) {
-    StatementUse r(rollbackTo_);
-    rollbackTo_.Step();
-  }
-  {
-    StatementUse rel(release_);
-    release_.Step();
-  }
-  if (!ok) return false;
-  wroteInTransaction_ = true;
+  if (!EndSavepoint(ok)) return false;
   databases_[oid] = std::move(updated);
   BumpOrder(oid);
   return true;
@@ -899,13 +891,7 @@ CEOID Volume::WriteRecord(CEOID db, CEOID oid, const CEPROPVAL* values, WORD cou
     Fail(failure, ERROR_INVALID_HANDLE, "the database no longer exists");
     return 0;
   }
-  {
-    StatementUse use(savepoint_);
-    if (savepoint_.Step() != SQLITE_DONE) {
-      SqlFail(failure, "cannot write the record");
-      return 0;
-    }
-  }
+  if (!BeginSavepoint(failure, "cannot write the record")) return 0;
   CEOID target = oid;
   bool ok = oid != 0 || AllocateOid(&target, failure);
   bool orderChanged = oid == 0;
@@ -950,16 +936,7 @@ CEOID Volume::WriteRecord(CEOID db, CEOID oid, const CEPROPVAL* values, WORD cou
     insertKey_.BindInt(4, target);
     if (insertKey_.Step() != SQLITE_DONE) ok = SqlFail(failure, "cannot write the record");
   }
-  if (!ok) {
-    StatementUse r(rollbackTo_);
-    rollbackTo_.Step();
-  }
-  {
-    StatementUse rel(release_);
-    release_.Step();
-  }
-  if (!ok) return 0;
-  wroteInTransaction_ = true;
+  if (!EndSavepoint(ok)) return 0;
   if (oid == 0) ++databases_[db].count;
   if (orderChanged) BumpOrder(db);
   writeStamp_ = ++stampCounter_;
@@ -977,10 +954,7 @@ bool Volume::DeleteRecord(CEOID db, CEOID oid, Failure* failure) {
   if (!BeginWrite(failure)) return false;
   info = Database(db);
   if (!info) return Fail(failure, ERROR_INVALID_HANDLE, "the database no longer exists");
-  {
-    StatementUse use(savepoint_);
-    if (savepoint_.Step() != SQLITE_DONE) return SqlFail(failure, "cannot delete the record");
-  }
+  if (!BeginSavepoint(failure, "cannot delete the record")) return false;
   bool ok = true;
   std::vector<int> slots;
   for (int slot = 0; slot < static_cast<int>(info->sorts.size()); ++slot) slots.push_back(slot);
@@ -1000,16 +974,7 @@ bool Volume::DeleteRecord(CEOID db, CEOID oid, Failure* failure) {
     deleteRecord_.BindInt(1, oid);
     if (deleteRecord_.Step() != SQLITE_DONE) ok = SqlFail(failure, "cannot delete the record");
   }
-  if (!ok) {
-    StatementUse r(rollbackTo_);
-    rollbackTo_.Step();
-  }
-  {
-    StatementUse rel(release_);
-    release_.Step();
-  }
-  if (!ok) return false;
-  wroteInTransaction_ = true;
+  if (!EndSavepoint(ok)) return false;
   --databases_[db].count;
   BumpOrder(db);
   writeStamp_ = ++stampCounter_;

@@ -158,6 +158,8 @@ class Volume {
   bool SqlFail(Failure* failure, const char* what) const;
   void BumpOrder(CEOID db);
   bool AllocateOid(CEOID* oid, Failure* failure);
+  bool BeginSavepoint(Failure* failure, const char* what);
+  bool EndSavepoint(bool ok);
   bool Reorder(const DatabaseInfo& current, const DatabaseInfo& updated, Failure* failure);
   static int PrimarySlot(const DatabaseInfo& info);
   struct OrderStatements;
