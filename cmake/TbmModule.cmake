@@ -12,7 +12,8 @@ function(tbm_add_tests)
     set(T_TIMEOUT 300)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tbm_test_support GTest::gtest GTest::gtest_main
+                        GTest::gmock)
   gtest_discover_tests(${T_NAME}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}

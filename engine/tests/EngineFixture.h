@@ -11,6 +11,7 @@
 #include <string>
 
 #include "MDb.h"
+#include "TestSupport.h"
 #include "Utf16.h"
 
 namespace tbm::engine::testing {
@@ -18,11 +19,8 @@ namespace tbm::engine::testing {
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ =
-        std::filesystem::temp_directory_path() / ("tbm-engine-" + std::to_string(::getpid()) + "-" +
-                                                  info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(folder_);
+    ASSERT_TRUE(scratch_.ok());
+    folder_ = scratch_.path();
     std::filesystem::create_directories(folder_ / "device");
     ::setenv("TBM_DEVICE_ROOT", (folder_ / "device").c_str(), 1);
     MDbEnvInitialize(&env_);
@@ -31,7 +29,6 @@ class EngineTest : public ::testing::Test {
   void TearDown() override {
     if (env_.ref.opened) MDbClose(&env_, &env_.ref);
     MDbShutdown(&env_);
-    std::filesystem::remove_all(folder_);
   }
 
   std::u16string Path(const std::string& name) const {
@@ -65,6 +62,7 @@ class EngineTest : public ::testing::Test {
     ASSERT_TRUE(CeUnmountDBVol(&vol));
   }
 
+  tbm::testing::ScratchFolder scratch_{"tbm-engine-test"};
   std::filesystem::path folder_;
   MDbEnv env_{};
 };

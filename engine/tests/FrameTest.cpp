@@ -80,14 +80,10 @@ TEST_F(FrameTest, HandheldPathsWorkInsideTheDeviceRoot) {
 }
 
 TEST_F(FrameTest, CreatingOverAnExistingFileLeavesItUntouched) {
-  {
-    std::ofstream out(folder_ / "notes.tbm", std::ios::binary);
-    out << "a user's file";
-  }
+  ASSERT_TRUE(tbm::testing::WriteWholeFile(folder_ / "notes.tbm", "a user's file"));
   EXPECT_EQ(MDbCreate(&env_, Path("notes.tbm").c_str(), &env_.ref), MDbErrFailed);
   EXPECT_EQ(env_.ref.opened, 0);
-  std::ifstream in(folder_ / "notes.tbm", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a user's file");
+  EXPECT_EQ(tbm::testing::ReadWholeFile(folder_ / "notes.tbm"), "a user's file");
 }
 
 TEST_F(FrameTest, CreateNeedsAnInitialisedEnvironmentAndAClosedReference) {
@@ -159,10 +155,7 @@ TEST_F(HeaderTest, AMissingOrMisshapenHeaderCannotBeOpened) {
 }
 
 TEST_F(FrameTest, AFileThatIsNoVolumeCannotBeOpened) {
-  {
-    std::ofstream out(folder_ / "photo.tbm", std::ios::binary);
-    out << std::string(4096, '\x7F');
-  }
+  ASSERT_TRUE(tbm::testing::WriteWholeFile(folder_ / "photo.tbm", std::string(4096, '\x7F')));
   EXPECT_EQ(MDbOpen(&env_, Path("photo.tbm").c_str(), &env_.ref), MDbErrCannotOpen);
   EXPECT_EQ(env_.ref.opened, 0);
 }

@@ -15,8 +15,11 @@
 #include <vector>
 
 #include "TBMWbrk.h"
+#include "TestSupport.h"
 
 namespace tbm::wordbreak::testing {
+
+using tbm::testing::ScopedEnvironment;
 
 // The folder of the running test program, ending in '/'; the build puts
 // tbmres/ with the real data files beside it.
@@ -35,32 +38,6 @@ inline std::vector<std::uint8_t> ReadInstalled(const std::string& name) {
   std::ifstream file(InstalledDataFolder() + name, std::ios::binary);
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
-
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 // The library set up from the installed data folder, as a program starts it.
 class WordBreak : public ::testing::Test {

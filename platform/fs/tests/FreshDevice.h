@@ -11,53 +11,21 @@
 #include <optional>
 #include <string>
 
+#include "TestSupport.h"
 #include "Utf16.h"
 
 namespace tbm::testing {
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
 class FreshDevice : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tmp = ::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && tmp[0] != 0 ? tmp : "/tmp") + "/tbm-fs-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    scratch_ = std::filesystem::canonical(pattern).string();
+    ASSERT_TRUE(scratchFolder_.ok());
+    scratch_ = scratchFolder_.path().string();
     root_ = scratch_ + "/device";
     ::setenv("TBM_DEVICE_ROOT", root_.c_str(), 1);
   }
 
-  void TearDown() override {
-    ::unsetenv("TBM_DEVICE_ROOT");
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch_, ignored);
-  }
+  void TearDown() override { ::unsetenv("TBM_DEVICE_ROOT"); }
 
   // The host path of a place inside the device root ("My Documents/x").
   std::string Host(const std::string& relative) const { return root_ + "/" + relative; }
@@ -69,10 +37,7 @@ class FreshDevice : public ::testing::Test {
     ASSERT_TRUE(out.good()) << path;
   }
 
-  static std::string ReadHostFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static std::string ReadHostFile(const std::string& path) { return ReadWholeFile(path); }
 
   static bool HostExists(const std::string& path) {
     std::error_code ignored;
@@ -84,8 +49,9 @@ class FreshDevice : public ::testing::Test {
   // Text in UTF-8 (as written in the tests) as the handheld's UTF-16.
   static std::u16string W(const std::string& utf8) { return Utf8ToUtf16(utf8); }
 
-  std::string scratch_;  // the temporary folder, removed after the test
-  std::string root_;     // the device root inside it
+  ScratchFolder scratchFolder_{"tbm-fs-test"};  // removed after the test
+  std::string scratch_;                         // its path
+  std::string root_;                            // the device root inside it
 };
 
 }  // namespace tbm::testing

@@ -11,14 +11,10 @@
 namespace tbm::store::testing {
 namespace {
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string Contents(const std::string& path) { return tbm::testing::ReadWholeFile(path); }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  ASSERT_TRUE(tbm::testing::WriteWholeFile(path, bytes)) << path;
 }
 
 class BadFileTest : public StoreTest {

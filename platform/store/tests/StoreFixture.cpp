@@ -7,18 +7,13 @@
 namespace tbm::store::testing {
 
 void StoreTest::SetUp() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  folder_ =
-      std::filesystem::temp_directory_path() / ("tbm-store-" + std::to_string(::getpid()) + "-" +
-                                                info->test_suite_name() + "-" + info->name());
-  std::filesystem::remove_all(folder_);
-  std::filesystem::create_directories(folder_);
+  ASSERT_TRUE(scratch_.ok());
+  folder_ = scratch_.path();
   ::setenv("TBM_DEVICE_ROOT", (folder_ / "device").c_str(), 1);
 }
 
 void StoreTest::TearDown() {
   for (auto& g : mounted_) CeUnmountDBVol(&g);
-  std::filesystem::remove_all(folder_);
 }
 
 std::string StoreTest::HostPath(const std::string& name) const { return (folder_ / name).string(); }

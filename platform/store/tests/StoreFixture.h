@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CeDb.h"
+#include "TestSupport.h"
 #include "Utf16.h"
 
 namespace tbm::store::testing {
@@ -44,6 +45,7 @@ class StoreTest : public ::testing::Test {
   // Identifiers of all records in the handle's order, walked by position.
   static std::vector<CEOID> WalkByPosition(HANDLE db);
 
+  tbm::testing::ScratchFolder scratch_{"tbm-store-test"};
   std::filesystem::path folder_;
   std::vector<CEGUID> mounted_;
 };
