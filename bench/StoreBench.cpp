@@ -37,13 +37,17 @@ std::u16string FieldText(int r, int f) {
          tbm::Utf8ToUtf16(std::to_string((r * 7919 + f * 104729) % 100000));
 }
 
-std::string Folder() {
-  static const std::string folder = [] {
-    auto p = std::filesystem::temp_directory_path() / ("tbm-bench-" + std::to_string(::getpid()));
+// The benchmarks' scratch folder, removed when the process ends (the string
+// is never destroyed, so the exit handler can still use it).
+const std::string& Folder() {
+  static const std::string* folder = [] {
+    const auto p =
+        std::filesystem::temp_directory_path() / ("tbm-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(p);
-    return p.string();
+    std::atexit([] { std::filesystem::remove_all(Folder()); });
+    return new std::string(p.string());
   }();
-  return folder;
+  return *folder;
 }
 
 void Remove(const std::string& path) {
