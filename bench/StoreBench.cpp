@@ -15,44 +15,21 @@
 #include <string>
 #include <vector>
 
+#include "BenchData.h"
 #include "BenchMain.h"
 #include "CeDb.h"
 #include "Utf16.h"
 
 namespace {
 
-constexpr int kRecords = 5000;
-constexpr int kFields = 20;
+using tbm::bench::FieldText;
+using tbm::bench::Folder;
+using tbm::bench::kFields;
+using tbm::bench::kRecords;
+using tbm::bench::PlainTable;
+using tbm::bench::Remove;
 constexpr CEPROPID kSeq = PropId(4, CEVT_UI4);
 CEPROPID Field(int i) { return PropId(static_cast<WORD>(5 + i), CEVT_LPWSTR); }
-
-const std::vector<std::u16string> kWords = {
-    u"Anderson", u"Baptiste", u"Chen",   u"Dubois",   u"Eriksen", u"Fischer",     u"Garc\u00EDa",
-    u"Hoffmann", u"Ivanova",  u"Jensen", u"Kowalski", u"Larsen",  u"M\u00FCller", u"Nakamura",
-    u"Olsen",    u"Petrov",   u"Quinn",  u"Rossi",    u"Schmidt", u"Tanaka"};
-
-// Field text of record r, field f: realistic lengths, no two rows alike.
-std::u16string FieldText(int r, int f) {
-  return kWords[static_cast<std::size_t>((r * 7 + f * 3) % 20)] + u" " +
-         tbm::Utf8ToUtf16(std::to_string((r * 7919 + f * 104729) % 100000));
-}
-
-// The benchmarks' scratch folder, removed when the process ends (the string
-// is never destroyed, so the exit handler can still use it).
-const std::string& Folder() {
-  static const std::string* folder = [] {
-    const auto p =
-        std::filesystem::temp_directory_path() / ("tbm-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(p);
-    std::atexit([] { std::filesystem::remove_all(Folder()); });
-    return new std::string(p.string());
-  }();
-  return *folder;
-}
-
-void Remove(const std::string& path) {
-  for (const char* s : {"", "-wal", "-shm"}) std::filesystem::remove(path + s);
-}
 
 // ---- the store ----
 
@@ -120,69 +97,6 @@ struct StoreVolume {
     for (std::size_t i = 0; i < orders.size(); ++i) info.rgSortSpecs[i] = orders[i];
     if (!CeSetDatabaseInfoEx(&vol, db, &info)) std::abort();
     CeFlushDBVol(&vol);
-  }
-};
-
-// ---- plain SQLite ----
-
-struct PlainTable {
-  sqlite3* db = nullptr;
-  std::string path;
-  explicit PlainTable(const std::string& name) : path(Folder() + "/" + name) {
-    Remove(path);
-    sqlite3_open(path.c_str(), &db);
-    std::string columns;
-    for (int f = 0; f < kFields; ++f) columns += ", f" + std::to_string(f) + " TEXT";
-    Exec("PRAGMA journal_mode=WAL");
-    Exec("PRAGMA synchronous=NORMAL");
-    Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, seq INTEGER" + columns + ")");
-    Exec("CREATE INDEX t_seq ON t(seq)");
-  }
-  ~PlainTable() {
-    sqlite3_close(db);
-    Remove(path);
-  }
-  void Exec(const std::string& sql) {
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
-  }
-  void Load(bool commitEach) {
-    std::string sql = "INSERT INTO t(seq";
-    for (int f = 0; f < kFields; ++f) sql += ", f" + std::to_string(f);
-    sql += ") VALUES(?";
-    for (int f = 0; f < kFields; ++f) sql += ", ?";
-    sql += ")";
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &insert, nullptr);
-    if (!commitEach) Exec("BEGIN");
-    for (int r = 0; r < kRecords; ++r) {
-      if (commitEach) Exec("BEGIN");
-      sqlite3_bind_int(insert, 1, r);
-      for (int f = 0; f < kFields; ++f) {
-        const std::u16string text = FieldText(r, f);
-        sqlite3_bind_text16(insert, f + 2, text.data(), static_cast<int>(text.size() * 2),
-                            SQLITE_TRANSIENT);
-      }
-      if (sqlite3_step(insert) != SQLITE_DONE) std::abort();
-      sqlite3_reset(insert);
-      if (commitEach) Exec("COMMIT");
-    }
-    if (!commitEach) Exec("COMMIT");
-    sqlite3_finalize(insert);
-  }
-  std::size_t Walk(const std::string& orderColumn) {
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, ("SELECT * FROM t ORDER BY " + orderColumn).c_str(), -1, &s, nullptr);
-    std::size_t sum = 0;
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      const int n = sqlite3_column_count(s);
-      for (int c = 2; c < n; ++c) {
-        const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(s, c));
-        if (c == 2) sum += text[0];
-      }
-      sum += static_cast<std::size_t>(sqlite3_column_int(s, 1) + n);
-    }
-    sqlite3_finalize(s);
-    return sum;
   }
 };
 

@@ -96,11 +96,16 @@ struct MDbDataTbl {
 
 struct MDbSchemaTbl {
   std::uint8_t opened;
+  // The field count, read once per opening: every field-pointer load needs
+  // it, and counting walks the object table. Creating or deleting the
+  // schema through an environment forgets its own handle's count.
+  std::uint8_t countKnown;
+  std::uint16_t count;
 };
 
 struct MDbFieldOpTbl {
   std::uint8_t opened;
-  std::uint16_t mode;  // bit 0: keep read options in memory
+  std::uint32_t mode;  // bit 0: keep read options in memory
   void* cache;
   std::uint16_t cacheSlots;
 };
@@ -112,6 +117,38 @@ struct MDbAttrTbl {
 struct MDbValListTbl {
   std::uint8_t opened;
 };
+
+// One record of the data or delete table.
+struct MDbDataRec {
+  std::uint16_t flags;  // bit 0 open; bit 2 the record belongs to the delete table
+  std::uint32_t oid;
+  // The loaded properties: empty until a field pointer is asked for.
+  std::uint16_t loadedFlags;  // bit 0: the five leading properties are included
+  std::uint16_t loadedCount;
+  void* loaded;
+  std::uint32_t loadedBytes;
+};
+
+constexpr std::uint16_t MDbDataRecOpen = 0x1;
+constexpr std::uint16_t MDbDataRecInDeleteTable = 0x4;
+
+// Record state bits (property 0 of a stored record).
+constexpr std::uint8_t MDbRecModified = 0x1;
+constexpr std::uint8_t MDbRecDeleted = 0x2;
+constexpr std::uint8_t MDbRecAdded = 0x4;
+
+// Field types (byte 0 of a field-information block).
+constexpr std::uint8_t MDbFieldText = 1;
+constexpr std::uint8_t MDbFieldNumber = 2;
+constexpr std::uint8_t MDbFieldDate = 3;
+constexpr std::uint8_t MDbFieldTime = 4;
+
+constexpr std::uint32_t MDbFieldInfoBytes = 18;
+constexpr std::uint32_t MDbOptionBytes = 6;
+constexpr std::uint32_t MDbOptionExBytes = 9;
+constexpr std::uint32_t MDbOptionEntryBytes = MDbOptionBytes + MDbOptionExBytes;
+constexpr std::uint32_t MDbAttrBytes = 78;
+constexpr std::uint32_t MDbIdentityBytes = 10;
 
 // The engine environment: one per program (the handheld application) or per
 // call (the synchronisation agent).
@@ -208,5 +245,131 @@ std::int32_t StartCreationSeqCache(MDbEnv* env, MDbRef* ref, MDbDataTbl* data);
 // Writes the cached value back to the counter. The cache stays in force
 // until the data table is closed.
 std::int32_t EndCreationSeqCache(MDbEnv* env, MDbRef* ref, MDbDataTbl* data);
+
+// ---- schema (object kind 3) ----
+// Every call takes env and the environment's own ref first. A missing
+// entry gives MDbErrFailed and leaves the caller's buffer unchanged.
+
+// Writes field definitions 0 .. count-1 (18-byte blocks at infos + 18 i and
+// names[i]). Refuses (MDbErrFailed) when field 0 exists already; stops at
+// the first failed write, keeping what was written.
+std::int32_t MDbSchemaTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t* infos,
+                                  const char16_t* const* names, std::int16_t count);
+std::int32_t MDbSchemaTblDelete(MDbEnv* env, MDbRef* ref);
+std::int32_t MDbSchemaTblOpen(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl);
+std::int32_t MDbSchemaTblClose(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl);
+std::uint8_t MDbSchemaTblIsOpened(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl);
+// Number of field definitions with consecutive indexes from 0.
+std::int32_t MDbSchemaTblGetCount(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
+                                  std::uint16_t* count);
+std::int32_t MDbSchemaTblRead(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl, std::int16_t field,
+                              std::uint8_t info[18], char16_t* name, std::uint32_t nameBytes);
+std::int32_t MDbSchemaTblReadFldInfo(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
+                                     std::int16_t field, std::uint8_t info[18]);
+std::int32_t MDbSchemaTblReadFldType(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
+                                     std::int16_t field, std::uint8_t* type);
+std::int32_t MDbSchemaTblReadFldName(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
+                                     std::int16_t field, char16_t* name, std::uint32_t nameBytes);
+// Bytes of the stored name including its terminator.
+std::int32_t MDbSchemaTblGetNameSize(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
+                                     std::int16_t field, std::uint32_t* bytes);
+
+// ---- field options (object kind 0) ----
+
+// Writes options of fields 0 .. count-1 from 15-byte entries (6-byte block,
+// then 9-byte extended block). Refuses when field 0's options exist.
+std::int32_t MDbFieldOpTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t* options,
+                                   std::int16_t count);
+std::int32_t MDbFieldOpTblDelete(MDbEnv* env, MDbRef* ref);
+// mode bit 0 keeps read options in memory until the table is closed.
+std::int32_t MDbFieldOpTblOpen(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl, std::uint32_t mode);
+std::int32_t MDbFieldOpTblClose(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl);
+std::uint8_t MDbFieldOpTblIsOpened(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl);
+std::int32_t MDbFieldOpTblReadOptionEx(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl,
+                                       std::int16_t field, std::uint8_t ex[9]);
+// The default extended block of a field: width 225 / min(fieldCount, 3),
+// byte 1 = 1, bytes 2-5 = 0, byte 6 = displayOrder, byte 7 = 0, byte 8 kept.
+std::int32_t MDbFieldOpTblGetDefOptionEx(std::uint8_t ex[9], std::uint8_t displayOrder,
+                                         std::int16_t fieldCount);
+
+// ---- attributes (object kind 2) ----
+
+std::int32_t MDbAttrTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t attrs[78],
+                                const char16_t* dbName);
+std::int32_t MDbAttrTblDelete(MDbEnv* env, MDbRef* ref);
+std::int32_t MDbAttrTblOpen(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl);
+std::int32_t MDbAttrTblClose(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl);
+std::uint8_t MDbAttrTblIsOpened(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl);
+std::int32_t MDbAttrTblReadAttrs(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl, std::int16_t index,
+                                 std::uint8_t attrs[78]);
+std::int32_t MDbAttrTblReadDbName(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl, std::int16_t index,
+                                  char16_t* name, std::uint32_t nameBytes);
+
+// ---- value lists (object kind 1) ----
+
+std::int32_t MDbValListTblCreateEx(MDbEnv* env, MDbRef* ref, const char16_t* const* lists,
+                                   std::int16_t count);
+std::int32_t MDbValListTblDelete(MDbEnv* env, MDbRef* ref);
+std::int32_t MDbValListTblOpen(MDbEnv* env, MDbRef* ref, MDbValListTbl* tbl);
+std::int32_t MDbValListTblClose(MDbEnv* env, MDbRef* ref, MDbValListTbl* tbl);
+std::uint8_t MDbValListTblIsOpened(MDbEnv* env, MDbRef* ref, MDbValListTbl* tbl);
+
+// ---- data and delete tables ----
+
+// Creates "DATA_0" (sorted on the creation sequence) with counter 0 at 0 and,
+// unless flags bit 0 is set, "DELT_0" with counter 1 at 0.
+std::int32_t MDbDataTblCreate(MDbEnv* env, MDbRef* ref, const std::uint16_t* flags);
+// Deletes "DATA_0" and, unless flags bit 0 is set, "DELT_0".
+std::int32_t MDbDataTblDelete(MDbEnv* env, MDbRef* ref, const std::uint16_t* flags);
+// Opens the data table in the order of sortProperty (null: the creation
+// sequence) and the delete table in natural order.
+std::int32_t MDbDataTblOpen(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
+                            const std::uint32_t* sortProperty);
+std::int32_t MDbDataTblClose(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl);
+std::uint8_t MDbDataTblIsOpened(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl);
+std::int32_t MDbDataTblGetRecCount(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, std::uint32_t* count);
+std::int32_t MDbDeleteTblGetRecCount(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
+                                     std::uint32_t* count);
+std::int32_t MDbDataTblCursGetInx(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
+                                  std::uint16_t* position);
+std::int32_t MDbDataTblCursSetInx(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, std::int16_t position);
+// Adds an empty record (state: modified and added); oid and position are
+// optional outputs. MDbErrTooManyRecords at 5000 records, nothing written.
+std::int32_t MDbDataTblNewRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
+                              std::uint32_t* oid, std::uint16_t* position);
+// Adds a record with the given identity block and field values (state 0
+// when clean, else modified and added), written in batches of at most ten
+// properties.
+std::int32_t MDbDataTblAddRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
+                              const std::uint8_t identity[10], const char16_t* const* values,
+                              std::int16_t count, std::uint8_t clean, std::uint32_t* oid,
+                              std::uint16_t* position);
+
+// ---- records ----
+
+void MDbDataRecInitialize(MDbDataRec* rec);
+std::uint8_t MDbDataRecIsOpened(MDbDataRec* rec);
+// Opens the data record with identifier *oid, or (oid null) the one at the
+// table's cursor position.
+std::int32_t MDbDataTblOpenRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
+                               const std::uint32_t* oid);
+// Opens a record of the delete table by identifier or by position.
+std::int32_t MDbDeleteTblOpenRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
+                                 std::int16_t position, const std::uint32_t* oid);
+std::int32_t MDbDataTblCloseRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec);
+std::int32_t MDbDataRecGetState(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
+                                std::uint8_t* state);
+std::int32_t MDbDataRecGetRecInfo(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
+                                  std::uint8_t identity[10]);
+// A pointer to field's text inside the record's loaded properties (loaded
+// in one read at the first call); valid until the record is closed, and not
+// refreshed by writes made meanwhile.
+std::int32_t MDbDataRecGetFieldPtr(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
+                                   MDbDataRec* rec, std::int16_t field, const char16_t** value);
+std::int32_t MDbDataRecReadField(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
+                                 std::int16_t field, char16_t* buffer, std::uint32_t bytes);
+// Bytes of the field's text with its terminator.
+std::int32_t MDbDataRecGetFieldSize(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
+                                    std::int16_t field, std::uint32_t* bytes);
 
 }  // extern "C"

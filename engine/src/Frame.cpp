@@ -69,7 +69,7 @@ void MDbEnvInitialize(MDbEnv* env) {
   env->initialised = 0;
   ResetRef(&env->ref);
   ResetDataTable(&env->data);
-  env->schema.opened = 0;
+  std::memset(&env->schema, 0, sizeof env->schema);
   env->attributes.opened = 0;
   env->valueLists.opened = 0;
   std::memset(&env->fieldOptions, 0, sizeof env->fieldOptions);
@@ -88,6 +88,11 @@ std::int32_t MDbInit(MDbEnv* env, std::uint8_t wordBreak) {
 
 std::int32_t MDbShutdown(MDbEnv* env) {
   const std::int32_t result = Initialised(env) ? MDbErrNone : MDbErrFailed;
+  // The option cache is the one table handle that owns memory. An
+  // environment that was never initialised has no table to close.
+  if (result == MDbErrNone && env->fieldOptions.opened) {
+    MDbFieldOpTblClose(env, &env->ref, &env->fieldOptions);
+  }
   TBMWbrShutdown();
   MDbEnvInitialize(env);
   return result;

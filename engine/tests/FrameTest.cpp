@@ -228,3 +228,27 @@ TEST_F(FrameTest, NamesLongerThanTheBufferAreCut) {
 
 }  // namespace
 }  // namespace tbm::engine::testing
+
+namespace tbm::engine::testing {
+namespace {
+
+TEST_F(FrameTest, ShutdownFreesAnOptionCacheLeftOpen) {
+  ASSERT_EQ(MDbCreate(&env_, Path("cache.tbm").c_str(), &env_.ref), MDbErrNone);
+  std::uint8_t options[2 * MDbOptionEntryBytes] = {};
+  options[MDbOptionEntryBytes + MDbOptionBytes] = 112;
+  ASSERT_EQ(MDbFieldOpTblCreateEx(&env_, &env_.ref, options, 2), MDbErrNone);
+  ASSERT_EQ(MDbFieldOpTblOpen(&env_, &env_.ref, &env_.fieldOptions, 1), MDbErrNone);
+  std::uint8_t ex[MDbOptionExBytes];
+  ASSERT_EQ(MDbFieldOpTblReadOptionEx(&env_, &env_.ref, &env_.fieldOptions, 1, ex), MDbErrNone);
+  EXPECT_EQ(ex[0], 112);
+  ASSERT_NE(env_.fieldOptions.cache, nullptr);
+  ASSERT_EQ(MDbClose(&env_, &env_.ref), MDbErrNone);
+  // The sanitizer build reports the cache if shutting down leaks it.
+  EXPECT_EQ(MDbShutdown(&env_), MDbErrNone);
+  EXPECT_EQ(env_.fieldOptions.cache, nullptr);
+  EXPECT_EQ(env_.fieldOptions.opened, 0);
+  ASSERT_EQ(MDbInit(&env_, 0), MDbErrNone);  // for the fixture's own shutdown
+}
+
+}  // namespace
+}  // namespace tbm::engine::testing

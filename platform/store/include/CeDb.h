@@ -236,3 +236,7 @@ BOOL CeDeleteRecord(HANDLE db, CEOID oid);
 // A sentence describing this thread's last failure of a store call, for
 // messages shown to people.
 const char* StoreLastMessage();
+
+// How many record reads (CeReadRecordPropsEx calls that returned a record)
+// this thread has made: a figure for diagnostics and measurements.
+std::uint64_t StoreRecordReads();

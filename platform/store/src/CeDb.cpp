@@ -20,6 +20,7 @@ namespace tbm::store {
 namespace {
 
 thread_local std::string lastMessage = "no error";
+thread_local std::uint64_t recordReads = 0;
 
 struct GuidLess {
   bool operator()(const CEGUID& a, const CEGUID& b) const {
@@ -170,6 +171,8 @@ std::optional<std::u16string> CheckedName(const CEDBASEINFO& info) {
 using namespace tbm::store;
 
 const char* StoreLastMessage() { return lastMessage.c_str(); }
+
+std::uint64_t StoreRecordReads() { return recordReads; }
 
 BOOL CeMountDBVol(CEGUID* guid, const WCHAR* path, DWORD disposition) {
   if (guid == nullptr || path == nullptr || path[0] == 0) {
@@ -459,6 +462,7 @@ CEOID CeReadRecordPropsEx(HANDLE handle, DWORD flags, WORD* count, const CEPROPI
   if (!db->volume()->Refresh(&failure)) return Failed(failure, CEOID{0});
   const CEOID oid = db->Read(flags, count, ids, buffer, bufferBytes, &failure);
   if (oid == 0) return Failed(failure, CEOID{0});
+  ++recordReads;
   return oid;
 }
 

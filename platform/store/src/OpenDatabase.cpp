@@ -32,7 +32,45 @@ int OpenDatabase::Slot(const DatabaseInfo& info) const {
   return kNaturalOrder;
 }
 
+// Rows fetched at a time for a walk forward.
+constexpr std::uint32_t kReadAhead = 64;
+
+std::optional<OrderRow> OpenDatabase::NextRow(int slot, Failure* failure) {
+  const bool fresh = aheadAfter_ == current_.oid && aheadSlot_ == slot &&
+                     aheadOrderStamp_ == volume_->OrderStamp(db_) &&
+                     aheadWriteStamp_ == volume_->WriteStamp() && !current_.deleted;
+  if (!fresh || aheadAt_ >= ahead_.size()) {
+    if (!volume_->FollowingRows(db_, slot, current_.key, current_.oid, kReadAhead, &ahead_,
+                                failure)) {
+      return std::nullopt;
+    }
+    aheadAt_ = 0;
+    aheadSlot_ = slot;
+    aheadOrderStamp_ = volume_->OrderStamp(db_);
+    aheadWriteStamp_ = volume_->WriteStamp();
+  }
+  if (aheadAt_ >= ahead_.size()) {
+    aheadAfter_ = 0;
+    *failure = {ERROR_NO_MORE_ITEMS, "no record is there"};
+    return std::nullopt;
+  }
+  OrderRow row = std::move(ahead_[aheadAt_++]);
+  aheadAfter_ = row.oid;  // the rows left follow the one handed out
+  return row;
+}
+
+const std::vector<StoredProperty>* OpenDatabase::Decoded() {
+  if (!decodedValid_) {
+    auto props = DecodeRecordImage(current_.image);
+    if (!props) return nullptr;
+    decoded_ = std::move(*props);
+    decodedValid_ = true;
+  }
+  return &decoded_;
+}
+
 void OpenDatabase::Take(OrderRow&& row, std::int64_t position, int slot) {
+  decodedValid_ = false;
   current_.valid = true;
   current_.deleted = false;
   current_.oid = row.oid;
@@ -73,6 +111,7 @@ bool OpenDatabase::Revalidate(const DatabaseInfo& info, int slot, Failure* failu
   }
   current_.key = volume_->KeyOf(info, slot, record->second);
   current_.image = std::move(record->second);
+  decodedValid_ = false;
   current_.writeStamp = volume_->WriteStamp();
   return true;
 }
@@ -93,6 +132,7 @@ std::optional<OrderRow> OpenDatabase::MoveToPosition(const DatabaseInfo& info, i
     OrderRow row{current_.oid, current_.key, current_.image};
     return row;
   }
+  if (fromCurrent == 1 && position > current_.position) return NextRow(slot, failure);
   if (fromCurrent <= fromStart && fromCurrent <= fromEnd) {
     const bool back = position < current_.position;
     return volume_->Following(db_, slot, current_.key, current_.oid, fromCurrent - 1, back,
@@ -151,8 +191,17 @@ CEOID OpenDatabase::Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Fai
       }
       if (offset == 0) {
         if (current_.deleted) return noRecord();
-        row = OrderRow{current_.oid, current_.key, current_.image};
-        position = current_.position;
+        if (index != nullptr && current_.position < 0) {
+          auto found = volume_->PositionOf(db_, slot, current_.key, current_.oid, failure);
+          if (!found) return 0;
+          current_.position = *found;
+        }
+        if (index != nullptr) *index = static_cast<DWORD>(current_.position);
+        return current_.oid;
+      }
+      if (offset == 1) {
+        row = NextRow(slot, failure);
+        if (row && current_.position >= 0) position = current_.position + 1;
         break;
       }
       const bool back = offset < 0;
@@ -187,8 +236,13 @@ CEOID OpenDatabase::Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Fai
         row = volume_->FirstWithKey(db_, slot, key, failure);
       } else if (seekType == CEDB_SEEK_VALUENEXTEQUAL) {
         if (!current_.valid) return noRecord();
-        row = volume_->Following(db_, slot, current_.key, current_.oid, 0, false, failure);
-        if (row && row->key != key) return noRecord();
+        row = NextRow(slot, failure);
+        if (row && row->key != key) {
+          // Not taken: it goes back to follow the current record.
+          ahead_[--aheadAt_] = std::move(*row);
+          aheadAfter_ = current_.oid;
+          return noRecord();
+        }
         if (row && current_.position >= 0) position = current_.position + 1;
       } else {
         row = volume_->NearestKey(db_, slot, key, seekType == CEDB_SEEK_VALUESMALLER, failure);
@@ -247,8 +301,9 @@ CEOID OpenDatabase::Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** b
     }
     current_.image = std::move(record->second);
     current_.writeStamp = volume_->WriteStamp();
+    decodedValid_ = false;
   }
-  auto props = DecodeRecordImage(current_.image);
+  const std::vector<StoredProperty>* props = Decoded();
   if (!props) {
     *failure = {ERROR_FILE_CORRUPT, "the record is damaged in volume '" + volume_->path() + "'"};
     return 0;

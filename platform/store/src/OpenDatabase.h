@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "Volume.h"
 
@@ -40,6 +41,8 @@ class OpenDatabase {
   };
 
   int Slot(const DatabaseInfo& info) const;
+  std::optional<OrderRow> NextRow(int slot, Failure* failure);
+  const std::vector<StoredProperty>* Decoded();
   void Take(OrderRow&& row, std::int64_t position, int slot);
   bool Revalidate(const DatabaseInfo& info, int slot, Failure* failure);
   std::optional<OrderRow> MoveToPosition(const DatabaseInfo& info, int slot, std::uint32_t position,
@@ -51,6 +54,20 @@ class OpenDatabase {
   DWORD flags_;
   Current current_;
   bool started_ = false;  // the first record becomes current at the first call
+
+  // Records following the current one, fetched together so that a walk
+  // step by step costs one lookup per batch; good while nothing in the
+  // volume was written and the order is the same.
+  std::vector<OrderRow> ahead_;
+  std::size_t aheadAt_ = 0;
+  CEOID aheadAfter_ = 0;
+  int aheadSlot_ = kNaturalOrder;
+  std::uint64_t aheadOrderStamp_ = 0;
+  std::uint64_t aheadWriteStamp_ = 0;
+
+  // The current record's properties, decoded once for all its reads.
+  std::vector<StoredProperty> decoded_;
+  bool decodedValid_ = false;
 };
 
 }  // namespace tbm::store

@@ -352,11 +352,11 @@ bool Volume::PrepareStatements(Failure* failure) {
       {&keyed_.after,
        "SELECT k.oid, k.key, r.image FROM keys k JOIN rec r ON r.oid = k.oid "
        "WHERE k.db = ?1 AND k.slot = ?2 AND (k.key, k.oid) > (?3, ?4) "
-       "ORDER BY k.key, k.oid LIMIT 1 OFFSET ?5"},
+       "ORDER BY k.key, k.oid LIMIT ?6 OFFSET ?5"},
       {&keyed_.before,
        "SELECT k.oid, k.key, r.image FROM keys k JOIN rec r ON r.oid = k.oid "
        "WHERE k.db = ?1 AND k.slot = ?2 AND (k.key, k.oid) < (?3, ?4) "
-       "ORDER BY k.key DESC, k.oid DESC LIMIT 1 OFFSET ?5"},
+       "ORDER BY k.key DESC, k.oid DESC LIMIT ?6 OFFSET ?5"},
       {&keyed_.countBefore,
        "SELECT count(*) FROM keys WHERE db = ?1 AND slot = ?2 AND (key, oid) < (?3, ?4)"},
       {&natural_.atStart,
@@ -365,10 +365,10 @@ bool Volume::PrepareStatements(Failure* failure) {
        "SELECT oid, NULL, image FROM rec WHERE db = ?1 ORDER BY oid DESC LIMIT 1 OFFSET ?5"},
       {&natural_.after,
        "SELECT oid, NULL, image FROM rec WHERE db = ?1 AND oid > ?4 "
-       "ORDER BY oid LIMIT 1 OFFSET ?5"},
+       "ORDER BY oid LIMIT ?6 OFFSET ?5"},
       {&natural_.before,
        "SELECT oid, NULL, image FROM rec WHERE db = ?1 AND oid < ?4 "
-       "ORDER BY oid DESC LIMIT 1 OFFSET ?5"},
+       "ORDER BY oid DESC LIMIT ?6 OFFSET ?5"},
       {&natural_.countBefore, "SELECT count(*) FROM rec WHERE db = ?1 AND oid < ?4"},
       {&keyEqual_,
        "SELECT k.oid, k.key, r.image FROM keys k JOIN rec r ON r.oid = k.oid "
@@ -1017,16 +1017,36 @@ std::optional<OrderRow> Volume::AtPosition(CEOID db, int slot, std::uint32_t pos
 std::optional<OrderRow> Volume::Following(CEOID db, int slot, const SortKey& key, CEOID oid,
                                           std::uint32_t skip, bool backwards, Failure* failure) {
   auto [order, resolved] = Order(db, slot);
-  OrderStatements& o = *order;
-  slot = resolved;
-  Statement& s = backwards ? o.before : o.after;
+  Statement& s = backwards ? order->before : order->after;
   StatementUse use(s);
   s.BindInt(1, db);
-  s.BindInt(2, slot);
+  s.BindInt(2, resolved);
   s.BindBlob(3, key);
   s.BindInt(4, oid);
   s.BindInt(5, skip);
+  s.BindInt(6, 1);
   return RowFrom(s, s.Step(), failure);
+}
+
+bool Volume::FollowingRows(CEOID db, int slot, const SortKey& key, CEOID oid, std::uint32_t limit,
+                           std::vector<OrderRow>* rows, Failure* failure) {
+  auto [order, resolved] = Order(db, slot);
+  Statement& s = order->after;
+  StatementUse use(s);
+  s.BindInt(1, db);
+  s.BindInt(2, resolved);
+  s.BindBlob(3, key);
+  s.BindInt(4, oid);
+  s.BindInt(5, 0);
+  s.BindInt(6, limit);
+  rows->clear();
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    auto row = RowFrom(s, rc, failure);
+    rows->push_back(std::move(*row));
+  }
+  if (rc != SQLITE_DONE) return SqlFail(failure, "cannot seek");
+  return true;
 }
 
 std::optional<OrderRow> Volume::FirstWithKey(CEOID db, int slot, const SortKey& key,

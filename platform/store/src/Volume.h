@@ -126,6 +126,9 @@ class Volume {
                                      Failure* failure);
   std::optional<OrderRow> Following(CEOID db, int slot, const SortKey& key, CEOID oid,
                                     std::uint32_t skip, bool backwards, Failure* failure);
+  // Up to limit records following (key, oid), in order, into rows.
+  bool FollowingRows(CEOID db, int slot, const SortKey& key, CEOID oid, std::uint32_t limit,
+                     std::vector<OrderRow>* rows, Failure* failure);
   std::optional<OrderRow> FirstWithKey(CEOID db, int slot, const SortKey& key, Failure* failure);
   std::optional<OrderRow> NearestKey(CEOID db, int slot, const SortKey& key, bool below,
                                      Failure* failure);

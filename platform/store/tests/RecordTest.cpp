@@ -46,6 +46,7 @@ class RecordTest : public StoreTest {
 TEST_F(RecordTest, AReadWithoutABufferReportsTheSizeNeeded) {
   const CEOID oid = AddContact(0, u"Fran\u00E7oise Dupont", u"Lyon");
   ASSERT_EQ(CeSeekDatabase(h_, CEDB_SEEK_CEOID, oid, nullptr), oid);
+  const auto readsBefore = StoreRecordReads();
   const CEPROPID wanted[] = {kField0};
   WORD count = 1;
   BYTE* buffer = nullptr;
@@ -60,6 +61,7 @@ TEST_F(RecordTest, AReadWithoutABufferReportsTheSizeNeeded) {
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(tooSmall, size);
   EXPECT_EQ(CeReadRecordPropsEx(h_, 0, &count, wanted, &buffer, &size, nullptr), oid);
+  EXPECT_EQ(StoreRecordReads(), readsBefore + 1) << "only reads that return a record count";
   const auto* v = reinterpret_cast<const CEPROPVAL*>(buffer);
   ASSERT_EQ(count, 1);
   EXPECT_EQ(std::u16string(v[0].val.lpwstr), u"Fran\u00E7oise Dupont");

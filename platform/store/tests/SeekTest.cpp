@@ -141,6 +141,23 @@ TEST_F(SeekTest, DeletingTheCurrentRecordKeepsItsPlace) {
   EXPECT_FALSE(CeDeleteRecord(h_, oids_[0x30001])) << "already gone";
 }
 
+TEST_F(SeekTest, AWalkSeesWritesMadeAheadOfItByOtherHandles) {
+  ASSERT_EQ(CeSeekDatabase(h_, CEDB_SEEK_BEGINNING, 0, nullptr), oids_[0x10000]);
+  ASSERT_EQ(CeSeekDatabase(h_, CEDB_SEEK_CURRENT, 1, nullptr), oids_[0x30000]);
+  HANDLE writer = Open(vol_, db_, kKey);
+  Write(writer, oids_[0x30001], {{kLabel, std::u16string(u"changed")}});
+  const CEOID inserted = Write(writer, 0, {{kKey, 0x30002u}});
+  ASSERT_TRUE(CeDeleteRecord(writer, oids_[0x30003]));
+  CeCloseHandle(writer);
+  DWORD index = 0;
+  ASSERT_EQ(CeSeekDatabase(h_, CEDB_SEEK_BEGINNING, 2, &index), oids_[0x30001]);
+  EXPECT_EQ(Text(h_, kLabel), u"changed");
+  EXPECT_EQ(CeSeekDatabase(h_, CEDB_SEEK_CURRENT, 1, &index), inserted);
+  EXPECT_EQ(index, 3u);
+  EXPECT_EQ(CeSeekDatabase(h_, CEDB_SEEK_CURRENT, 1, &index), oids_[0x50000]);
+  EXPECT_EQ(index, 4u);
+}
+
 TEST_F(SeekTest, NewRecordsShiftPositionsOfOtherHandles) {
   DWORD index = 0;
   ASSERT_EQ(CeSeekDatabase(h_, CEDB_SEEK_BEGINNING, 3, &index), oids_[0x30003]);
