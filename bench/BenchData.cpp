@@ -37,4 +37,19 @@ void Remove(const std::string& path) {
   for (const char* s : {"", "-wal", "-shm"}) std::filesystem::remove(path + s);
 }
 
+void PeerInsertCommitEach(benchmark::State& state) {
+  for (auto _ : state) {
+    PlainTable table("load.db");
+    table.Load(true);
+  }
+  state.SetItemsProcessed(state.iterations() * kRecords);
+}
+
+void PeerWalk(benchmark::State& state, const char* orderColumn) {
+  PlainTable table("walk.db");
+  table.Load(false);
+  for (auto _ : state) benchmark::DoNotOptimize(table.Walk(orderColumn));
+  state.SetItemsProcessed(state.iterations() * kRecords);
+}
+
 }  // namespace tbm::bench

@@ -3,6 +3,7 @@
 // table holding the same rows.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -86,5 +87,10 @@ struct PlainTable {
     return sum;
   }
 };
+
+// The peers' benchmark bodies: loading the table with a commit per row, and
+// walking it in the order of a column reading every column.
+void PeerInsertCommitEach(benchmark::State& state);
+void PeerWalk(benchmark::State& state, const char* orderColumn);
 
 }  // namespace tbm::bench

@@ -22,7 +22,6 @@ using tbm::bench::FieldText;
 using tbm::bench::Folder;
 using tbm::bench::kFields;
 using tbm::bench::kRecords;
-using tbm::bench::PlainTable;
 using tbm::bench::Remove;
 
 // A handheld database with a schema of kFields text fields, open.
@@ -101,11 +100,7 @@ void BM_EngineAddRecCached(benchmark::State& state) {
 }
 
 void BM_SqliteInsertCommitEachRow(benchmark::State& state) {
-  for (auto _ : state) {
-    PlainTable table("load.db");
-    table.Load(true);
-  }
-  state.SetItemsProcessed(state.iterations() * kRecords);
+  tbm::bench::PeerInsertCommitEach(state);
 }
 
 void BM_EngineReadFieldPointers(benchmark::State& state) {
@@ -115,12 +110,7 @@ void BM_EngineReadFieldPointers(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRecords);
 }
 
-void BM_SqliteStepTableColumns(benchmark::State& state) {
-  PlainTable table("read.db");
-  table.Load(false);
-  for (auto _ : state) benchmark::DoNotOptimize(table.Walk("id"));
-  state.SetItemsProcessed(state.iterations() * kRecords);
-}
+void BM_SqliteStepTableColumns(benchmark::State& state) { tbm::bench::PeerWalk(state, "id"); }
 
 BENCHMARK(BM_EngineAddRecCached)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SqliteInsertCommitEachRow)->Unit(benchmark::kMillisecond)->Iterations(3);

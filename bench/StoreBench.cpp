@@ -108,13 +108,7 @@ void BM_StoreLoadFlushEach(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRecords);
 }
 
-void BM_SqliteInsertCommitEach(benchmark::State& state) {
-  for (auto _ : state) {
-    PlainTable table("load.db");
-    table.Load(true);
-  }
-  state.SetItemsProcessed(state.iterations() * kRecords);
-}
+void BM_SqliteInsertCommitEach(benchmark::State& state) { tbm::bench::PeerInsertCommitEach(state); }
 
 void BM_StoreWalkByPosition(benchmark::State& state) {
   StoreVolume volume("walk.tbm");
@@ -123,12 +117,7 @@ void BM_StoreWalkByPosition(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRecords);
 }
 
-void BM_SqliteStepIndex(benchmark::State& state) {
-  PlainTable table("walk.db");
-  table.Load(false);
-  for (auto _ : state) benchmark::DoNotOptimize(table.Walk("seq"));
-  state.SetItemsProcessed(state.iterations() * kRecords);
-}
+void BM_SqliteStepIndex(benchmark::State& state) { tbm::bench::PeerWalk(state, "seq"); }
 
 void BM_StoreResortAndWalk(benchmark::State& state) {
   StoreVolume volume("sort.tbm");
