@@ -132,6 +132,85 @@ struct MDbDataRec {
 constexpr std::uint16_t MDbDataRecOpen = 0x1;
 constexpr std::uint16_t MDbDataRecInDeleteTable = 0x4;
 
+// A find: the field searched and the search text (kept alive by the caller
+// for as long as the record set that stores it exists).
+struct MDbFindRequest {
+  std::int16_t field;
+  std::uint16_t mode;  // 0: number, date and time fields compare a converting text as a value
+  const char16_t* text;
+};
+
+// The record set the handheld application browses: the whole data table in
+// creation order, or a sorted and/or found subset kept as the found-set table
+// "VTBL_0" in the volume.
+struct MDbRecset {
+  std::uint8_t valid;
+  std::uint8_t usesFoundSet;
+  std::int16_t filterField;  // -1: no find in force
+  std::uint8_t dirty;        // a record was added or duplicated through this set
+  std::int16_t sortField;    // -1: not sorted
+  std::uint8_t ascending;
+  MDbDataRec rec;  // the current record
+  // the found-set table
+  std::uint8_t foundOpened;
+  std::uint32_t foundOid;
+  HANDLE foundHandle;
+  std::int32_t foundPosition;
+  std::uint32_t nextOrdinal;
+  // the stored query
+  std::int16_t queryField;
+  std::uint16_t queryMode;
+  const char16_t* queryText;
+  std::uint8_t hasQuery;
+  // records added or edited while a find is in force: data-record identifiers
+  std::uint32_t* added;
+  std::uint16_t addedCount;
+  std::uint32_t addedCapacity;  // bytes
+};
+
+// What MDbRecsetGetSortDef reports.
+struct MDbSortDef {
+  std::int16_t field;  // -1: not sorted
+  std::uint16_t ascending;
+};
+
+// A date as parsed from text or to be written as text.
+struct MDbDateRec {
+  std::int16_t month;
+  std::int16_t day;
+  std::int16_t year;
+  std::uint32_t status;  // MDbDate* below
+  std::uint32_t fourDigitYear;
+  char16_t separator;  // the separator typed, 0 if none
+};
+
+constexpr std::uint32_t MDbDateValid = 0;
+constexpr std::uint32_t MDbDateValidThisYear = 1;  // the year was not typed
+constexpr std::uint32_t MDbDateBlank = 2;          // nothing but spaces
+constexpr std::uint32_t MDbDateZero = 3;           // every component zero
+constexpr std::uint32_t MDbDateInvalid = 4;
+
+// A time as parsed from text or to be written as text.
+struct MDbTimeRec {
+  std::int16_t hours;
+  std::int16_t minutes;
+  std::int16_t seconds;
+  std::uint32_t kind;        // MDbTime* below
+  std::uint32_t components;  // typed components minus one: 0 hours, 1 minutes, 2 seconds
+};
+
+constexpr std::uint32_t MDbTimePlain = 0;       // no suffix typed
+constexpr std::uint32_t MDbTimeTwelve = 1;      // morning or afternoon suffix typed
+constexpr std::uint32_t MDbTimeTwentyFour = 2;  // the 24-hour suffix typed
+constexpr std::uint32_t MDbTimeBlank = 3;       // nothing but spaces
+constexpr std::uint32_t MDbTimeInvalid = 4;
+
+constexpr std::uint32_t MDbDateFormatBytes = 6;
+constexpr std::uint32_t MDbTimeFormatBytes = 48;
+// Output buffers for dates and times written as text hold at least this many
+// characters.
+constexpr std::uint32_t MDbDateTimeTextChars = 32;
+
 // Record state bits (property 0 of a stored record).
 constexpr std::uint8_t MDbRecModified = 0x1;
 constexpr std::uint8_t MDbRecDeleted = 0x2;
@@ -371,5 +450,91 @@ std::int32_t MDbDataRecReadField(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbD
 // Bytes of the field's text with its terminator.
 std::int32_t MDbDataRecGetFieldSize(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
                                     std::int16_t field, std::uint32_t* bytes);
+
+// ---- record set ----
+// Every call takes the environment whose database the agent layer opened.
+// While the set is invalid every operation but destroy gives MDbErrFailed.
+
+void MDbRecsetInitialize(MDbRecset* rs);
+std::int32_t MDbRecsetDestroy(MDbEnv* env, MDbRecset* rs);
+std::int32_t MDbRecsetGetRecCount(MDbEnv* env, MDbRecset* rs, std::uint32_t* count);
+std::int32_t MDbRecsetGetInx(MDbEnv* env, MDbRecset* rs, std::uint16_t* position);
+std::int32_t MDbRecsetSetInx(MDbEnv* env, MDbRecset* rs, std::int16_t position);
+std::int32_t MDbRecsetOpenRec(MDbEnv* env, MDbRecset* rs);
+std::int32_t MDbRecsetCloseRec(MDbEnv* env, MDbRecset* rs);
+std::int32_t MDbRecsetGetFieldPtr(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                  const char16_t** text);
+std::int32_t MDbRecsetGetField(MDbEnv* env, MDbRecset* rs, std::int16_t field, char16_t* buffer,
+                               std::uint32_t bytes);
+std::int32_t MDbRecsetGetFieldSize(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                   std::uint32_t* bytes);
+std::int32_t MDbRecsetSetField(MDbEnv* env, MDbRecset* rs, std::uint16_t field,
+                               const char16_t* text);
+std::int32_t MDbRecsetNewRec(MDbEnv* env, MDbRecset* rs, std::uint16_t* position);
+// Duplicates the record at position; newPosition receives the copy's.
+std::int32_t MDBRecsetDupRec(MDbEnv* env, MDbRecset* rs, std::int16_t position,
+                             std::uint16_t* newPosition);
+std::int32_t MDbRecsetDelRec(MDbEnv* env, MDbRecset* rs, std::int16_t position,
+                             std::uint8_t noTracking);
+std::int32_t MDbRecsetDelAllRec(MDbEnv* env, MDbRecset* rs, std::uint8_t noTracking);
+// mode 0 ascending, 1 descending, 2 toggles on the same field.
+std::int32_t MDbRecsetSort(MDbEnv* env, MDbRecset* rs, std::int16_t field, std::uint32_t mode);
+std::int32_t MDbRecsetGetSortDef(MDbEnv* env, MDbRecset* rs, MDbSortDef* out);
+std::int32_t MDbRecsetIsFiltered(MDbEnv* env, MDbRecset* rs, bool* filtered);
+std::int32_t MDbRecsetIsFilteredDirty(MDbEnv* env, MDbRecset* rs, bool* dirty);
+std::int32_t MDbRecsetGetFldCount(MDbEnv* env, MDbRecset* rs, std::uint16_t* count);
+std::int32_t MDbRecsetGetFldType(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                 std::uint8_t* type);
+std::int32_t MDbRecsetGetFldNameSize(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                     std::uint32_t* bytes);
+std::int32_t MDbRecsetGetFldName(MDbEnv* env, MDbRecset* rs, std::int16_t field, char16_t* buffer,
+                                 std::uint32_t bytes);
+std::int32_t MDbRecsetGetFieldMaxSize(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                      std::uint32_t* size);
+std::int32_t MDbRecsetGetFldOption(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                   std::uint8_t option[6]);
+std::int32_t MDbRecsetSetFldOption(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                   const std::uint8_t option[6]);
+std::int32_t MDbRecsetGetFldOptionEx(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                     std::uint8_t ex[9]);
+std::int32_t MDbRecsetSetFldOptionEx(MDbEnv* env, MDbRecset* rs, std::int16_t field,
+                                     const std::uint8_t ex[9]);
+std::int32_t MDbRecsetGetDisplayOrders(MDbEnv* env, MDbRecset* rs, std::uint16_t orders[],
+                                       std::int16_t n);
+std::int32_t MDbRecsetSetDisplayOrders(MDbEnv* env, MDbRecset* rs, const std::uint16_t orders[]);
+std::int32_t MDbRecsetGetDefOptionEx(MDbEnv* env, MDbRecset* rs, std::uint8_t ex[9],
+                                     std::uint8_t displayOrder);
+
+// ---- date and time text ----
+// All four read the database's formats through the environment's open
+// attribute table. Output texts are at most MDbDateTimeTextChars characters
+// with the terminator.
+
+std::int32_t MDbRecsetDateStrToDateRec(MDbEnv* env, const char16_t* text, MDbDateRec* rec,
+                                       std::uint8_t century1900, std::uint8_t formatOut[6]);
+std::int32_t MDbRecsetDRecToDateStr(MDbEnv* env, const MDbDateRec* rec, char16_t* out);
+std::int32_t MDbRecsetTimeStrToTRec(MDbEnv* env, const char16_t* text, MDbTimeRec* rec,
+                                    std::uint8_t normalise, std::uint8_t formatOut[48],
+                                    std::uint16_t digitsOut[768]);
+std::int32_t MDbRecsetTRecToTimeStr(MDbEnv* env, const MDbTimeRec* rec, char16_t* out);
+
+// ---- agent layer ----
+
+std::int32_t MDbAgentInit();
+std::int32_t MDbAgentShutdown();
+// Opens the database at path and all its tables into env: MDbErrCannotOpen,
+// MDbErrBadFormat, MDbErrInconsistent (consistency value not 1),
+// MDbErrNoFields or MDbErrFailed, with nothing left open on a failure.
+std::int32_t MDbAgentOpenDb(MDbEnv* env, const char16_t* path);
+std::int32_t MDbAgentCloseDb(MDbEnv* env);
+std::int32_t MDbAgentGetDbName(MDbEnv* env, char16_t* name, std::uint32_t bytes);
+std::int32_t MDbAgentGetAttr(MDbEnv* env, std::uint8_t id, std::uint32_t* value);
+std::int32_t MDbAgentSetAttr(MDbEnv* env, std::uint8_t id, std::uint32_t value);
+std::int32_t MDbAgentGetValListSize(MDbEnv* env, std::int16_t list, std::uint32_t* bytes);
+std::int32_t MDbAgentGetValList(MDbEnv* env, std::int16_t list, char16_t* buffer,
+                                std::uint32_t bytes);
+// Builds rs (which must be invalid): the whole table without a request, the
+// records the find matches with one.
+std::int32_t MDbAgentQuery(MDbEnv* env, MDbRecset* rs, const MDbFindRequest* request);
 
 }  // extern "C"

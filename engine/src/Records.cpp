@@ -77,6 +77,13 @@ std::int32_t OpenAt(MDbDataTbl* tbl, MDbDataRec* rec, HANDLE table, DWORD seekTy
 
 namespace tbm::engine {
 
+std::int32_t ReadRecordField(MDbDataTbl* tbl, MDbDataRec* rec, std::int16_t field,
+                             PropertyRead* out) {
+  if (tbl == nullptr || !tbl->opened || !IsOpen(rec) || field < 0) return MDbErrFailed;
+  const CEPROPID id = FieldProp(field);
+  return ReadOwn(tbl, rec, &id, 1, out);
+}
+
 std::int32_t WriteRecordField(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
                               std::int16_t field, const char16_t* text) {
   if (!Ready(env, ref) || tbl == nullptr || !tbl->opened || !IsOpen(rec) || field < 0 ||

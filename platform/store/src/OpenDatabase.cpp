@@ -38,7 +38,7 @@ constexpr std::uint32_t kReadAhead = 64;
 std::optional<OrderRow> OpenDatabase::NextRow(int slot, Failure* failure) {
   const bool fresh = aheadAfter_ == current_.oid && aheadSlot_ == slot &&
                      aheadOrderStamp_ == volume_->OrderStamp(db_) &&
-                     aheadWriteStamp_ == volume_->WriteStamp() && !current_.deleted;
+                     aheadContentStamp_ == volume_->ContentStamp(db_) && !current_.deleted;
   if (!fresh || aheadAt_ >= ahead_.size()) {
     if (!volume_->FollowingRows(db_, slot, current_.key, current_.oid, kReadAhead, &ahead_,
                                 failure)) {
@@ -47,7 +47,7 @@ std::optional<OrderRow> OpenDatabase::NextRow(int slot, Failure* failure) {
     aheadAt_ = 0;
     aheadSlot_ = slot;
     aheadOrderStamp_ = volume_->OrderStamp(db_);
-    aheadWriteStamp_ = volume_->WriteStamp();
+    aheadContentStamp_ = volume_->ContentStamp(db_);
   }
   if (aheadAt_ >= ahead_.size()) {
     aheadAfter_ = 0;
@@ -79,7 +79,7 @@ void OpenDatabase::Take(OrderRow&& row, std::int64_t position, int slot) {
   current_.position = position;
   current_.slot = slot;
   current_.orderStamp = volume_->OrderStamp(db_);
-  current_.writeStamp = volume_->WriteStamp();
+  current_.contentStamp = volume_->ContentStamp(db_);
 }
 
 void OpenDatabase::Forget(CEOID oid) {
@@ -112,7 +112,7 @@ bool OpenDatabase::Revalidate(const DatabaseInfo& info, int slot, Failure* failu
   current_.key = volume_->KeyOf(info, slot, record->second);
   current_.image = std::move(record->second);
   decodedValid_ = false;
-  current_.writeStamp = volume_->WriteStamp();
+  current_.contentStamp = volume_->ContentStamp(db_);
   return true;
 }
 
@@ -290,7 +290,7 @@ CEOID OpenDatabase::Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** b
     *failure = {ERROR_NO_MORE_ITEMS, "there is no current record"};
     return 0;
   }
-  if (current_.writeStamp != volume_->WriteStamp()) {
+  if (current_.contentStamp != volume_->ContentStamp(db_)) {
     auto record = volume_->Record(current_.oid, failure);
     if (!record || record->first != db_) {
       if (record || failure->error == ERROR_NO_MORE_ITEMS) {
@@ -300,7 +300,7 @@ CEOID OpenDatabase::Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** b
       return 0;
     }
     current_.image = std::move(record->second);
-    current_.writeStamp = volume_->WriteStamp();
+    current_.contentStamp = volume_->ContentStamp(db_);
     decodedValid_ = false;
   }
   const std::vector<StoredProperty>* props = Decoded();

@@ -36,7 +36,7 @@ class OpenDatabase {
     std::vector<std::uint8_t> image;
     std::int64_t position = -1;  // -1: not known
     std::uint64_t orderStamp = 0;
-    std::uint64_t writeStamp = 0;
+    std::uint64_t contentStamp = 0;
     int slot = kNaturalOrder;
   };
 
@@ -63,7 +63,7 @@ class OpenDatabase {
   CEOID aheadAfter_ = 0;
   int aheadSlot_ = kNaturalOrder;
   std::uint64_t aheadOrderStamp_ = 0;
-  std::uint64_t aheadWriteStamp_ = 0;
+  std::uint64_t aheadContentStamp_ = 0;
 
   // The current record's properties, decoded once for all its reads.
   std::vector<StoredProperty> decoded_;

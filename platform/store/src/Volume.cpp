@@ -501,8 +501,8 @@ bool Volume::NoteVersion(Failure* failure) {
   if (version == dataVersion_) return true;
   dataVersion_ = version;
   orderStamps_.clear();
+  contentStamps_.clear();
   baseStamp_ = ++stampCounter_;
-  writeStamp_ = ++stampCounter_;
   return LoadDatabases(failure);
 }
 
@@ -608,6 +608,13 @@ std::pair<Volume::OrderStatements*, int> Volume::Order(CEOID db, int slot) {
 
 void Volume::BumpOrder(CEOID db) { orderStamps_[db] = ++stampCounter_; }
 
+void Volume::BumpContent(CEOID db) { contentStamps_[db] = ++stampCounter_; }
+
+std::uint64_t Volume::ContentStamp(CEOID db) const {
+  const auto it = contentStamps_.find(db);
+  return it == contentStamps_.end() ? baseStamp_ : it->second;
+}
+
 std::uint64_t Volume::OrderStamp(CEOID db) const {
   const auto it = orderStamps_.find(db);
   return it == orderStamps_.end() ? baseStamp_ : it->second;
@@ -690,7 +697,7 @@ bool Volume::DeleteDatabase(CEOID oid, Failure* failure) {
   if (!EndSavepoint(ok)) return false;
   databases_.erase(oid);
   BumpOrder(oid);
-  writeStamp_ = ++stampCounter_;
+  BumpContent(oid);
   return true;
 }
 
@@ -939,7 +946,7 @@ CEOID Volume::WriteRecord(CEOID db, CEOID oid, const CEPROPVAL* values, WORD cou
   if (!EndSavepoint(ok)) return 0;
   if (oid == 0) ++databases_[db].count;
   if (orderChanged) BumpOrder(db);
-  writeStamp_ = ++stampCounter_;
+  BumpContent(db);
   return target;
 }
 
@@ -977,7 +984,7 @@ bool Volume::DeleteRecord(CEOID db, CEOID oid, Failure* failure) {
   if (!EndSavepoint(ok)) return false;
   --databases_[db].count;
   BumpOrder(db);
-  writeStamp_ = ++stampCounter_;
+  BumpContent(db);
   return true;
 }
 

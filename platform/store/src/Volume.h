@@ -140,9 +140,9 @@ class Volume {
   SortKey KeyOfValue(const SORTORDERSPEC& spec, std::span<const std::uint8_t> valueBytes);
 
   // Stamps that change whenever the order of a database may have changed,
-  // and whenever any record may have been written.
+  // and whenever a record of it may have been written.
   std::uint64_t OrderStamp(CEOID db) const;
-  std::uint64_t WriteStamp() const { return writeStamp_; }
+  std::uint64_t ContentStamp(CEOID db) const;
 
  private:
   Volume() = default;
@@ -160,6 +160,7 @@ class Volume {
   bool Fail(Failure* failure, DWORD error, std::string message) const;
   bool SqlFail(Failure* failure, const char* what) const;
   void BumpOrder(CEOID db);
+  void BumpContent(CEOID db);
   bool AllocateOid(CEOID* oid, Failure* failure);
   bool BeginSavepoint(Failure* failure, const char* what);
   bool EndSavepoint(bool ok);
@@ -191,8 +192,8 @@ class Volume {
 
   std::uint64_t stampCounter_ = 1;
   std::uint64_t baseStamp_ = 1;
-  std::uint64_t writeStamp_ = 1;
   std::unordered_map<CEOID, std::uint64_t> orderStamps_;
+  std::unordered_map<CEOID, std::uint64_t> contentStamps_;
 
   OrderStatements keyed_, natural_;
   Statement dataVersion_s_, keyEqual_, keyBelow_, keyAbove_, recordByOid_, insertRecord_,
