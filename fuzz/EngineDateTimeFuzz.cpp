@@ -126,8 +126,8 @@ void CheckTime(std::u16string_view text, const std::uint8_t* timeBlock) {
       // Without a suffix the 12-hour clock cannot tell 1:00 from 13:00.
       if (format.twelveHourClock) return;
     } else {
-      const char16_t first = *std::find_if(suffix->begin(), suffix->end(),
-                                           [](char16_t c) { return c != u' '; });
+      const char16_t first =
+          *std::find_if(suffix->begin(), suffix->end(), [](char16_t c) { return c != u' '; });
       if (IsDigit(first) || first == format.separator) return;
       if (SlotReadFrom(*suffix, format) != slot) return;
     }
@@ -173,7 +173,7 @@ void CheckWriters(const std::uint8_t* dateRec, const std::uint8_t* timeRec,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::uint8_t header[kHeader] = {};
-  std::memcpy(header, data, std::min(size, kHeader));
+  if (size > 0) std::memcpy(header, data, std::min(size, kHeader));  // data may be null
   const std::uint8_t* dateBlock = header;
   const std::uint8_t* timeBlock = dateBlock + MDbDateFormatBytes;
   const std::uint8_t flags = timeBlock[MDbTimeFormatBytes];

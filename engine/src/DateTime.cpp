@@ -356,9 +356,8 @@ std::optional<std::u16string> WriteDate(const MDbDateRec& rec, const DateFormat&
     default:
       return std::nullopt;
   }
-  const char16_t separator = format.preferTypedSeparator && rec.separator != 0
-                                 ? rec.separator
-                                 : format.separator;
+  const char16_t separator =
+      format.preferTypedSeparator && rec.separator != 0 ? rec.separator : format.separator;
   std::u16string out;
   const Part* parts = kOrders[format.order < 6 ? format.order : 0];
   for (int i = 0; i < 3; ++i) {

@@ -205,8 +205,7 @@ TEST_F(DateTimeTextTest, TypedDigitsAreCutToTheirSlot) {
   std::uint16_t digits[768];
   std::fill(std::begin(digits), std::end(digits), 0xFFFF);
   const std::u16string text = std::u16string(400, u'0') + u"7:" + std::u16string(300, u'3');
-  ASSERT_EQ(MDbRecsetTimeStrToTRec(&env_, text.c_str(), &rec, 1, nullptr, digits),
-            MDbErrBadTime)
+  ASSERT_EQ(MDbRecsetTimeStrToTRec(&env_, text.c_str(), &rec, 1, nullptr, digits), MDbErrBadTime)
       << "the minutes are beyond a record";
   EXPECT_TRUE(std::all_of(digits, digits + 255, [](std::uint16_t c) { return c == u'0'; }));
   EXPECT_EQ(digits[255], 0);
@@ -307,8 +306,8 @@ TEST_F(DateTimeTextTest, WritingStaysInsideTheCallersBufferWhateverTheRecordHold
   const MDbDateRec date{kMin, kMin, kMin, MDbDateValid, 0xFFFFFFFF, u'\xD800'};
   ASSERT_EQ(MDbRecsetDRecToDateStr(&env_, &date, out), MDbErrNone);
   EXPECT_EQ(std::u16string(out), u"-32768.-32768.-32768");
-  EXPECT_TRUE(std::all_of(out + MDbDateTimeTextChars, std::end(out),
-                          [](char16_t c) { return c == u'#'; }));
+  EXPECT_TRUE(
+      std::all_of(out + MDbDateTimeTextChars, std::end(out), [](char16_t c) { return c == u'#'; }));
 }
 
 }  // namespace
