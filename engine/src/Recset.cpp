@@ -68,6 +68,19 @@ std::int32_t JoinFoundSet(MDbEnv* env, MDbRecset* rs, std::uint32_t oid, std::ui
   return rc;
 }
 
+// A record just added to the data table takes its place in the set: it
+// joins a found set, otherwise its data-table position is reported. The set
+// is dirty either way, also when joining fails.
+std::int32_t PlaceNewRecord(MDbEnv* env, MDbRecset* rs, std::uint32_t oid,
+                            std::uint16_t dataPosition, std::uint16_t* position) {
+  rs->dirty = 1;
+  if (!rs->usesFoundSet) {
+    if (position) *position = dataPosition;
+    return MDbErrNone;
+  }
+  return JoinFoundSet(env, rs, oid, position);
+}
+
 // Writes the sort key (property 3) of every record for a number, date or
 // time field, in creation order; keys that are already right are not
 // written again.
@@ -224,12 +237,7 @@ std::int32_t MDbRecsetNewRec(MDbEnv* env, MDbRecset* rs, std::uint16_t* position
   std::uint16_t dataPosition = 0;
   std::int32_t rc = MDbDataTblNewRec(env, &env->ref, &env->data, &env->schema, &oid, &dataPosition);
   if (rc != MDbErrNone) return rc;
-  rs->dirty = 1;
-  if (!rs->usesFoundSet) {
-    if (position) *position = dataPosition;
-    return MDbErrNone;
-  }
-  return JoinFoundSet(env, rs, oid, position);
+  return PlaceNewRecord(env, rs, oid, dataPosition, position);
 }
 
 std::int32_t MDBRecsetDupRec(MDbEnv* env, MDbRecset* rs, std::int16_t position,
@@ -258,12 +266,7 @@ std::int32_t MDBRecsetDupRec(MDbEnv* env, MDbRecset* rs, std::int16_t position,
   }
   MDbRecsetSetInx(env, rs, static_cast<std::int16_t>(kept));
   if (rc != MDbErrNone) return rc;
-  rs->dirty = 1;
-  if (!rs->usesFoundSet) {
-    if (newPosition) *newPosition = dataPosition;
-    return MDbErrNone;
-  }
-  return JoinFoundSet(env, rs, oid, newPosition);
+  return PlaceNewRecord(env, rs, oid, dataPosition, newPosition);
 }
 
 std::int32_t MDbRecsetDelRec(MDbEnv* env, MDbRecset* rs, std::int16_t position,
