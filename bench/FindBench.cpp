@@ -18,6 +18,7 @@
 #include "BenchData.h"
 #include "BenchMain.h"
 #include "MDb.h"
+#include "SampleDatabase.h"
 #include "Utf16.h"
 
 namespace {
@@ -28,74 +29,19 @@ using tbm::bench::kFields;
 using tbm::bench::kRecords;
 using tbm::bench::Remove;
 
-constexpr std::int16_t kName = 0;
-constexpr std::int16_t kNumber = 1;
-constexpr std::int16_t kDate = 2;
+using tbm::bench::DateDay;
+using tbm::bench::DateMonth;
+using tbm::bench::DateYear;
+using tbm::bench::kDate;
+using tbm::bench::kName;
+using tbm::bench::kNumber;
+using tbm::bench::SampleValue;
 
-std::u16string NumberText(int r) { return tbm::Utf8ToUtf16(std::to_string((r * 37) % 1000)); }
-int DateDay(int r) { return 1 + (r * 7) % 28; }
-int DateMonth(int r) { return 1 + (r * 5) % 12; }
-int DateYear(int r) { return 1940 + (r * 13) % 80; }
-std::u16string DateText(int r) {
-  return tbm::Utf8ToUtf16(std::to_string(DateMonth(r)) + "/" + std::to_string(DateDay(r)) + "/" +
-                          std::to_string(DateYear(r)));
-}
-std::u16string Value(int r, int f) {
-  if (f == kNumber) return NumberText(r);
-  if (f == kDate) return DateText(r);
-  return FieldText(r, f);
-}
-
-// The database file, built once through the table layer.
+// The database file, built once.
 const std::string& DatabasePath() {
   static const std::string* path = [] {
     auto* p = new std::string(Folder() + "/find.tbm");
-    Remove(*p);
-    MDbEnv env;
-    MDbEnvInitialize(&env);
-    MDbInit(&env, 0);
-    const auto wide = tbm::Utf8ToUtf16(*p);
-    if (MDbCreate(&env, wide.c_str(), &env.ref) != MDbErrNone) std::abort();
-    std::vector<std::uint8_t> infos(kFields * MDbFieldInfoBytes, 0);
-    std::vector<std::u16string> names;
-    std::vector<const char16_t*> ptrs;
-    for (int f = 0; f < kFields; ++f) {
-      infos[static_cast<std::size_t>(f) * MDbFieldInfoBytes] = f == kNumber ? MDbFieldNumber
-                                                               : f == kDate ? MDbFieldDate
-                                                                            : MDbFieldText;
-      names.push_back(u"Field " + tbm::Utf8ToUtf16(std::to_string(f)));
-    }
-    for (const auto& n : names) ptrs.push_back(n.c_str());
-    std::vector<std::uint8_t> options(kFields * MDbOptionEntryBytes, 0);
-    std::uint8_t attrs[MDbAttrBytes] = {};
-    attrs[24] = u'/';
-    attrs[30] = u':';
-    if (MDbSchemaTblCreateEx(&env, &env.ref, infos.data(), ptrs.data(), kFields) != MDbErrNone ||
-        MDbFieldOpTblCreateEx(&env, &env.ref, options.data(), kFields) != MDbErrNone ||
-        MDbAttrTblCreateEx(&env, &env.ref, attrs, u"Bench") != MDbErrNone ||
-        MDbDataTblCreate(&env, &env.ref, nullptr) != MDbErrNone ||
-        MDbDataTblOpen(&env, &env.ref, &env.data, nullptr) != MDbErrNone) {
-      std::abort();
-    }
-    StartCreationSeqCache(&env, &env.ref, &env.data);
-    std::vector<std::u16string> values(kFields);
-    std::vector<const char16_t*> vp(kFields);
-    const std::uint8_t identity[10] = {};
-    for (int r = 0; r < kRecords; ++r) {
-      for (int f = 0; f < kFields; ++f) {
-        values[static_cast<std::size_t>(f)] = Value(r, f);
-        vp[static_cast<std::size_t>(f)] = values[static_cast<std::size_t>(f)].c_str();
-      }
-      if (MDbDataTblAddRec(&env, &env.ref, &env.data, identity, vp.data(), kFields, 1, nullptr,
-                           nullptr) != MDbErrNone) {
-        std::abort();
-      }
-    }
-    EndCreationSeqCache(&env, &env.ref, &env.data);
-    MDbDataTblClose(&env, &env.ref, &env.data);
-    MDbWriteChecksome(&env, &env.ref, 1);
-    MDbClose(&env, &env.ref);
-    MDbShutdown(&env);
+    tbm::bench::BuildSampleDatabase(*p, kRecords);
     return p;
   }();
   return *path;
@@ -156,7 +102,7 @@ struct Plain {
       sqlite3_bind_int(s, 1, (r * 37) % 1000);
       sqlite3_bind_int(s, 2, DateYear(r) * 400 + DateMonth(r) * 32 + DateDay(r));
       for (int f = 0; f < kFields; ++f) {
-        const std::u16string v = Value(r, f);
+        const std::u16string v = SampleValue(r, f);
         sqlite3_bind_text16(s, f + 3, v.data(), static_cast<int>(v.size() * 2), SQLITE_TRANSIENT);
       }
       sqlite3_step(s);
