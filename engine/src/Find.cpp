@@ -2,6 +2,7 @@
 // that a find matches, in the data table's current order. The find is a
 // word-prefix search through the word-break library, with whole-value
 // comparison on number, date and time fields when the search text converts.
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -176,24 +177,38 @@ std::int32_t BuildSet(MDbEnv* env, MDbRecset* rs, const MDbFindRequest* query) {
       return rc;
     }
   }
+  // Every record is visited by position in the data table's current order;
+  // each costs one seek (served from the store's read-ahead) and, for a
+  // find, one read of the searched field into a buffer kept for the walk.
   std::uint32_t count = 0;
   rc = MDbDataTblGetRecCount(env, &env->ref, &env->data, &count);
+  const HANDLE table = env->data.dataHandle;
+  const CEPROPID fieldProp = query ? FieldProp(query->field) : 0;
+  BYTE* buffer = nullptr;
+  DWORD bytes = 0;
   for (std::uint32_t p = 0; rc == MDbErrNone && p < count; ++p) {
     env->data.cursor = static_cast<std::int16_t>(p);
-    MDbDataRec rec;
-    MDbDataRecInitialize(&rec);
-    rc = MDbDataTblOpenRec(env, &env->ref, &env->data, &rec, nullptr);
-    if (rc != MDbErrNone) break;
+    const CEOID oid = CeSeekDatabase(table, CEDB_SEEK_BEGINNING, p, nullptr);
+    if (oid == 0) {
+      rc = MDbErrFailed;
+      break;
+    }
     bool member = true;
     if (finder) {
-      PropertyRead text;
-      rc = ReadRecordField(&env->data, &rec, query->field, &text);
-      member = rc == MDbErrNone && finder->Matches(text.value()->val.lpwstr);
-      if (!member && rs->filterField != -1 && AddedContains(rs, rec.oid)) member = true;
+      WORD one = 1;
+      if (query->field < 0 ||
+          CeReadRecordPropsEx(table, CEDB_ALLOWREALLOC, &one, &fieldProp, &buffer, &bytes,
+                              nullptr) != oid ||
+          (reinterpret_cast<const CEPROPVAL*>(buffer)->wFlags & CEDB_PROPNOTFOUND)) {
+        rc = MDbErrFailed;  // a record without the field is damaged
+        break;
+      }
+      member = finder->Matches(reinterpret_cast<const CEPROPVAL*>(buffer)->val.lpwstr);
+      if (!member && rs->filterField != -1 && AddedContains(rs, oid)) member = true;
     }
-    if (rc == MDbErrNone && member) rc = FoundAppend(rs, rec.oid);
-    MDbDataTblCloseRec(env, &env->ref, &env->data, &rec);
+    if (member) rc = FoundAppend(rs, oid);
   }
+  std::free(buffer);
   if (rc != MDbErrNone) return rc;
   if (!CeFlushDBVol(&env->ref.volume)) return MDbErrFailed;
   rs->valid = 1;
