@@ -53,12 +53,6 @@ std::int32_t SetDataTableOrder(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, CEPROP
 // Back to the creation-sequence order alone.
 std::int32_t RestoreDataTableOrder(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl);
 
-// Reads the text of field of the open record rec (one store read, wherever
-// the table's current record was). out->value()->val.lpwstr is the text.
-struct PropertyRead;
-std::int32_t ReadRecordField(MDbDataTbl* tbl, MDbDataRec* rec, std::int16_t field,
-                             PropertyRead* out);
-
 // Writes count properties as one record in batches of kWriteBatch: the
 // first call creates it, the others write onto it. On a failure the record
 // is deleted again. Returns the new identifier or 0.

@@ -62,27 +62,19 @@ const CEPROPVAL* LoadedField(const MDbDataRec* rec, std::int16_t field) {
   return v->propid == FieldProp(field) ? v : nullptr;
 }
 
-std::int32_t OpenAt(MDbDataTbl* tbl, MDbDataRec* rec, HANDLE table, DWORD seekType,
-                    std::uintptr_t value, std::uint16_t flags) {
+std::int32_t OpenAt(MDbDataRec* rec, HANDLE table, DWORD seekType, std::uintptr_t value,
+                    std::uint16_t flags) {
   const CEOID found = CeSeekDatabase(table, seekType, value, nullptr);
   if (found == 0) return MDbErrFailed;
   MDbDataRecInitialize(rec);
   rec->oid = found;
   rec->flags = flags;
-  (void)tbl;
   return MDbErrNone;
 }
 
 }  // namespace
 
 namespace tbm::engine {
-
-std::int32_t ReadRecordField(MDbDataTbl* tbl, MDbDataRec* rec, std::int16_t field,
-                             PropertyRead* out) {
-  if (tbl == nullptr || !tbl->opened || !IsOpen(rec) || field < 0) return MDbErrFailed;
-  const CEPROPID id = FieldProp(field);
-  return ReadOwn(tbl, rec, &id, 1, out);
-}
 
 std::int32_t WriteRecordField(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
                               std::int16_t field, const char16_t* text) {
@@ -177,11 +169,11 @@ std::int32_t MDbDataTblOpenRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDat
     return MDbErrFailed;
   }
   if (oid != nullptr) {
-    return OpenAt(tbl, rec, tbl->dataHandle, CEDB_SEEK_CEOID, *oid, MDbDataRecOpen);
+    return OpenAt(rec, tbl->dataHandle, CEDB_SEEK_CEOID, *oid, MDbDataRecOpen);
   }
   if (tbl->cursor < 0) return MDbErrFailed;
-  return OpenAt(tbl, rec, tbl->dataHandle, CEDB_SEEK_BEGINNING,
-                static_cast<std::uintptr_t>(tbl->cursor), MDbDataRecOpen);
+  return OpenAt(rec, tbl->dataHandle, CEDB_SEEK_BEGINNING, static_cast<std::uintptr_t>(tbl->cursor),
+                MDbDataRecOpen);
 }
 
 std::int32_t MDbDeleteTblOpenRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
@@ -190,10 +182,10 @@ std::int32_t MDbDeleteTblOpenRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbD
     return MDbErrFailed;
   }
   const std::uint16_t flags = MDbDataRecOpen | MDbDataRecInDeleteTable;
-  if (oid != nullptr) return OpenAt(tbl, rec, tbl->deleteHandle, CEDB_SEEK_CEOID, *oid, flags);
+  if (oid != nullptr) return OpenAt(rec, tbl->deleteHandle, CEDB_SEEK_CEOID, *oid, flags);
   if (position < 0) return MDbErrFailed;
-  return OpenAt(tbl, rec, tbl->deleteHandle, CEDB_SEEK_BEGINNING,
-                static_cast<std::uintptr_t>(position), flags);
+  return OpenAt(rec, tbl->deleteHandle, CEDB_SEEK_BEGINNING, static_cast<std::uintptr_t>(position),
+                flags);
 }
 
 std::int32_t MDbDataTblCloseRec(MDbEnv* /*env*/, MDbRef* /*ref*/, MDbDataTbl* /*tbl*/,
