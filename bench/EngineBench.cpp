@@ -14,6 +14,7 @@
 #include "BenchData.h"
 #include "BenchMain.h"
 #include "MDb.h"
+#include "SampleDatabase.h"
 #include "Utf16.h"
 
 namespace {
@@ -56,23 +57,7 @@ struct Database {
     MDbShutdown(&env);
     Remove(path);
   }
-  void Load() {
-    StartCreationSeqCache(&env, &env.ref, &env.data);
-    std::vector<std::u16string> values(kFields);
-    std::vector<const char16_t*> ptrs(kFields);
-    const std::uint8_t identity[10] = {};
-    for (int r = 0; r < kRecords; ++r) {
-      for (int f = 0; f < kFields; ++f) {
-        values[static_cast<std::size_t>(f)] = FieldText(r, f);
-        ptrs[static_cast<std::size_t>(f)] = values[static_cast<std::size_t>(f)].c_str();
-      }
-      if (MDbDataTblAddRec(&env, &env.ref, &env.data, identity, ptrs.data(), kFields, 1, nullptr,
-                           nullptr) != MDbErrNone) {
-        std::abort();
-      }
-    }
-    EndCreationSeqCache(&env, &env.ref, &env.data);
-  }
+  void Load() { tbm::bench::AddRecords(&env, kRecords, FieldText); }
   std::size_t ReadAll() {
     std::size_t sum = 0;
     for (int r = 0; r < kRecords; ++r) {

@@ -23,6 +23,24 @@ std::u16string SampleValue(int r, int f) {
   return FieldText(r, f);
 }
 
+void AddRecords(MDbEnv* env, int records, std::u16string (*value)(int r, int f)) {
+  StartCreationSeqCache(env, &env->ref, &env->data);
+  std::vector<std::u16string> values(kFields);
+  std::vector<const char16_t*> ptrs(kFields);
+  const std::uint8_t identity[10] = {};
+  for (int r = 0; r < records; ++r) {
+    for (int f = 0; f < kFields; ++f) {
+      values[static_cast<std::size_t>(f)] = value(r, f);
+      ptrs[static_cast<std::size_t>(f)] = values[static_cast<std::size_t>(f)].c_str();
+    }
+    if (MDbDataTblAddRec(env, &env->ref, &env->data, identity, ptrs.data(), kFields, 1, nullptr,
+                         nullptr) != MDbErrNone) {
+      std::abort();
+    }
+  }
+  EndCreationSeqCache(env, &env->ref, &env->data);
+}
+
 void BuildSampleDatabase(const std::string& path, int records) {
   Remove(path);
   MDbEnv env;
@@ -51,21 +69,7 @@ void BuildSampleDatabase(const std::string& path, int records) {
       MDbDataTblOpen(&env, &env.ref, &env.data, nullptr) != MDbErrNone) {
     std::abort();
   }
-  StartCreationSeqCache(&env, &env.ref, &env.data);
-  std::vector<std::u16string> values(kFields);
-  std::vector<const char16_t*> vp(kFields);
-  const std::uint8_t identity[10] = {};
-  for (int r = 0; r < records; ++r) {
-    for (int f = 0; f < kFields; ++f) {
-      values[static_cast<std::size_t>(f)] = SampleValue(r, f);
-      vp[static_cast<std::size_t>(f)] = values[static_cast<std::size_t>(f)].c_str();
-    }
-    if (MDbDataTblAddRec(&env, &env.ref, &env.data, identity, vp.data(), kFields, 1, nullptr,
-                         nullptr) != MDbErrNone) {
-      std::abort();
-    }
-  }
-  EndCreationSeqCache(&env, &env.ref, &env.data);
+  AddRecords(&env, records, SampleValue);
   MDbDataTblClose(&env, &env.ref, &env.data);
   MDbWriteChecksome(&env, &env.ref, 1);
   MDbClose(&env, &env.ref);

@@ -5,6 +5,8 @@
 
 #include <string>
 
+struct MDbEnv;
+
 namespace tbm::bench {
 
 constexpr short kName = 0;
@@ -16,6 +18,11 @@ int DateMonth(int r);
 int DateYear(int r);
 // The text of field f of record r.
 std::u16string SampleValue(int r, int f);
+
+// Adds `records` records to the open data table of env as synchronisation
+// loads them (under the creation-sequence cache), field f of record r being
+// value(r, f); aborts on any failure.
+void AddRecords(MDbEnv* env, int records, std::u16string (*value)(int r, int f));
 
 // Writes the database file at path (replacing one there) with `records`
 // records; aborts on any failure.
