@@ -21,6 +21,7 @@
 
 #include "FileTypes.h"
 #include "HostErrors.h"
+#include "Machine.h"
 #include "Utf16.h"
 
 namespace tbm {
@@ -34,20 +35,6 @@ std::string JoinHost(const std::string& folder, std::string_view name) {
   if (joined.empty() || joined.back() != '/') joined.push_back('/');
   joined.append(name);
   return joined;
-}
-
-// The user's home folder: $HOME, else the password database, else "/".
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != 0) return home;
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr && found->pw_dir != nullptr) {
-    return found->pw_dir;
-  }
-  return "/";
 }
 
 bool IsInvalidNameCharacter(char16_t c) {
@@ -128,23 +115,7 @@ DWORD PrepareRootAt(const std::string& root) {
 
 }  // namespace
 
-std::string DeviceRoot() {
-  stdfs::path root;
-  if (const char* given = std::getenv("TBM_DEVICE_ROOT"); given != nullptr && given[0] != 0) {
-    root = given;
-  } else {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    const stdfs::path data = (xdg != nullptr && xdg[0] == '/')
-                                 ? stdfs::path(xdg)
-                                 : stdfs::path(HomeFolder()) / ".local/share";
-    root = data / "tabulon" / "device";
-  }
-  std::error_code ignored;
-  const stdfs::path absolute = stdfs::absolute(root, ignored);
-  std::string text = (absolute.empty() ? root : absolute).lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
+std::string DeviceRoot() { return MachineRoot(Machine::Handheld); }
 
 DWORD PrepareDeviceRoot() { return PrepareRootAt(DeviceRoot()); }
 
