@@ -63,6 +63,23 @@ constexpr DWORD ERROR_DIRECTORY = 267;  // a folder was expected and a file was 
 constexpr DWORD ERROR_INTERNAL_ERROR = 1359;
 constexpr DWORD ERROR_FILE_CORRUPT = 1392;
 
+// Results of COM-style and remote-invocation calls: negative is failure.
+using HRESULT = std::int32_t;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+
+// Waiting on objects.
+constexpr DWORD INFINITE = 0xFFFFFFFFu;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_ABANDONED = 0x80;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
+
 // The per-thread last error, as the platform keeps it: a failing call sets
 // it, a succeeding call may leave it alone.
 extern "C" DWORD GetLastError();
