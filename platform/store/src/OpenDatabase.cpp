@@ -1,5 +1,6 @@
 #include "OpenDatabase.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -310,19 +311,26 @@ CEOID OpenDatabase::Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** b
   }
 
   // Which stored property answers each slot of the result; null: not found.
-  std::vector<const StoredProperty*> chosen;
-  std::vector<CEPROPID> wanted;
+  // Callers mostly ask for properties in stored order, so each search starts
+  // after the previous match and wraps around.
+  std::vector<const StoredProperty*>& chosen = chosen_;
+  std::vector<CEPROPID>& wanted = wanted_;
+  chosen.clear();
+  wanted.clear();
   if (ids == nullptr) {
     for (const auto& p : *props) {
       chosen.push_back(&p);
       wanted.push_back(p.id);
     }
   } else {
+    std::size_t next = 0;
     for (WORD i = 0; i < *count; ++i) {
       const StoredProperty* match = nullptr;
-      for (const auto& p : *props) {
-        if (p.id == ids[i]) {
-          match = &p;
+      for (std::size_t k = 0; k < props->size(); ++k) {
+        const std::size_t at = (next + k) % props->size();
+        if ((*props)[at].id == ids[i]) {
+          match = &(*props)[at];
+          next = at + 1;
           break;
         }
       }
@@ -377,8 +385,12 @@ CEOID OpenDatabase::Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** b
       case CEVT_LPWSTR: {
         auto* text = reinterpret_cast<WCHAR*>(data);
         const std::size_t units = p->value.size() / 2;
-        for (std::size_t u = 0; u < units; ++u) {
-          text[u] = static_cast<WCHAR>(p->value[2 * u] | (p->value[2 * u + 1] << 8));
+        if constexpr (std::endian::native == std::endian::little) {
+          if (units > 0) std::memcpy(text, p->value.data(), units * 2);
+        } else {
+          for (std::size_t u = 0; u < units; ++u) {
+            text[u] = static_cast<WCHAR>(p->value[2 * u] | (p->value[2 * u + 1] << 8));
+          }
         }
         text[units] = 0;
         v.val.lpwstr = text;

@@ -68,6 +68,10 @@ class OpenDatabase {
   // The current record's properties, decoded once for all its reads.
   std::vector<StoredProperty> decoded_;
   bool decodedValid_ = false;
+
+  // Scratch space of Read, kept so that a read allocates nothing of its own.
+  std::vector<const StoredProperty*> chosen_;
+  std::vector<CEPROPID> wanted_;
 };
 
 }  // namespace tbm::store

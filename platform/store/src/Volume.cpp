@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 
 #include "Utf16.h"
 
@@ -506,10 +507,19 @@ bool Volume::NoteVersion(Failure* failure) {
   return LoadDatabases(failure);
 }
 
+// The monotonic time at the clock's coarse resolution (a few milliseconds),
+// which is fine for aging a snapshot and costs far less than the precise
+// clock on a call made once per store call.
+static std::chrono::nanoseconds CoarseNow() {
+  timespec t{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
 bool Volume::Refresh(Failure* failure, bool fresh) {
   if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
   if (inWrite_) return true;  // nobody else can commit while this process writes
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = CoarseNow();
   if (readOpen_ && !fresh && now - readSince_ < kSnapshotAge) return true;
   EndRead();
   if (Run(begin_) != SQLITE_DONE) return SqlFail(failure, "cannot read the volume");

@@ -182,7 +182,7 @@ class Volume {
   bool inWrite_ = false;
   bool wroteInTransaction_ = false;
   bool readOpen_ = false;
-  std::chrono::steady_clock::time_point readSince_;
+  std::chrono::nanoseconds readSince_{0};  // monotonic, coarse
   std::int64_t dataVersion_ = 0;
   std::uint64_t nextOid_ = 1;
   std::uint64_t reservedOids_ = 1;
