@@ -304,6 +304,11 @@ bool Volume::CreateLayout(Failure* failure) {
 
 bool Volume::CheckLayout(Failure* failure) {
   const std::string damaged = "'" + path_ + "' is a damaged Tabulon Mobile database volume";
+  // The check reads every page once; a small cache keeps it from holding
+  // them all.
+  if (sqlite3_exec(db_, "PRAGMA cache_size=-256", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return Fail(failure, ERROR_FILE_CORRUPT, damaged);
+  }
   Statement check(db_, "PRAGMA quick_check");
   if (!check.Valid()) {
     if ((sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY) return SqlFail(failure, "mount");
