@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "BenchData.h"
+#include "DatabaseBuilder.h"
 #include "MDb.h"
 #include "Utf16.h"
 
@@ -48,30 +49,37 @@ void BuildSampleDatabase(const std::string& path, int records) {
   MDbInit(&env, 0);
   const auto wide = tbm::Utf8ToUtf16(path);
   if (MDbCreate(&env, wide.c_str(), &env.ref) != MDbErrNone) std::abort();
-  std::vector<std::uint8_t> infos(kFields * MDbFieldInfoBytes, 0);
-  std::vector<std::u16string> names;
-  std::vector<const char16_t*> ptrs;
+  std::vector<tbm::sync::FieldSpec> fields(kFields);
   for (int f = 0; f < kFields; ++f) {
-    infos[static_cast<std::size_t>(f) * MDbFieldInfoBytes] = f == kNumber ? MDbFieldNumber
-                                                             : f == kDate ? MDbFieldDate
-                                                                          : MDbFieldText;
-    names.push_back(u"Field " + tbm::Utf8ToUtf16(std::to_string(f)));
+    tbm::sync::FieldSpec& field = fields[static_cast<std::size_t>(f)];
+    field.type = f == kNumber ? MDbFieldNumber : f == kDate ? MDbFieldDate : MDbFieldText;
+    field.name = u"Field " + tbm::Utf8ToUtf16(std::to_string(f));
+    field.key = tbm::sync::FieldKey("F" + std::to_string(f));
   }
-  for (const auto& n : names) ptrs.push_back(n.c_str());
-  std::vector<std::uint8_t> options(kFields * MDbOptionEntryBytes, 0);
-  std::uint8_t attrs[MDbAttrBytes] = {};
-  attrs[24] = u'/';
-  attrs[30] = u':';
-  if (MDbSchemaTblCreateEx(&env, &env.ref, infos.data(), ptrs.data(), kFields) != MDbErrNone ||
-      MDbFieldOpTblCreateEx(&env, &env.ref, options.data(), kFields) != MDbErrNone ||
-      MDbAttrTblCreateEx(&env, &env.ref, attrs, u"Sample") != MDbErrNone ||
-      MDbDataTblCreate(&env, &env.ref, nullptr) != MDbErrNone ||
-      MDbDataTblOpen(&env, &env.ref, &env.data, nullptr) != MDbErrNone) {
+  tbm::sync::DatabaseFormats formats;
+  formats.date = tbm::sync::MakeDateFormat(u'/', 0, false, false, false);
+  formats.time = tbm::sync::MakeTimeFormat(u':', u"AM", u"PM", u"", false, true);
+  if (tbm::sync::MarkConsistent(&env, false) != MDbErrNone ||
+      tbm::sync::ReplaceSchema(&env, fields, false, nullptr) != MDbErrNone ||
+      tbm::sync::ReplaceAttributes(&env, tbm::sync::NewAttributeBlock(formats), u"Sample") !=
+          MDbErrNone) {
     std::abort();
   }
-  AddRecords(&env, records, SampleValue);
-  MDbDataTblClose(&env, &env.ref, &env.data);
-  MDbWriteChecksome(&env, &env.ref, 1);
+  tbm::sync::RecordLoader loader(&env);
+  if (loader.Start() != MDbErrNone) std::abort();
+  std::vector<std::u16string> values(kFields);
+  std::vector<const char16_t*> pointers(kFields);
+  const std::uint8_t identity[MDbIdentityBytes] = {};
+  for (int r = 0; r < records; ++r) {
+    for (std::size_t f = 0; f < values.size(); ++f) {
+      values[f] = SampleValue(r, static_cast<int>(f));
+      pointers[f] = values[f].c_str();
+    }
+    if (loader.Add(identity, pointers) != MDbErrNone) std::abort();
+  }
+  if (loader.Finish() != MDbErrNone || tbm::sync::MarkConsistent(&env, true) != MDbErrNone) {
+    std::abort();
+  }
   MDbClose(&env, &env.ref);
   MDbShutdown(&env);
 }

@@ -1,6 +1,6 @@
 // A sample handheld database for measurements: records of kFields fields,
 // field 0 a name, field 1 a number, field 2 a date (month/day/year), the rest
-// text, built through the engine's table layer as synchronisation builds one.
+// text, built as synchronisation builds one.
 #pragma once
 
 #include <string>

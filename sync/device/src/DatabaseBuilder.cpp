@@ -1,0 +1,248 @@
+// Building a database's content through the engine's table layer.
+#include "DatabaseBuilder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace tbm::sync {
+
+namespace {
+
+// Fixed bytes and starting words of a new attribute block.
+constexpr std::size_t kAttrMarker = 4;
+constexpr std::size_t kAttrWords = 8;
+constexpr std::uint32_t kStartWords[4] = {0, 0, 3584, 0x00030001};
+constexpr std::size_t kAttrDateFormat = 24;
+constexpr std::size_t kAttrTimeFormat = 30;
+
+// Where the time format keeps its parts.
+constexpr std::size_t kTimeMorning = 2;
+constexpr std::size_t kTimeAfternoon = 14;
+constexpr std::size_t kTimeTwentyFour = 26;
+constexpr std::size_t kTimeLeadingZero = 46;
+constexpr std::size_t kTimeTwelveHour = 47;
+
+// The key sits after the type byte and a zero byte of the field block.
+constexpr std::size_t kInfoKey = 2;
+constexpr std::size_t kKeyBytes = 16;
+
+void PutU16(std::uint8_t* at, std::uint16_t value) {
+  at[0] = static_cast<std::uint8_t>(value);
+  at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void PutU32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Writes text cut to maxUnits characters and a terminating zero.
+void PutText(std::uint8_t* at, std::u16string_view text, std::size_t maxUnits) {
+  const std::size_t units = std::min(text.size(), maxUnits);
+  for (std::size_t i = 0; i < units; ++i) PutU16(at + 2 * i, text[i]);
+  PutU16(at + 2 * units, 0);
+}
+
+// Keys are equal when their length bytes and that many bytes agree; a
+// length byte beyond the slot counts as the whole slot.
+bool SameKey(const std::uint8_t* a, const std::uint8_t* b) {
+  if (a[0] != b[0]) return false;
+  const std::size_t length = std::min<std::size_t>(a[0], kKeyBytes - 1);
+  return std::memcmp(a + 1, b + 1, length) == 0;
+}
+
+struct ExistingField {
+  std::uint8_t key[kKeyBytes];
+  std::uint8_t listSettings[MDbOptionExBytes];
+};
+
+// The keys and extended option blocks of the fields the database holds;
+// reading stops at the first field that cannot be read.
+std::vector<ExistingField> ReadExistingFields(MDbEnv* env) {
+  std::vector<ExistingField> fields;
+  MDbSchemaTbl schema{};
+  MDbFieldOpTbl options{};
+  if (MDbSchemaTblOpen(env, &env->ref, &schema) != MDbErrNone) return fields;
+  if (MDbFieldOpTblOpen(env, &env->ref, &options, 0) == MDbErrNone) {
+    std::uint16_t count = 0;
+    MDbSchemaTblGetCount(env, &env->ref, &schema, &count);
+    for (std::uint16_t f = 0; f < count; ++f) {
+      std::uint8_t info[MDbFieldInfoBytes];
+      ExistingField field{};
+      if (MDbSchemaTblReadFldInfo(env, &env->ref, &schema, static_cast<std::int16_t>(f), info) !=
+              MDbErrNone ||
+          MDbFieldOpTblReadOptionEx(env, &env->ref, &options, static_cast<std::int16_t>(f),
+                                    field.listSettings) != MDbErrNone) {
+        break;
+      }
+      std::memcpy(field.key, info + kInfoKey, kKeyBytes);
+      fields.push_back(field);
+    }
+    MDbFieldOpTblClose(env, &env->ref, &options);
+  }
+  MDbSchemaTblClose(env, &env->ref, &schema);
+  return fields;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 16> FieldKey(std::string_view bytes) {
+  std::array<std::uint8_t, 16> key{};
+  const std::size_t length = std::min<std::size_t>(bytes.size(), kKeyBytes - 1);
+  key[0] = static_cast<std::uint8_t>(length);
+  std::memcpy(key.data() + 1, bytes.data(), length);
+  return key;
+}
+
+std::array<std::uint8_t, MDbDateFormatBytes> MakeDateFormat(char16_t separator, std::uint8_t order,
+                                                            bool twoDigitMonth, bool twoDigitDay,
+                                                            bool preferTyped) {
+  std::array<std::uint8_t, MDbDateFormatBytes> block{};
+  PutU16(block.data(), separator);
+  block[2] = order <= 5 ? order : 0;
+  block[3] = twoDigitMonth ? 1 : 0;
+  block[4] = twoDigitDay ? 1 : 0;
+  block[5] = preferTyped ? 1 : 0;
+  return block;
+}
+
+std::array<std::uint8_t, MDbTimeFormatBytes> MakeTimeFormat(char16_t separator,
+                                                            std::u16string_view morning,
+                                                            std::u16string_view afternoon,
+                                                            std::u16string_view twentyFour,
+                                                            bool leadingZero, bool twelveHour) {
+  std::array<std::uint8_t, MDbTimeFormatBytes> block{};
+  PutU16(block.data(), separator);
+  PutText(block.data() + kTimeMorning, morning, 5);
+  PutText(block.data() + kTimeAfternoon, afternoon, 5);
+  PutText(block.data() + kTimeTwentyFour, twentyFour, 9);
+  block[kTimeLeadingZero] = leadingZero ? 1 : 0;
+  block[kTimeTwelveHour] = twelveHour ? 1 : 0;
+  return block;
+}
+
+std::array<std::uint8_t, MDbAttrBytes> NewAttributeBlock(const DatabaseFormats& formats) {
+  std::array<std::uint8_t, MDbAttrBytes> block{};
+  block[kAttrMarker] = 1;
+  for (int w = 0; w < 4; ++w) PutU32(block.data() + kAttrWords + 4 * w, kStartWords[w]);
+  std::memcpy(block.data() + kAttrDateFormat, formats.date.data(), formats.date.size());
+  std::memcpy(block.data() + kAttrTimeFormat, formats.time.data(), formats.time.size());
+  return block;
+}
+
+std::int32_t MarkConsistent(MDbEnv* env, bool consistent) {
+  return MDbWriteChecksome(env, &env->ref, consistent ? 1 : 0);
+}
+
+std::int32_t ReplaceSchema(MDbEnv* env, std::span<const FieldSpec> fields, bool keepListSettings,
+                           bool* unchanged) {
+  if (fields.size() > 0x7FFF) return MDbErrFailed;
+  const auto count = static_cast<std::int16_t>(fields.size());
+  const std::vector<ExistingField> existing =
+      keepListSettings ? ReadExistingFields(env) : std::vector<ExistingField>{};
+
+  std::vector<std::uint8_t> infos(fields.size() * MDbFieldInfoBytes, 0);
+  std::vector<std::uint8_t> options(fields.size() * MDbOptionEntryBytes, 0);
+  std::vector<const char16_t*> names(fields.size());
+  bool same = existing.size() == fields.size();
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const FieldSpec& field = fields[i];
+    std::uint8_t* info = infos.data() + i * MDbFieldInfoBytes;
+    info[0] = field.type >= MDbFieldText && field.type <= 4 ? field.type : 0;
+    std::memcpy(info + kInfoKey, field.key.data(), kKeyBytes);
+    names[i] = field.name.c_str();
+
+    std::uint8_t* option = options.data() + i * MDbOptionEntryBytes;
+    PutU16(option, field.optionWord1);
+    PutU16(option + 2, field.optionWord2);
+    PutU16(option + 4, static_cast<std::uint16_t>(field.valueList));
+    std::uint8_t* listSettings = option + MDbOptionBytes;
+    MDbFieldOpTblGetDefOptionEx(listSettings, static_cast<std::uint8_t>(i), count);
+    for (const ExistingField& old : existing) {
+      if (SameKey(old.key, info + kInfoKey)) {
+        std::memcpy(listSettings, old.listSettings, MDbOptionExBytes);
+        break;
+      }
+    }
+    if (same && !SameKey(existing[i].key, info + kInfoKey)) same = false;
+  }
+  if (unchanged) *unchanged = same;
+
+  std::int32_t rc = MDbSchemaTblDelete(env, &env->ref);
+  if (rc == MDbErrNone) rc = MDbFieldOpTblDelete(env, &env->ref);
+  if (rc == MDbErrNone)
+    rc = MDbSchemaTblCreateEx(env, &env->ref, infos.data(), names.data(), count);
+  if (rc == MDbErrNone) rc = MDbFieldOpTblCreateEx(env, &env->ref, options.data(), count);
+  return rc;
+}
+
+std::int32_t ReplaceAttributes(MDbEnv* env, const std::array<std::uint8_t, MDbAttrBytes>& block,
+                               std::u16string_view name) {
+  const std::u16string terminated(name);
+  std::int32_t rc = MDbAttrTblDelete(env, &env->ref);
+  if (rc == MDbErrNone) rc = MDbAttrTblCreateEx(env, &env->ref, block.data(), terminated.c_str());
+  return rc;
+}
+
+std::int32_t ReplaceValueLists(MDbEnv* env, std::span<const std::u16string> lists) {
+  if (lists.size() > 0x7FFF) return MDbErrFailed;
+  std::vector<const char16_t*> texts;
+  for (const std::u16string& list : lists) texts.push_back(list.c_str());
+  std::int32_t rc = MDbValListTblDelete(env, &env->ref);
+  if (rc == MDbErrNone) {
+    rc = MDbValListTblCreateEx(env, &env->ref, texts.data(),
+                               static_cast<std::int16_t>(texts.size()));
+  }
+  return rc;
+}
+
+std::int32_t EmptyRecords(MDbEnv* env) {
+  MDbDataTblDelete(env, &env->ref, nullptr);  // nothing to delete is fine
+  std::int32_t rc = MDbDataTblCreate(env, &env->ref, nullptr);
+  MDbDataTbl data{};
+  if (rc == MDbErrNone) rc = MDbDataTblOpen(env, &env->ref, &data, nullptr);
+  if (rc == MDbErrNone) rc = MDbDataTblClose(env, &env->ref, &data);
+  return rc;
+}
+
+std::int32_t RecordLoader::Start() {
+  if (started_) return MDbErrFailed;
+  std::int32_t rc = MDbSchemaTblOpen(env_, &env_->ref, &env_->schema);
+  if (rc != MDbErrNone) return rc;
+  if (MDbDataTblOpen(env_, &env_->ref, &env_->data, nullptr) != MDbErrNone) {
+    // A new database has no data tables yet.
+    rc = MDbDataTblCreate(env_, &env_->ref, nullptr);
+    if (rc == MDbErrNone) rc = MDbDataTblOpen(env_, &env_->ref, &env_->data, nullptr);
+  }
+  if (rc == MDbErrNone) rc = StartCreationSeqCache(env_, &env_->ref, &env_->data);
+  started_ = true;
+  if (rc != MDbErrNone) Finish();
+  return rc;
+}
+
+std::int32_t RecordLoader::Add(const std::uint8_t identity[MDbIdentityBytes],
+                               std::span<const char16_t* const> values) {
+  if (!started_ || values.size() > 0x7FFF) return MDbErrFailed;
+  const std::int32_t rc =
+      MDbDataTblAddRec(env_, &env_->ref, &env_->data, identity, values.data(),
+                       static_cast<std::int16_t>(values.size()), 1, nullptr, nullptr);
+  if (rc == MDbErrNone) ++added_;
+  return rc;
+}
+
+std::int32_t RecordLoader::Finish() {
+  if (!started_) return MDbErrNone;
+  started_ = false;
+  std::int32_t rc = MDbErrNone;
+  if (MDbDataTblIsOpened(env_, &env_->ref, &env_->data)) {
+    rc = EndCreationSeqCache(env_, &env_->ref, &env_->data);
+    const std::int32_t closed = MDbDataTblClose(env_, &env_->ref, &env_->data);
+    if (rc == MDbErrNone) rc = closed;
+  }
+  if (MDbSchemaTblIsOpened(env_, &env_->ref, &env_->schema)) {
+    MDbSchemaTblClose(env_, &env_->ref, &env_->schema);
+  }
+  return rc;
+}
+
+}  // namespace tbm::sync
