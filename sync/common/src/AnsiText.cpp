@@ -259,7 +259,8 @@ ExchangeStatus AnsiCodePage::ToUtf16(std::string_view bytes, std::u16string* tex
     const std::string where = "at byte " + std::to_string(at + 1);
     const std::string what = error == U_TRUNCATED_CHAR_FOUND
                                  ? "the text ends inside a character (" + shown + " " + where + ")"
-                                 : "the bytes " + shown + " " + where + " are not valid";
+                                 : (invalidLength == 1 ? "the byte " : "the bytes ") + shown + " " +
+                                       where + (invalidLength == 1 ? " is" : " are") + " not valid";
     return ExchangeStatus(ExchangeError::kInvalidText, what + " in code page " + name_);
   }
   out.resize(static_cast<std::size_t>(target - out.data()));
