@@ -52,6 +52,8 @@ class MemoryByteSource final : public ByteSource {
   explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   MemoryByteSource(const void* data, std::size_t size)
       : bytes_(static_cast<const std::uint8_t*>(data), size) {}
+  // A temporary vector would be gone before the first Read.
+  explicit MemoryByteSource(const std::vector<std::uint8_t>&&) = delete;
 
   std::size_t Read(void* buffer, std::size_t bytes) override;
 

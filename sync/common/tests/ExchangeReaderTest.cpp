@@ -366,7 +366,8 @@ TEST(ExchangeReader, CallsOutOfOrderAreRefused) {
 }
 
 TEST(ExchangeReader, FirstFailureSticks) {
-  MemoryByteSource source(DesktopCopy().Cut(100));
+  const std::vector<std::uint8_t> cut = DesktopCopy().Cut(100);
+  MemoryByteSource source(cut);
   ExchangeReader reader(source);
   ExchangeLayout layout;
   const ExchangeStatus first = reader.ReadLayout(&layout);
