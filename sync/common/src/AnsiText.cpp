@@ -107,7 +107,7 @@ AnsiCodePage::~AnsiCodePage() { ucnv_close(converter_); }
 ExchangeStatus AnsiCodePage::OpenSystem(std::unique_ptr<AnsiCodePage>* out) {
   const char* value = std::getenv(kEnvironmentVariable);
   if (value == nullptr || *value == '\0') return Open(kDefaultName, out);
-  const ExchangeStatus status = Open(value, out);
+  ExchangeStatus status = Open(value, out);
   if (status.ok()) return status;
   return status.WithContext(std::string("the setting ") + kEnvironmentVariable);
 }
@@ -274,7 +274,7 @@ ExchangeStatus AnsiCodePage::ToExchangeText(std::u16string_view text, std::strin
 
 ExchangeStatus AnsiCodePage::FromExchangeText(std::string_view bytes, std::u16string* text) {
   std::u16string plain;
-  const ExchangeStatus status = ToUtf16(bytes, &plain);
+  ExchangeStatus status = ToUtf16(bytes, &plain);
   if (!status.ok()) {
     text->clear();
     return status;

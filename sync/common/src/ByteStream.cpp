@@ -11,7 +11,7 @@ namespace tbm::sync {
 
 namespace {
 
-constexpr std::size_t kFileBufferBytes = 64 * 1024;
+constexpr std::size_t kFileBufferBytes = std::size_t{64} * 1024;
 
 std::string Reason(const char* doing, const std::string& path, int error) {
   return std::string(doing) + " " + path + ": " + std::strerror(error);

@@ -124,7 +124,7 @@ ExchangeStatus ExchangeWriter::WriteLayout(const ExchangeLayout& layout) {
     PutI16(d + kValueListIndexOffset, field.valueListIndex);
   }
 
-  const ExchangeStatus status = Put(bytes);
+  ExchangeStatus status = Put(bytes);
   if (!status.ok()) return status;
   fieldCount_ = layout.fields.size();
   valueListCount_ = static_cast<std::size_t>(layout.valueListCount);
@@ -149,7 +149,7 @@ ExchangeStatus ExchangeWriter::WriteValueLists(std::span<const std::string> list
     }
     AppendText(&bytes, lists[i]);
   }
-  const ExchangeStatus status = Put(bytes);
+  ExchangeStatus status = Put(bytes);
   if (status.ok()) phase_ = Phase::kRecords;
   return status;
 }
@@ -188,7 +188,7 @@ ExchangeStatus ExchangeWriter::WriteRecord(const RecordHeader& header,
       AppendText(&bytes, values[i]);
     }
   }
-  const ExchangeStatus status = Put(bytes);
+  ExchangeStatus status = Put(bytes);
   if (status.ok()) --recordsLeft_;
   return status;
 }
