@@ -146,8 +146,10 @@ struct ExchangeReadLimits {
 //
 // Calls go in file order: ReadLayout once; ReadValueLists once when the
 // layout's valueListCount is above 0; then ReadRecord for each of the
-// header's recordCount records. The first failure sticks: every later call
-// returns it again. Record and field numbers in messages count from 1.
+// header's recordCount records. The first failure of the file (a short read,
+// a bad count or length) sticks: every later call returns it again. A call
+// out of order is refused with kInvalidArgument and changes nothing. Record
+// and field numbers in messages count from 1.
 class ExchangeReader {
  public:
   // REQUIRES: `source` outlives the reader.
@@ -196,7 +198,9 @@ class ExchangeReader {
 //
 // Calls go in file order: WriteLayout once; WriteValueLists once when the
 // layout's valueListCount is above 0; WriteRecord for each of the header's
-// recordCount records; then Finish. The first failure sticks.
+// recordCount records; then Finish. A call that breaks its contract is
+// refused with kInvalidArgument, writes nothing and changes nothing; a sink
+// that fails makes kWriteFailed, which sticks: every later call returns it.
 //
 // Counted strings too long for their slots (names, suffixes) are cut at the
 // last whole character of the code page that fits, so the other side never

@@ -175,10 +175,10 @@ ExchangeStatus AnsiCodePage::Open(std::string_view name, std::unique_ptr<AnsiCod
 ExchangeStatus AnsiCodePage::ToAnsi(std::u16string_view text, std::string* bytes) {
   bytes->clear();
   ucnv_resetFromUnicode(converter_);
-  std::string out(
-      static_cast<std::size_t>(UCNV_GET_MAX_BYTES_FOR_STRING(1, ucnv_getMaxCharSize(converter_))) *
-          (text.size() + 1),
-      '\0');
+  // Each code unit gives at most the code page's longest character; the
+  // loop below grows the buffer should that ever fall short.
+  std::string out(text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter_)) + 16,
+                  '\0');
   const UChar* source = text.data();
   const UChar* sourceLimit = text.data() + text.size();
   char* target = out.data();
