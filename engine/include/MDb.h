@@ -343,6 +343,13 @@ std::int32_t MDbSchemaTblGetCount(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
                                   std::uint16_t* count);
 std::int32_t MDbSchemaTblRead(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl, std::int16_t field,
                               std::uint8_t info[18], char16_t* name, std::uint32_t nameBytes);
+// The largest value a field of `type` may hold in a database of
+// fieldCount fields, in characters with the terminator: text 2049 for at
+// most 20 fields, 1537 for 21 to 30, 1025 for 31 or more; number, date and
+// time 256. Another type gives MDbErrFailed and leaves *size unchanged.
+// Everything that writes values the handheld program will edit checks them
+// against this.
+std::int32_t MDbGetFieldMaxSize(std::uint8_t type, std::uint16_t fieldCount, std::uint32_t* size);
 std::int32_t MDbSchemaTblReadFldInfo(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
                                      std::int16_t field, std::uint8_t info[18]);
 std::int32_t MDbSchemaTblReadFldType(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,

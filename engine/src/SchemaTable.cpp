@@ -66,6 +66,10 @@ std::int32_t FieldMaxSize(std::uint8_t type, std::uint16_t fieldCount, std::uint
 
 extern "C" {
 
+std::int32_t MDbGetFieldMaxSize(std::uint8_t type, std::uint16_t fieldCount, std::uint32_t* size) {
+  return tbm::engine::FieldMaxSize(type, fieldCount, size);
+}
+
 std::int32_t MDbSchemaTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t* infos,
                                   const char16_t* const* names, std::int16_t count) {
   if (!RefReady(env, ref)) return MDbErrFailed;

@@ -297,7 +297,7 @@ TEST_F(SchemaTableTest, NothingWorksOnAClosedVolume) {
 
 std::uint32_t MaxSize(std::uint8_t type, std::uint16_t fields) {
   std::uint32_t size = 0xDEAD;
-  return FieldMaxSize(type, fields, &size) == MDbErrNone ? size : 0;
+  return MDbGetFieldMaxSize(type, fields, &size) == MDbErrNone ? size : 0;
 }
 
 TEST(FieldMaxSizeTest, TextFieldsShrinkAsTheDatabaseGrows) {

@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "MDb.h"
 
@@ -102,6 +103,15 @@ class RecordLoader {
 
   // Must succeed before Add.
   std::int32_t Start();
+  // The first of values (one per field, in field order) that is too long
+  // for its field: its length reaches the field's maximum size, so the
+  // handheld program could not have written it. -1 when all fit. Fields of
+  // an unknown type take any length.
+  int FirstTooLong(std::span<const char16_t* const> values) const;
+  // The most characters field may hold (its maximum size less the
+  // terminator); 0 for a field of unknown type or out of range.
+  std::uint32_t MaxChars(int field) const;
+
   // values holds one text per field of the schema, in field order.
   // MDbErrTooManyRecords once the table holds 5000 records.
   std::int32_t Add(const std::uint8_t identity[MDbIdentityBytes],
@@ -115,6 +125,7 @@ class RecordLoader {
  private:
   MDbEnv* env_;
   bool started_ = false;
+  std::vector<std::uint32_t> maxSizes_;  // per field; 0 for no limit
   std::uint32_t added_ = 0;
 };
 

@@ -215,9 +215,32 @@ std::int32_t RecordLoader::Start() {
     if (rc == MDbErrNone) rc = MDbDataTblOpen(env_, &env_->ref, &env_->data, nullptr);
   }
   if (rc == MDbErrNone) rc = StartCreationSeqCache(env_, &env_->ref, &env_->data);
+  std::uint16_t count = 0;
+  if (rc == MDbErrNone) rc = MDbSchemaTblGetCount(env_, &env_->ref, &env_->schema, &count);
+  maxSizes_.assign(count, 0);
+  for (std::uint16_t f = 0; rc == MDbErrNone && f < count; ++f) {
+    std::uint8_t type = 0;
+    rc = MDbSchemaTblReadFldType(env_, &env_->ref, &env_->schema, static_cast<std::int16_t>(f),
+                                 &type);
+    if (rc == MDbErrNone) MDbGetFieldMaxSize(type, count, &maxSizes_[f]);
+  }
   started_ = true;
   if (rc != MDbErrNone) Finish();
   return rc;
+}
+
+std::uint32_t RecordLoader::MaxChars(int field) const {
+  if (field < 0 || static_cast<std::size_t>(field) >= maxSizes_.size()) return 0;
+  const std::uint32_t size = maxSizes_[static_cast<std::size_t>(field)];
+  return size == 0 ? 0 : size - 1;
+}
+
+int RecordLoader::FirstTooLong(std::span<const char16_t* const> values) const {
+  for (std::size_t f = 0; f < values.size() && f < maxSizes_.size(); ++f) {
+    if (maxSizes_[f] == 0 || values[f] == nullptr) continue;
+    if (std::char_traits<char16_t>::length(values[f]) >= maxSizes_[f]) return static_cast<int>(f);
+  }
+  return -1;
 }
 
 std::int32_t RecordLoader::Add(const std::uint8_t identity[MDbIdentityBytes],

@@ -302,5 +302,26 @@ TEST_F(DatabaseBuilderTest, TheLoaderStopsAtTheRecordLimit) {
   EXPECT_EQ(loader.Finish(), MDbErrNone);
 }
 
+TEST_F(DatabaseBuilderTest, TheLoaderKnowsWhichValuesTheirFieldsCannotHold) {
+  ASSERT_EQ(MDbCreate(&env_, path_.c_str(), &env_.ref), MDbErrNone);
+  const std::vector<FieldSpec> fields = {Field(MDbFieldText, u"Notes", "K-NOTES"),
+                                         Field(MDbFieldNumber, u"Qty", "K-QTY"),
+                                         Field(9, u"Odd", "K-ODD")};
+  ASSERT_EQ(ReplaceSchema(&env_, fields, false, nullptr), MDbErrNone);
+  RecordLoader loader(&env_);
+  ASSERT_EQ(loader.Start(), MDbErrNone);
+  EXPECT_EQ(loader.MaxChars(0), 2048u);
+  EXPECT_EQ(loader.MaxChars(1), 255u);
+  EXPECT_EQ(loader.MaxChars(2), 0u);
+  const std::u16string notes(2048, u'n');
+  const std::u16string fits(255, u'7');
+  const std::u16string huge(5000, u'x');
+  const char16_t* ok[] = {notes.c_str(), fits.c_str(), huge.c_str()};
+  EXPECT_EQ(loader.FirstTooLong(ok), -1);
+  const std::u16string longer = fits + u"7";
+  const char16_t* tooLong[] = {notes.c_str(), longer.c_str(), u""};
+  EXPECT_EQ(loader.FirstTooLong(tooLong), 1);
+}
+
 }  // namespace
 }  // namespace tbm::sync
