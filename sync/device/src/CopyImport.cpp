@@ -1,0 +1,227 @@
+#include "CopyImport.h"
+
+#include <cstring>
+#include <vector>
+
+#include "DatabaseBuilder.h"
+#include "DatabaseNames.h"
+#include "ExchangeFile.h"
+
+namespace tbm::sync {
+
+namespace {
+
+// The longest text a field can hold is 2048 characters; in a double-byte
+// code page that is at most twice as many bytes.
+constexpr ExchangeReadLimits kCopyLimits{4096, 32767};
+
+// A separator travels as an ANSI character in the low byte.
+char16_t SeparatorFrom(std::uint16_t stored, AnsiCodePage& codePage) {
+  const auto byte = static_cast<unsigned char>(stored & 0xFF);
+  if (byte < 0x80) return byte;
+  std::u16string text;
+  if (codePage.ToUtf16(std::string(1, static_cast<char>(byte)), &text).ok() && text.size() == 1) {
+    return text[0];
+  }
+  return byte;
+}
+
+ExchangeStatus FormatsFrom(const ExchangeHeader& header, AnsiCodePage& codePage,
+                           DatabaseFormats* formats) {
+  std::u16string morning;
+  std::u16string afternoon;
+  std::u16string twentyFour;
+  ExchangeStatus status = codePage.ToUtf16(header.morningSuffix, &morning);
+  if (status.ok()) status = codePage.ToUtf16(header.afternoonSuffix, &afternoon);
+  if (status.ok()) status = codePage.ToUtf16(header.twentyFourSuffix, &twentyFour);
+  if (!status.ok()) return status.WithContext("the time suffixes");
+  formats->date =
+      MakeDateFormat(SeparatorFrom(header.dateSeparator, codePage), header.dateOrder,
+                     header.twoDigitMonth, header.twoDigitDay, header.preferTypedSeparator);
+  formats->time = MakeTimeFormat(SeparatorFrom(header.timeSeparator, codePage), morning, afternoon,
+                                 twentyFour, header.leadingZero, header.twelveHourClock);
+  return {};
+}
+
+ExchangeStatus EngineFailure(std::int32_t code, const std::string& what) {
+  if (code == MDbErrTooManyRecords) {
+    return {ExchangeError::kBadCount,
+            what + ": the handheld database already holds the most records it can (5000)"};
+  }
+  return {ExchangeError::kCorrupt, what + ": the handheld database could not be written"};
+}
+
+class Import {
+ public:
+  Import(DatabaseStore& store, ImportMode mode, ByteSource& source, ByteSink& echo,
+         AnsiCodePage& codePage)
+      : store_(store), mode_(mode), reader_(source, kCopyLimits), echo_(echo), page_(codePage) {}
+
+  ImportResult Run() {
+    result_.status = Steps();
+    return result_;
+  }
+
+ private:
+  // A failure of the reader is the stream's when the data simply ended.
+  ExchangeStatus FromReader(ExchangeStatus status) {
+    if (status.error() == ExchangeError::kTruncated) result_.streamFailed = true;
+    return status;
+  }
+
+  ExchangeStatus Steps() {
+    ExchangeLayout layout;
+    if (ExchangeStatus s = FromReader(reader_.ReadLayout(&layout)); !s.ok()) return s;
+    std::u16string name;
+    if (ExchangeStatus s = page_.ToUtf16(layout.header.name, &name); !s.ok()) {
+      return s.WithContext("the database name");
+    }
+    if (ExchangeStatus s = OpenTarget(name); !s.ok()) return s;
+    MDbEnv* env = store_.env();
+    result_.touched = true;
+    if (std::int32_t rc = MarkConsistent(env, false); rc != MDbErrNone) {
+      return EngineFailure(rc, "marking the database as being rebuilt");
+    }
+
+    std::vector<FieldSpec> fields;
+    for (std::size_t f = 0; f < layout.fields.size(); ++f) {
+      const FieldDescriptor& d = layout.fields[f];
+      FieldSpec spec;
+      spec.type = static_cast<std::uint8_t>(d.type);
+      if (ExchangeStatus s = page_.ToUtf16(d.name, &spec.name); !s.ok()) {
+        return s.WithContext("the name of field " + std::to_string(f + 1));
+      }
+      spec.key = FieldKey(d.key);
+      spec.optionWord1 = static_cast<std::uint16_t>(d.optionWord1);
+      spec.optionWord2 = static_cast<std::uint16_t>(d.optionWord2);
+      spec.valueList = d.valueListIndex;
+      fields.push_back(std::move(spec));
+    }
+    bool unchanged = false;
+    const bool rebuild = mode_ == ImportMode::kRebuild;
+    if (std::int32_t rc = ReplaceSchema(env, fields, rebuild, &unchanged); rc != MDbErrNone) {
+      return EngineFailure(rc, "writing the fields");
+    }
+    if (!rebuild || !unchanged) {
+      DatabaseFormats formats;
+      if (ExchangeStatus s = FormatsFrom(layout.header, page_, &formats); !s.ok()) return s;
+      if (std::int32_t rc = ReplaceAttributes(env, NewAttributeBlock(formats), name);
+          rc != MDbErrNone) {
+        return EngineFailure(rc, "writing the database attributes");
+      }
+    }
+    if (ExchangeStatus s = EchoName(layout.header.name); !s.ok()) return s;
+
+    if (layout.valueListCount > 0) {
+      std::vector<std::string> texts;
+      if (ExchangeStatus s = FromReader(reader_.ReadValueLists(&texts)); !s.ok()) return s;
+      std::vector<std::u16string> lists(texts.size());
+      for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (ExchangeStatus s = page_.FromExchangeText(texts[i], &lists[i]); !s.ok()) {
+          return s.WithContext("value list " + std::to_string(i + 1));
+        }
+      }
+      if (std::int32_t rc = ReplaceValueLists(env, lists); rc != MDbErrNone) {
+        return EngineFailure(rc, "writing the value lists");
+      }
+    }
+    if (rebuild) {
+      if (std::int32_t rc = EmptyRecords(env); rc != MDbErrNone) {
+        return EngineFailure(rc, "removing the handheld's records");
+      }
+    }
+    return LoadRecords(layout.fields.size());
+  }
+
+  // Creating: the database is made where its name maps to, never over a
+  // file already there. Rebuilding: the store holds it open already.
+  ExchangeStatus OpenTarget(const std::u16string& name) {
+    if (mode_ == ImportMode::kRebuild) {
+      if (!store_.opened()) return {ExchangeError::kInvalidArgument, "no database is open"};
+      return {};
+    }
+    const std::optional<std::u16string> path = DatabasePathForName(name);
+    if (!path) {
+      return {ExchangeError::kInvalidArgument, "the database name cannot be a handheld file name"};
+    }
+    MDbCreateDirectory(kDatabaseFolder);  // present already, mostly
+    if (store_.Create(*path) != MDbErrNone) {
+      return {ExchangeError::kWriteFailed,
+              "the handheld database cannot be created (a file of that name may exist already)"};
+    }
+    return {};
+  }
+
+  ExchangeStatus EchoName(const std::string& name) {
+    std::vector<std::uint8_t> bytes(4 + 1 + name.size());
+    const auto size = static_cast<std::uint32_t>(name.size() + 1);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(size >> (8 * i));
+    bytes[4] = static_cast<std::uint8_t>(name.size());
+    std::memcpy(bytes.data() + 5, name.data(), name.size());
+    if (echo_.Write(bytes.data(), bytes.size()) != bytes.size()) {
+      result_.streamFailed = true;
+      return {ExchangeError::kWriteFailed, "the database name could not be sent back"};
+    }
+    return {};
+  }
+
+  ExchangeStatus LoadRecords(std::size_t fieldCount) {
+    RecordLoader loader(store_.env());
+    if (std::int32_t rc = loader.Start(); rc != MDbErrNone) {
+      return EngineFailure(rc, "opening the records");
+    }
+    ExchangeRecord record;
+    std::vector<std::u16string> values(fieldCount);
+    std::vector<const char16_t*> pointers(fieldCount);
+    for (std::int32_t number = 1; reader_.recordsLeft() > 0; ++number) {
+      const std::string where = "record " + std::to_string(number);
+      if (ExchangeStatus s = FromReader(reader_.ReadRecord(&record)); !s.ok()) return s;
+      const std::int16_t code = record.header.changeCode;
+      if (code == kChangeUnchanged) {
+        ++result_.skipped;
+        continue;
+      }
+      if (code != kChangeNew) {
+        return {ExchangeError::kCorrupt,
+                where + ": the change code " + std::to_string(code) + " is not one a copy holds"};
+      }
+      for (std::size_t f = 0; f < fieldCount; ++f) {
+        values[f].clear();
+        if (!record.header.noValues) {
+          if (ExchangeStatus s = page_.FromExchangeText(record.values[f], &values[f]); !s.ok()) {
+            return s.WithContext(where + ", field " + std::to_string(f + 1));
+          }
+        }
+        pointers[f] = values[f].c_str();
+      }
+      if (const int f = loader.FirstTooLong(pointers); f >= 0) {
+        return {ExchangeError::kBadLength,
+                where + ", field " + std::to_string(f + 1) + ": the text is longer than the " +
+                    std::to_string(loader.MaxChars(f)) + " characters the field can hold"};
+      }
+      if (std::int32_t rc = loader.Add(record.header.identity.data(), pointers); rc != MDbErrNone) {
+        return EngineFailure(rc, where);
+      }
+    }
+    if (std::int32_t rc = loader.Finish(); rc != MDbErrNone) {
+      return EngineFailure(rc, "closing the records");
+    }
+    return {};
+  }
+
+  DatabaseStore& store_;
+  ImportMode mode_;
+  ExchangeReader reader_;
+  ByteSink& echo_;
+  AnsiCodePage& page_;
+  ImportResult result_;
+};
+
+}  // namespace
+
+ImportResult ImportDesktopCopy(DatabaseStore& store, ImportMode mode, ByteSource& source,
+                               ByteSink& echo, AnsiCodePage& codePage) {
+  return Import(store, mode, source, echo, codePage).Run();
+}
+
+}  // namespace tbm::sync
