@@ -69,7 +69,9 @@ struct DesktopCopy {
     MemoryByteSink sink;
     ExchangeWriter writer(sink, page);
     EXPECT_TRUE(writer.WriteLayout(layout).ok());
-    if (layout.valueListCount > 0) EXPECT_TRUE(writer.WriteValueLists(valueLists).ok());
+    if (layout.valueListCount > 0) {
+      EXPECT_TRUE(writer.WriteValueLists(valueLists).ok());
+    }
     for (const ExchangeRecord& r : records) {
       EXPECT_TRUE(writer.WriteRecord(r.header, r.values).ok());
     }
