@@ -55,11 +55,17 @@ constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_BAD_PATHNAME = 161;
 constexpr DWORD ERROR_BUSY = 170;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_MORE_DATA = 234;  // a registry value or name is larger than the buffer
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_DIRECTORY = 267;  // a folder was expected and a file was found
+constexpr DWORD ERROR_NOT_OWNER = 288;  // a mutex released by a thread that does not own it
+constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+constexpr DWORD ERROR_KEY_DELETED = 1018;  // the registry key of an open handle was deleted
+constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 constexpr DWORD ERROR_INTERNAL_ERROR = 1359;
 constexpr DWORD ERROR_FILE_CORRUPT = 1392;
 

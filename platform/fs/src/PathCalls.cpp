@@ -172,9 +172,9 @@ BOOL RemoveFolder(const WCHAR* pathName) {
 
 }  // namespace tbm::fs
 
-using tbm::fs::ErrorFromErrno;
-using tbm::fs::Fail;
-using tbm::fs::Guarded;
+using tbm::ErrorFromErrno;
+using tbm::Fail;
+using tbm::Guarded;
 
 extern "C" BOOL DeleteFileW(const WCHAR* fileName) {
   return Guarded(FALSE, [&] {
