@@ -18,6 +18,13 @@ using HANDLE = void*;
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
+// A point in time as 100-nanosecond intervals since 1 January 1601 (UTC),
+// split into two halves as the platform keeps it.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
 // Returned by calls that open something when they fail.
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
