@@ -4,6 +4,7 @@
 // tree is read again whenever another process saves, so every call finds
 // its key afresh, and a key deleted meanwhile is reported as such.
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "HandleTable.h"
@@ -78,11 +79,26 @@ HKEY AddHandle(OpenKey key) {
   return reinterpret_cast<HKEY>(KeyHandles().Add(std::make_shared<OpenKey>(std::move(key))));
 }
 
-// The key of resolved in tree: null with ERROR_KEY_DELETED when it is gone.
-Key* FindOpenKey(const Tree& tree, const OpenKey& resolved, LONG& error) {
-  Key* key = tree.Find(resolved.hive, resolved.path);
-  error = key != nullptr ? ERROR_SUCCESS : ERROR_KEY_DELETED;
-  return key;
+// Runs look on the key handle key stands for, as last saved. Errors: those
+// of Resolve, of reading the file, and ERROR_KEY_DELETED.
+LONG ReadKey(HKEY key, const std::function<LONG(const Key&)>& look) {
+  OpenKey target;
+  if (const LONG error = Resolve(key, target); error != ERROR_SUCCESS) return error;
+  return target.file->Read([&](const Tree& tree) -> LONG {
+    const Key* found = tree.Find(target.hive, target.path);
+    return found != nullptr ? look(*found) : ERROR_KEY_DELETED;
+  });
+}
+
+// Runs change on the key handle key stands for and saves the result when
+// change says it changed something. Errors as ReadKey, and of saving.
+LONG ChangeKey(HKEY key, const std::function<LONG(Key&, bool& changed)>& change) {
+  OpenKey target;
+  if (const LONG error = Resolve(key, target); error != ERROR_SUCCESS) return error;
+  return target.file->Change([&](Tree& tree, bool& changed) -> LONG {
+    Key* found = tree.Find(target.hive, target.path);
+    return found != nullptr ? change(*found, changed) : ERROR_KEY_DELETED;
+  });
 }
 
 std::u16string_view ValueName(const WCHAR* name) {
@@ -148,13 +164,8 @@ LONG QueryValueCall(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* ty
   if (reserved != nullptr || (data != nullptr && dataBytes == nullptr)) {
     return ERROR_INVALID_PARAMETER;
   }
-  OpenKey target;
-  if (const LONG error = Resolve(key, target); error != ERROR_SUCCESS) return error;
-  return target.file->Read([&](const Tree& tree) -> LONG {
-    LONG error;
-    const Key* found = FindOpenKey(tree, target, error);
-    if (found == nullptr) return error;
-    const Value* value = found->FindValue(ValueName(valueName));
+  return ReadKey(key, [&](const Key& found) -> LONG {
+    const Value* value = found.FindValue(ValueName(valueName));
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
     const auto size = static_cast<DWORD>(value->data.size());
     if (type != nullptr) *type = value->type;
@@ -197,30 +208,20 @@ LONG SetValueCall(HKEY key, const WCHAR* valueName, DWORD type, const BYTE* data
       error != ERROR_SUCCESS) {
     return error;
   }
-  OpenKey target;
-  if (const LONG error = Resolve(key, target); error != ERROR_SUCCESS) return error;
-  return target.file->Change([&](Tree& tree, bool& changed) -> LONG {
-    LONG error;
-    Key* found = FindOpenKey(tree, target, error);
-    if (found == nullptr) return error;
-    const Value* existing = found->FindValue(value.name);
+  return ChangeKey(key, [&](Key& found, bool& changed) -> LONG {
+    const Value* existing = found.FindValue(value.name);
     if (existing != nullptr && existing->type == value.type && existing->data == value.data) {
       return ERROR_SUCCESS;  // nothing to save
     }
-    found->SetValue(std::move(value));
+    found.SetValue(std::move(value));
     changed = true;
     return ERROR_SUCCESS;
   });
 }
 
 LONG DeleteValueCall(HKEY key, const WCHAR* valueName) {
-  OpenKey target;
-  if (const LONG error = Resolve(key, target); error != ERROR_SUCCESS) return error;
-  return target.file->Change([&](Tree& tree, bool& changed) -> LONG {
-    LONG error;
-    Key* found = FindOpenKey(tree, target, error);
-    if (found == nullptr) return error;
-    if (!found->RemoveValue(ValueName(valueName))) return ERROR_FILE_NOT_FOUND;
+  return ChangeKey(key, [&](Key& found, bool& changed) -> LONG {
+    if (!found.RemoveValue(ValueName(valueName))) return ERROR_FILE_NOT_FOUND;
     changed = true;
     return ERROR_SUCCESS;
   });
@@ -261,14 +262,9 @@ LONG EnumKeyCall(HKEY key, DWORD index, WCHAR* name, DWORD* nameChars, DWORD* re
   if (name == nullptr || nameChars == nullptr || reserved != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  OpenKey target;
-  if (const LONG error = Resolve(key, target); error != ERROR_SUCCESS) return error;
-  return target.file->Read([&](const Tree& tree) -> LONG {
-    LONG error;
-    const Key* found = FindOpenKey(tree, target, error);
-    if (found == nullptr) return error;
-    if (index >= found->subkeys().size()) return ERROR_NO_MORE_ITEMS;
-    if (const LONG stored = StoreName(found->subkeys()[index]->name(), name, nameChars);
+  return ReadKey(key, [&](const Key& found) -> LONG {
+    if (index >= found.subkeys().size()) return ERROR_NO_MORE_ITEMS;
+    if (const LONG stored = StoreName(found.subkeys()[index]->name(), name, nameChars);
         stored != ERROR_SUCCESS) {
       return stored;
     }
@@ -285,14 +281,9 @@ LONG EnumValueCall(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChar
       (data != nullptr && dataBytes == nullptr)) {
     return ERROR_INVALID_PARAMETER;
   }
-  OpenKey target;
-  if (const LONG error = Resolve(key, target); error != ERROR_SUCCESS) return error;
-  return target.file->Read([&](const Tree& tree) -> LONG {
-    LONG error;
-    const Key* found = FindOpenKey(tree, target, error);
-    if (found == nullptr) return error;
-    if (index >= found->values().size()) return ERROR_NO_MORE_ITEMS;
-    const Value& value = found->values()[index];
+  return ReadKey(key, [&](const Key& found) -> LONG {
+    if (index >= found.values().size()) return ERROR_NO_MORE_ITEMS;
+    const Value& value = found.values()[index];
     const auto size = static_cast<DWORD>(value.data.size());
     const bool nameFits = value.name.size() + 1 <= *valueNameChars;
     const bool dataFits = data == nullptr || size <= *dataBytes;

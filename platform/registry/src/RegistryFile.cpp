@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 
+#include "Descriptor.h"
 #include "HostErrors.h"
 #include "Registry.h"
 #include "RegistryText.h"
@@ -30,21 +31,6 @@ std::function<void(const std::string&)>& Handler() {
   };
   return handler;
 }
-
-// Closes a descriptor when it goes.
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-  ~Descriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return descriptor_; }
-
- private:
-  int descriptor_;
-};
 
 // The error of writing the file: running out of room, being refused, or
 // anything else the host reports.
@@ -67,19 +53,6 @@ LONG WriteError(int error, const std::string& path) {
   }
 }
 
-bool WriteAll(int descriptor, const std::string& bytes) {
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t result = ::write(descriptor, bytes.data() + written, bytes.size() - written);
-    if (result < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    written += static_cast<std::size_t>(result);
-  }
-  return true;
-}
-
 }  // namespace
 
 void ReportRegistryMessage(const std::string& message) {
@@ -89,6 +62,16 @@ void ReportRegistryMessage(const std::string& message) {
     handler = Handler();
   }
   if (handler) handler(message);
+}
+
+RegistryFile::Identity RegistryFile::Identity::Of(const struct stat& info) {
+  Identity identity;
+  identity.exists = true;
+  identity.device = info.st_dev;
+  identity.inode = info.st_ino;
+  identity.size = info.st_size;
+  identity.modified = info.st_mtim;
+  return identity;
 }
 
 bool RegistryFile::Identity::operator==(const Identity& other) const {
@@ -170,12 +153,7 @@ LONG RegistryFile::RefreshLocked() {
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) return ERROR_READ_FAULT;
   if (!S_ISREG(info.st_mode)) return ERROR_ACCESS_DENIED;
-  Identity identity;
-  identity.exists = true;
-  identity.device = info.st_dev;
-  identity.inode = info.st_ino;
-  identity.size = info.st_size;
-  identity.modified = info.st_mtim;
+  const Identity identity = Identity::Of(info);
   if (loaded_ && identity == identity_) return ERROR_SUCCESS;
 
   // The descriptor stays on the version it opened even if a writer renames
@@ -210,11 +188,13 @@ LONG RegistryFile::SaveLocked() {
   const std::string text = FormatRegistryText(tree_, kHeading);
   const std::string temporary = path_ + ".new";
   {
-    const Descriptor out(
+    Descriptor out(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (out.get() < 0) return WriteError(errno, temporary);
-    if (!WriteAll(out.get(), text) || ::fsync(out.get()) != 0) {
-      const int error = errno;
+    int error = WriteAll(out.get(), text.data(), text.size());
+    if (error == 0 && ::fsync(out.get()) != 0) error = errno;
+    if (error == 0) error = out.Close();
+    if (error != 0) {
       ::unlink(temporary.c_str());
       return WriteError(error, temporary);
     }
@@ -249,11 +229,7 @@ LONG RegistryFile::SaveLocked() {
     loaded_ = false;
     return ERROR_SUCCESS;
   }
-  identity_.exists = true;
-  identity_.device = info.st_dev;
-  identity_.inode = info.st_ino;
-  identity_.size = info.st_size;
-  identity_.modified = info.st_mtim;
+  identity_ = Identity::Of(info);
   damaged_ = false;
   return ERROR_SUCCESS;
 }

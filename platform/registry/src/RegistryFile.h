@@ -3,6 +3,7 @@
 // changes saved whole under the file lock.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <ctime>
@@ -45,6 +46,7 @@ class RegistryFile {
     ino_t inode = 0;
     off_t size = 0;
     timespec modified{};
+    static Identity Of(const struct stat& info);  // of an existing file
     bool operator==(const Identity& other) const;
   };
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -98,6 +99,28 @@ class FreshRegistry : public ::testing::Test {
     DWORD number;
     std::memcpy(&number, value->second.data(), 4);
     return number;
+  }
+
+  // The names of key's subkeys or values, in the order they enumerate.
+  static std::vector<std::u16string> SubkeyNames(HKEY key) {
+    return Names([key](DWORD index, WCHAR* name, DWORD* chars) {
+      return RegEnumKeyExW(key, index, name, chars, nullptr, nullptr, nullptr, nullptr);
+    });
+  }
+  static std::vector<std::u16string> ValueNames(HKEY key) {
+    return Names([key](DWORD index, WCHAR* name, DWORD* chars) {
+      return RegEnumValueW(key, index, name, chars, nullptr, nullptr, nullptr, nullptr);
+    });
+  }
+  static std::vector<std::u16string> Names(
+      const std::function<LONG(DWORD index, WCHAR* name, DWORD* chars)>& enumerate) {
+    std::vector<std::u16string> names;
+    WCHAR name[256];
+    DWORD chars = 256;
+    for (DWORD index = 0; enumerate(index, name, &chars) == ERROR_SUCCESS; ++index, chars = 256) {
+      names.emplace_back(name, chars);
+    }
+    return names;
   }
 
   ScratchFolder scratch_{"tbm-registry-test"};

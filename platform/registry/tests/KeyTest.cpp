@@ -7,18 +7,6 @@ namespace {
 
 using KeyTest = FreshRegistry;
 
-std::vector<std::u16string> SubkeyNames(HKEY key) {
-  std::vector<std::u16string> names;
-  for (DWORD index = 0;; ++index) {
-    WCHAR name[256];
-    DWORD chars = 256;
-    const LONG result = RegEnumKeyExW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-    if (result != ERROR_SUCCESS) break;
-    names.emplace_back(name, chars);
-  }
-  return names;
-}
-
 TEST_F(KeyTest, CreatingMakesEveryMissingLevelAndSaysWhetherItWasNew) {
   HKEY key = nullptr;
   DWORD disposition = 0;

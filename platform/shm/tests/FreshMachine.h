@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "Machine.h"
@@ -33,9 +34,31 @@ class FreshMachine : public ::testing::Test {
     return count;
   }
 
-  // Maps the whole section for writing and reads or writes its first word.
+  // Creates (or opens) a section of one word, as the sync-active flag is.
+  static HANDLE CreateWordSection(const WCHAR* name) {
+    return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, name);
+  }
+
+  // Maps the whole section for writing, to reach its first word.
   static DWORD* Word(HANDLE section) {
     return static_cast<DWORD*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0));
+  }
+
+  // The section's first word through a view of its own; nullopt when the
+  // section cannot be mapped.
+  static std::optional<DWORD> ReadWord(HANDLE section) {
+    const auto* word = static_cast<const DWORD*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0));
+    if (word == nullptr) return std::nullopt;
+    const DWORD value = *word;
+    UnmapViewOfFile(word);
+    return value;
+  }
+
+  static bool WriteWord(HANDLE section, DWORD value) {
+    DWORD* word = Word(section);
+    if (word == nullptr) return false;
+    *word = value;
+    return UnmapViewOfFile(word) != FALSE;
   }
 
   ScratchFolder root_{"tbm-shm-test"};

@@ -64,8 +64,7 @@ TEST_F(MutexTest, AWordWrittenUnderTheMutexIsSeenByAnotherProcess) {
   Pipe written;
   Pipe mayEnd;
   ChildProcess agent([&] {
-    HANDLE section =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+    HANDLE section = CreateWordSection(kSyncActive);
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kSyncActiveMutex);
     if (section == nullptr || mutex == nullptr) return 1;
     auto* word = static_cast<DWORD*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0));
@@ -82,8 +81,7 @@ TEST_F(MutexTest, AWordWrittenUnderTheMutexIsSeenByAnotherProcess) {
   });
   ASSERT_EQ(written.Receive(), 'w');
 
-  HANDLE section =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE section = CreateWordSection(kSyncActive);
   ASSERT_NE(section, nullptr);
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
   HANDLE mutex = CreateMutexW(nullptr, FALSE, kSyncActiveMutex);
@@ -250,8 +248,7 @@ TEST_F(MutexTest, TheMutexGoesWithItsLastHandle) {
 }
 
 TEST_F(MutexTest, WaitingAsksForAMutexHandle) {
-  HANDLE section =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE section = CreateWordSection(kSyncActive);
   ASSERT_NE(section, nullptr);
   EXPECT_EQ(WaitForSingleObject(section, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
@@ -282,8 +279,7 @@ TEST_F(MutexTest, ProcessesCreatingAtOnceShareOneMutex) {
       if (start.Receive() != 's') return 1;
       HANDLE mutex = CreateMutexW(nullptr, FALSE, kSyncActiveMutex);
       const bool createdMutex = GetLastError() == ERROR_SUCCESS;
-      HANDLE section =
-          CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+      HANDLE section = CreateWordSection(kSyncActive);
       if (mutex == nullptr || section == nullptr) return 2;
       auto* word = static_cast<volatile DWORD*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0));
       if (word == nullptr) return 3;

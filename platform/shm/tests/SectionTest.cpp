@@ -28,8 +28,7 @@ TEST_F(SectionTest, ANewSectionIsZeroFilledAndItsCreatorIsTold) {
 }
 
 TEST_F(SectionTest, CreatingAnExistingSectionOpensItAndSaysSo) {
-  HANDLE first =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE first = CreateWordSection(kSyncActive);
   ASSERT_NE(first, nullptr);
   DWORD* word = Word(first);
   ASSERT_NE(word, nullptr);
@@ -55,30 +54,22 @@ TEST_F(SectionTest, CreatingAnExistingSectionOpensItAndSaysSo) {
 }
 
 TEST_F(SectionTest, AWordWrittenInOneProcessIsReadInAnother) {
-  HANDLE section =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE section = CreateWordSection(kSyncActive);
   ASSERT_NE(section, nullptr);
   ChildProcess writer([] {
     HANDLE opened = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kSyncActive);
     if (opened == nullptr) return 1;
-    DWORD* word = Word(opened);
-    if (word == nullptr) return 2;
-    *word = 1;
-    UnmapViewOfFile(word);
+    if (!WriteWord(opened, 1)) return 2;
     CloseSharedHandle(opened);
     return 0;
   });
   ASSERT_EQ(writer.Wait(), 0);
-  DWORD* word = Word(section);
-  ASSERT_NE(word, nullptr);
-  EXPECT_EQ(*word, 1u);
-  UnmapViewOfFile(word);
+  EXPECT_EQ(ReadWord(section), 1u);
   CloseSharedHandle(section);
 }
 
 TEST_F(SectionTest, TheSectionGoesWithItsLastHandle) {
-  HANDLE section =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE section = CreateWordSection(kSyncActive);
   ASSERT_NE(section, nullptr);
   DWORD* word = Word(section);
   ASSERT_NE(word, nullptr);
@@ -90,8 +81,7 @@ TEST_F(SectionTest, TheSectionGoesWithItsLastHandle) {
   EXPECT_EQ(HostObjectsOfThisMachine(), 0);
   EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, kSyncActive), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  HANDLE fresh =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE fresh = CreateWordSection(kSyncActive);
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
   word = Word(fresh);
@@ -103,8 +93,7 @@ TEST_F(SectionTest, TheSectionGoesWithItsLastHandle) {
 }
 
 TEST_F(SectionTest, AViewKeepsTheSectionAfterItsHandleIsClosed) {
-  HANDLE section =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE section = CreateWordSection(kSyncActive);
   ASSERT_NE(section, nullptr);
   DWORD* word = Word(section);
   ASSERT_NE(word, nullptr);
@@ -128,8 +117,7 @@ TEST_F(SectionTest, ASectionLivesOnWhileAnotherProcessHoldsIt) {
   Pipe created;
   Pipe mayEnd;
   ChildProcess creator([&] {
-    HANDLE section =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+    HANDLE section = CreateWordSection(kSyncActive);
     DWORD* word = section != nullptr ? Word(section) : nullptr;
     if (word == nullptr) return 1;
     *word = 5;
@@ -145,18 +133,14 @@ TEST_F(SectionTest, ASectionLivesOnWhileAnotherProcessHoldsIt) {
   mayEnd.Send('e');
   ASSERT_EQ(creator.Wait(), 0);
 
-  DWORD* word = Word(opened);
-  ASSERT_NE(word, nullptr);
-  EXPECT_EQ(*word, 5u);
-  UnmapViewOfFile(word);
+  EXPECT_EQ(ReadWord(opened), 5u);
   CloseSharedHandle(opened);
   EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, kSyncActive), nullptr);
   EXPECT_EQ(HostObjectsOfThisMachine(), 0);
 }
 
 TEST_F(SectionTest, TwoMachineRootsDoNotShareASection) {
-  HANDLE section =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE section = CreateWordSection(kSyncActive);
   ASSERT_NE(section, nullptr);
   DWORD* word = Word(section);
   ASSERT_NE(word, nullptr);
@@ -167,8 +151,7 @@ TEST_F(SectionTest, TwoMachineRootsDoNotShareASection) {
     ::setenv("TBM_DEVICE_ROOT", otherRoot.path().c_str(), 1);
     if (OpenFileMappingW(FILE_MAP_READ, FALSE, kSyncActive) != nullptr) return 1;
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return 2;
-    HANDLE own =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+    HANDLE own = CreateWordSection(kSyncActive);
     if (own == nullptr || GetLastError() != ERROR_SUCCESS) return 3;
     DWORD* ownWord = Word(own);
     if (ownWord == nullptr || *ownWord != 0) return 4;
@@ -194,8 +177,7 @@ TEST_F(SectionTest, TwoMachineRootsDoNotShareASection) {
 TEST_F(SectionTest, TheDesktopsNamesAreNotTheHandhelds) {
   ScratchFolder desktopRoot("tbm-shm-desktop");
   ScopedEnvironment desktop("TBM_DESKTOP_ROOT", desktopRoot.path().c_str());
-  HANDLE handheld =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE handheld = CreateWordSection(kSyncActive);
   ASSERT_NE(handheld, nullptr);
   ChildProcess onDesktop([] {
     SelectMachine(Machine::Desktop);
@@ -209,8 +191,7 @@ TEST_F(SectionTest, TheDesktopsNamesAreNotTheHandhelds) {
 TEST_F(SectionTest, ALeftoverOfAKilledLastHolderIsDiscarded) {
   Pipe created;
   ChildProcess holder([&] {
-    HANDLE section =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+    HANDLE section = CreateWordSection(kSyncActive);
     DWORD* word = section != nullptr ? Word(section) : nullptr;
     if (word == nullptr) return 1;
     *word = 5;
@@ -226,20 +207,15 @@ TEST_F(SectionTest, ALeftoverOfAKilledLastHolderIsDiscarded) {
   EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, kSyncActive), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(HostObjectsOfThisMachine(), 0);
-  HANDLE fresh =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE fresh = CreateWordSection(kSyncActive);
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-  DWORD* word = Word(fresh);
-  ASSERT_NE(word, nullptr);
-  EXPECT_EQ(*word, 0u);
-  UnmapViewOfFile(word);
+  EXPECT_EQ(ReadWord(fresh), 0u);
   CloseSharedHandle(fresh);
 }
 
 TEST_F(SectionTest, AHandleOpenedForReadingMapsForReadingOnly) {
-  HANDLE section =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE section = CreateWordSection(kSyncActive);
   ASSERT_NE(section, nullptr);
   HANDLE reader = OpenFileMappingW(FILE_MAP_READ, FALSE, kSyncActive);
   ASSERT_NE(reader, nullptr);
@@ -320,8 +296,7 @@ TEST_F(SectionTest, BadArgumentsAreRefusedWithTheirErrors) {
   EXPECT_FALSE(CloseSharedHandle(INVALID_HANDLE_VALUE));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 
-  HANDLE section =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kSyncActive);
+  HANDLE section = CreateWordSection(kSyncActive);
   ASSERT_NE(section, nullptr);
   EXPECT_EQ(MapViewOfFile(section, 0, 0, 0, 0), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
