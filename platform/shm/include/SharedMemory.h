@@ -71,7 +71,8 @@ extern "C" {
 //   security      ignored (may be null).
 //   protect       PAGE_READWRITE, or PAGE_READONLY for a handle that maps
 //                 for reading only; SEC_COMMIT may be or-ed in.
-//   sizeHigh/Low  the size in bytes of a new section; must not be 0. An
+//   sizeHigh/Low  the size in bytes of a new section; must not be 0, and
+//                 more than 1 GiB is refused (ERROR_NOT_ENOUGH_MEMORY). An
 //                 existing section keeps its own size.
 //   name          see Names above.
 // A new section is zero-filled and its memory is reserved at once, so

@@ -38,8 +38,9 @@ struct FileHeader {
   char16_t name[kMaxNameUnits + 1];
 };
 
-// Larger payloads are refused outright, before the host is asked.
-constexpr std::uint64_t kMaxPayloadBytes = std::uint64_t{1} << 40;
+// Larger payloads are refused outright, before the host is asked (which
+// could take memory page by page before finding it has too little).
+constexpr std::uint64_t kMaxPayloadBytes = std::uint64_t{1} << 30;
 
 // Opening and creating retry when another process removes or replaces the
 // object under them; each retry means another process made progress, so

@@ -277,6 +277,9 @@ TEST_F(SectionTest, BadArgumentsAreRefusedWithTheirErrors) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, 0x40, 0, 4, kSyncActive), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 1, 0, kSyncActive),
+            nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(OpenFileMappingW(0, FALSE, kSyncActive), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, nullptr), nullptr);
