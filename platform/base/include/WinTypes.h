@@ -18,6 +18,13 @@ using HANDLE = void*;
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
+// A point in time as 100-nanosecond intervals since 1 January 1601 (UTC),
+// split into two halves as the platform keeps it.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
 // Returned by calls that open something when they fail.
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
@@ -55,11 +62,17 @@ constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_BAD_PATHNAME = 161;
 constexpr DWORD ERROR_BUSY = 170;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_MORE_DATA = 234;  // a registry value or name is larger than the buffer
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_DIRECTORY = 267;  // a folder was expected and a file was found
+constexpr DWORD ERROR_NOT_OWNER = 288;  // a mutex released by a thread that does not own it
+constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+constexpr DWORD ERROR_KEY_DELETED = 1018;  // the registry key of an open handle was deleted
+constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 constexpr DWORD ERROR_INTERNAL_ERROR = 1359;
 constexpr DWORD ERROR_FILE_CORRUPT = 1392;
 

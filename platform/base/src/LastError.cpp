@@ -60,12 +60,24 @@ const char* DescribeError(DWORD error) {
       return "the name is not valid";
     case ERROR_DIR_NOT_EMPTY:
       return "the folder is not empty";
+    case ERROR_BAD_PATHNAME:
+      return "the path is not valid";
     case ERROR_BUSY:
       return "another program holds the database; try again";
     case ERROR_ALREADY_EXISTS:
       return "it already exists";
     case ERROR_FILENAME_EXCED_RANGE:
       return "the name is too long";
+    case ERROR_MORE_DATA:
+      return "the buffer is too small for the data";
+    case ERROR_NOT_OWNER:
+      return "the mutex is not held by this thread";
+    case ERROR_INVALID_ADDRESS:
+      return "the address is not that of a mapped view";
+    case ERROR_KEY_DELETED:
+      return "the registry key has been deleted";
+    case ERROR_MAPPED_ALIGNMENT:
+      return "the offset is not a multiple of the allocation granularity";
     case ERROR_NO_MORE_ITEMS:
       return "there are no more items";
     case ERROR_INTERNAL_ERROR:

@@ -42,7 +42,7 @@ Machine CurrentMachine() {
   if (chosen >= 0) return static_cast<Machine>(chosen);
   const char* given = std::getenv("TBM_MACHINE");
   return given != nullptr && std::strcmp(given, "desktop") == 0 ? Machine::Desktop
-                                                                 : Machine::Handheld;
+                                                                : Machine::Handheld;
 }
 
 void SelectMachine(Machine machine) { selected.store(static_cast<int>(machine)); }

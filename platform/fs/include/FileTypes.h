@@ -9,13 +9,6 @@
 // The longest path the handheld accepts, in characters, terminator included.
 constexpr DWORD MAX_PATH = 260;
 
-// A point in time as 100-nanosecond intervals since 1 January 1601 (UTC),
-// split into two halves as the platform keeps it.
-struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-};
-
 // Access rights asked of CreateFileW.
 constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD GENERIC_WRITE = 0x40000000;

@@ -65,7 +65,7 @@ DWORD EnsureStandardFolder(const std::string& root, std::u16string_view name) {
   if (::lstat(path.c_str(), &info) == 0) return ERROR_SUCCESS;
   if (!FindEntryIgnoringCase(root, name).empty()) return ERROR_SUCCESS;
   if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-    return fs::ErrorFromErrno(errno, path);
+    return ErrorFromErrno(errno, path);
   }
   return ERROR_SUCCESS;
 }
@@ -106,7 +106,7 @@ std::optional<std::vector<stdfs::path>> ComponentsInside(const stdfs::path& path
 DWORD PrepareRootAt(const std::string& root) {
   std::error_code error;
   stdfs::create_directories(root, error);
-  if (error) return fs::ErrorFromErrno(error.value(), root);
+  if (error) return ErrorFromErrno(error.value(), root);
   if (const DWORD made = EnsureStandardFolder(root, u"My Documents"); made != ERROR_SUCCESS) {
     return made;
   }
@@ -214,7 +214,7 @@ MappedPath DeviceTempFolder() {
   if (!temp) return temp;
   struct stat info {};
   if (::stat(temp.hostPath.c_str(), &info) != 0) {
-    return {{}, fs::ErrorFromErrno(errno, temp.hostPath)};
+    return {{}, ErrorFromErrno(errno, temp.hostPath)};
   }
   if (!S_ISDIR(info.st_mode)) return {{}, ERROR_DIRECTORY};
   return temp;

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "DevicePath.h"
-#include "HandleTable.h"
+#include "FileHandles.h"
 #include "HostErrors.h"
 #include "Utf16.h"
 
@@ -118,7 +118,7 @@ HANDLE CreateFile(const WCHAR* fileName, DWORD access, DWORD disposition) {
   }
 
   auto file = std::make_shared<OpenFile>(descriptor, canRead, canWrite);
-  const HANDLE handle = HandleTable::Instance().Add(std::move(file));
+  const HANDLE handle = FileHandles().Add(std::move(file));
   if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   }
@@ -127,7 +127,7 @@ HANDLE CreateFile(const WCHAR* fileName, DWORD access, DWORD disposition) {
 
 BOOL Read(HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped) {
   if (bytesRead != nullptr) *bytesRead = 0;
-  const auto file = HandleTable::Instance().Lookup<OpenFile>(handle);
+  const auto file = FileHandles().Lookup<OpenFile>(handle);
   if (!file) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (overlapped != nullptr || (buffer == nullptr && bytesToRead != 0)) {
     return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -153,7 +153,7 @@ BOOL Read(HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void
 BOOL Write(HANDLE handle, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
            void* overlapped) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
-  const auto file = HandleTable::Instance().Lookup<OpenFile>(handle);
+  const auto file = FileHandles().Lookup<OpenFile>(handle);
   if (!file) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (overlapped != nullptr || (buffer == nullptr && bytesToWrite != 0)) {
     return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -178,7 +178,7 @@ BOOL Write(HANDLE handle, const void* buffer, DWORD bytesToWrite, DWORD* bytesWr
 }
 
 DWORD Seek(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD moveMethod) {
-  const auto file = HandleTable::Instance().Lookup<OpenFile>(handle);
+  const auto file = FileHandles().Lookup<OpenFile>(handle);
   if (!file) return Fail(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
 
   // The 64-bit distance is built from its two halves, the low one unsigned.
@@ -217,7 +217,7 @@ DWORD Seek(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD moveMethod) {
 }
 
 DWORD Size(HANDLE handle, DWORD* sizeHigh) {
-  const auto file = HandleTable::Instance().Lookup<OpenFile>(handle);
+  const auto file = FileHandles().Lookup<OpenFile>(handle);
   if (!file) return Fail(ERROR_INVALID_HANDLE, INVALID_FILE_SIZE);
   struct stat info {};
   if (::fstat(file->descriptor, &info) != 0) return Fail(ERROR_READ_FAULT, INVALID_FILE_SIZE);
@@ -231,8 +231,8 @@ DWORD Size(HANDLE handle, DWORD* sizeHigh) {
 
 }  // namespace tbm::fs
 
-using tbm::fs::Fail;
-using tbm::fs::Guarded;
+using tbm::Fail;
+using tbm::Guarded;
 
 extern "C" HANDLE CreateFileW(const WCHAR* fileName, DWORD access, DWORD /*shareMode*/,
                               void* /*security*/, DWORD disposition, DWORD /*flagsAndAttributes*/,
@@ -264,7 +264,7 @@ extern "C" DWORD GetFileSize(HANDLE file, DWORD* sizeHigh) {
 
 extern "C" BOOL CloseFileHandle(HANDLE file) {
   return Guarded(FALSE, [&] {
-    if (!tbm::fs::HandleTable::Instance().Remove<tbm::fs::OpenFile>(file)) {
+    if (!tbm::fs::FileHandles().Remove<tbm::fs::OpenFile>(file)) {
       return Fail(ERROR_INVALID_HANDLE, FALSE);
     }
     return TRUE;

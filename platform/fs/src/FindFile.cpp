@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "DevicePath.h"
-#include "HandleTable.h"
+#include "FileHandles.h"
 #include "HostErrors.h"
 #include "HostFileInfo.h"
 #include "NamePattern.h"
@@ -111,11 +111,11 @@ HANDLE FindFirst(const WCHAR* patternText, WIN32_FIND_DATAW* findData) {
   if (search->entries.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
   Report(search->entries.front(), findData);
   search->next = 1;
-  return HandleTable::Instance().Add(std::move(search));
+  return FileHandles().Add(std::move(search));
 }
 
 BOOL FindNext(HANDLE find, WIN32_FIND_DATAW* findData) {
-  const auto search = HandleTable::Instance().Lookup<Search>(find);
+  const auto search = FileHandles().Lookup<Search>(find);
   if (!search) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (findData == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   std::lock_guard guard(search->lock);
@@ -129,18 +129,18 @@ BOOL FindNext(HANDLE find, WIN32_FIND_DATAW* findData) {
 }  // namespace tbm::fs
 
 extern "C" HANDLE FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) {
-  return tbm::fs::Guarded(INVALID_HANDLE_VALUE,
+  return tbm::Guarded(INVALID_HANDLE_VALUE,
                           [&] { return tbm::fs::FindFirst(pattern, findData); });
 }
 
 extern "C" BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* findData) {
-  return tbm::fs::Guarded(FALSE, [&] { return tbm::fs::FindNext(find, findData); });
+  return tbm::Guarded(FALSE, [&] { return tbm::fs::FindNext(find, findData); });
 }
 
 extern "C" BOOL FindClose(HANDLE find) {
-  return tbm::fs::Guarded(FALSE, [&] {
-    if (!tbm::fs::HandleTable::Instance().Remove<tbm::fs::Search>(find)) {
-      return tbm::fs::Fail(ERROR_INVALID_HANDLE, FALSE);
+  return tbm::Guarded(FALSE, [&] {
+    if (!tbm::fs::FileHandles().Remove<tbm::fs::Search>(find)) {
+      return tbm::Fail(ERROR_INVALID_HANDLE, FALSE);
     }
     return TRUE;
   });

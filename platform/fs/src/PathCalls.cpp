@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Descriptor.h"
 #include "DevicePath.h"
 #include "FileCalls.h"
 #include "HostErrors.h"
@@ -39,40 +40,6 @@ bool SameEntry(const std::string& a, const std::string& b) {
   }, second{};
   return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-// A host file descriptor that is closed when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-  ~Descriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int get() const { return descriptor_; }
-  // Closes now and reports the errno of a failed close (0 when it worked).
-  int Close() {
-    const int result = ::close(descriptor_);
-    descriptor_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int descriptor_;
-};
-
-// Writes all of data to descriptor. Returns 0 or an errno.
-int WriteAll(int descriptor, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(descriptor, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
 }
 
 // Copies the bytes of source to target. Returns 0 or an errno.
@@ -172,9 +139,9 @@ BOOL RemoveFolder(const WCHAR* pathName) {
 
 }  // namespace tbm::fs
 
-using tbm::fs::ErrorFromErrno;
-using tbm::fs::Fail;
-using tbm::fs::Guarded;
+using tbm::ErrorFromErrno;
+using tbm::Fail;
+using tbm::Guarded;
 
 extern "C" BOOL DeleteFileW(const WCHAR* fileName) {
   return Guarded(FALSE, [&] {

@@ -123,10 +123,10 @@ DWORD ModuleFileName(HMODULE module, WCHAR* fileName, DWORD size) {
 }  // namespace tbm::fs
 
 extern "C" DWORD GetTempPathW(DWORD bufferLength, WCHAR* buffer) {
-  return tbm::fs::Guarded(DWORD{0}, [&] { return tbm::fs::TempPath(bufferLength, buffer); });
+  return tbm::Guarded(DWORD{0}, [&] { return tbm::fs::TempPath(bufferLength, buffer); });
 }
 
 extern "C" DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) {
-  return tbm::fs::Guarded(DWORD{0},
+  return tbm::Guarded(DWORD{0},
                           [&] { return tbm::fs::ModuleFileName(module, fileName, size); });
 }

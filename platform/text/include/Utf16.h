@@ -33,4 +33,8 @@ std::size_t CopyUtf16Cut(char16_t* buffer, std::uint32_t bytes, std::u16string_v
 // as the handheld compares file and database names.
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
+// The case-blind order of the same folding: negative when a comes first,
+// zero when the two are equal but for case, positive when b comes first.
+int CompareIgnoreCase(std::u16string_view a, std::u16string_view b);
+
 }  // namespace tbm

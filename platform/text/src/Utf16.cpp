@@ -67,11 +67,16 @@ std::size_t CopyUtf16Cut(char16_t* buffer, std::uint32_t bytes, std::u16string_v
 }
 
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+  return CompareIgnoreCase(a, b) == 0;
+}
+
+int CompareIgnoreCase(std::u16string_view a, std::u16string_view b) {
   UErrorCode status = U_ZERO_ERROR;
   const int32_t order =
       u_strCaseCompare(a.data(), static_cast<int32_t>(a.size()), b.data(),
                        static_cast<int32_t>(b.size()), U_FOLD_CASE_DEFAULT, &status);
-  return U_SUCCESS(status) && order == 0;
+  if (U_SUCCESS(status)) return order;
+  return a.compare(b);  // only for text too long for the folding: plain order
 }
 
 }  // namespace tbm

@@ -49,5 +49,13 @@ TEST(Utf16CaseBlind, ComparesNamesTheWayTheHandheldDoes) {
   EXPECT_TRUE(Utf16View(nullptr).empty());
 }
 
+TEST(Utf16CaseBlind, OrdersNamesWithoutRegardToCase) {
+  EXPECT_EQ(CompareIgnoreCase(u"Software", u"SOFTWARE"), 0);
+  EXPECT_LT(CompareIgnoreCase(u"apple", u"Banana"), 0);
+  EXPECT_GT(CompareIgnoreCase(u"Zebra", u"apple"), 0);
+  EXPECT_LT(CompareIgnoreCase(u"Tab", u"tabulon"), 0);
+  EXPECT_EQ(CompareIgnoreCase(u"", u""), 0);
+}
+
 }  // namespace
 }  // namespace tbm

@@ -4,9 +4,7 @@
 
 #include <cerrno>
 
-#include "FileTypes.h"
-
-namespace tbm::fs {
+namespace tbm {
 
 namespace {
 
@@ -69,4 +67,4 @@ DWORD ErrorFromErrno(int error, const std::string& hostPath, DWORD existsError) 
   }
 }
 
-}  // namespace tbm::fs
+}  // namespace tbm

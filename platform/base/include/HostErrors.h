@@ -1,5 +1,5 @@
 // Turning the host's errno values into the platform's error numbers, and the
-// guard that keeps exceptions from leaving the C-callable file calls.
+// guard that keeps exceptions from leaving the stand-ins' C-callable calls.
 #pragma once
 
 #include <new>
@@ -7,7 +7,7 @@
 
 #include "WinTypes.h"
 
-namespace tbm::fs {
+namespace tbm {
 
 // The platform error for an errno from an operation on hostPath. ENOENT
 // becomes ERROR_FILE_NOT_FOUND when the folder hostPath would be in exists,
@@ -18,7 +18,7 @@ DWORD ErrorFromErrno(int error, const std::string& hostPath,
                      DWORD existsError = ERROR_ALREADY_EXISTS);
 
 // Sets the last error and returns failure, for the many "fail with this
-// error" exits of the file calls.
+// error" exits of the calls that report through the last error.
 template <typename Result>
 Result Fail(DWORD error, Result failure) {
   SetLastError(error);
@@ -39,4 +39,18 @@ Result Guarded(Result failure, Body&& body) noexcept {
   }
 }
 
-}  // namespace tbm::fs
+// The same guard for calls that return their error number instead of
+// setting the last error (the registry calls): body returns an error number,
+// an exception becomes ERROR_NOT_ENOUGH_MEMORY or ERROR_INTERNAL_ERROR.
+template <typename Body>
+LONG GuardedStatus(Body&& body) noexcept {
+  try {
+    return static_cast<LONG>(body());
+  } catch (const std::bad_alloc&) {
+    return static_cast<LONG>(ERROR_NOT_ENOUGH_MEMORY);
+  } catch (...) {
+    return static_cast<LONG>(ERROR_INTERNAL_ERROR);
+  }
+}
+
+}  // namespace tbm
