@@ -48,6 +48,8 @@ void Wait(ThreadQueue& queue) {
 }  // namespace tbm::wnd
 
 using namespace tbm::wnd;
+using tbm::Fail;
+using tbm::Guarded;
 
 extern "C" BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return Guarded(FALSE, [&]() -> BOOL {
@@ -116,14 +118,14 @@ extern "C" LRESULT DispatchMessageW(const MSG* message) {
 namespace tbm {
 
 int MessageQueueDescriptor() {
-  return wnd::Guarded(-1, [] {
+  return Guarded(-1, [] {
     const auto queue = wnd::ThreadQueue::OfCallingThread();
     return queue ? queue->PollableDescriptor() : -1;
   });
 }
 
 DWORD DispatchPendingMessages() {
-  return wnd::Guarded(DWORD{0}, [] {
+  return Guarded(DWORD{0}, [] {
     const auto queue = wnd::ThreadQueue::OfCallingThread();
     if (!queue) return DWORD{0};
     queue->ClearWake();

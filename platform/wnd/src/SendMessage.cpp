@@ -104,6 +104,8 @@ DWORD Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
 }  // namespace tbm::wnd
 
 using namespace tbm::wnd;
+using tbm::Fail;
+using tbm::Guarded;
 
 extern "C" LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return Guarded(LRESULT{0}, [&]() -> LRESULT {

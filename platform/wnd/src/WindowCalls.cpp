@@ -53,6 +53,8 @@ LONG_PTR SetValue(HWND window, int index, LONG_PTR value) {
 }  // namespace tbm::wnd
 
 using namespace tbm::wnd;
+using tbm::Fail;
+using tbm::Guarded;
 
 extern "C" HWND CreateWindowExW(DWORD exStyle, const WCHAR* className, const WCHAR* windowName,
                                 DWORD style, WNDPROC windowProc, void* param) {

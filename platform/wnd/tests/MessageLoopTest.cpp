@@ -58,6 +58,25 @@ LRESULT Recording(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return 0;
 }
 
+struct Answer {
+  LRESULT value = 0;
+  DWORD error = 0;  // the sender's last error after the send
+};
+
+// Sends from a thread of its own while this thread answers its messages.
+Answer SendFromAnotherThread(HWND window, UINT message, WPARAM wParam) {
+  std::atomic<bool> done{false};
+  Answer answer;
+  std::thread sender([&] {
+    answer.value = SendMessageW(window, message, wParam, 0);
+    answer.error = GetLastError();
+    done = true;
+  });
+  EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+  sender.join();
+  return answer;
+}
+
 bool Readable(int descriptor) {
   pollfd wait{descriptor, POLLIN, 0};
   return ::poll(&wait, 1, 0) == 1;
@@ -117,18 +136,9 @@ TEST_F(MessageLoop, ASendFromTheOwningThreadRunsTheProcedureAtOnce) {
 
 TEST_F(MessageLoop, ASendFromAnotherThreadIsAnsweredOnTheOwningThread) {
   HWND frame = Make(u"TBMMainFrame", u"", 0, 0, Recording, &recorder);
-  std::atomic<bool> done{false};
-  LRESULT answer = 0;
-  DWORD error = 0;
-  std::thread sender([&] {
-    answer = SendMessageW(frame, kDouble, 50, 0);
-    error = GetLastError();
-    done = true;
-  });
-  EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
-  sender.join();
-  EXPECT_EQ(answer, 100);
-  EXPECT_EQ(error, ERROR_SUCCESS);
+  const Answer answer = SendFromAnotherThread(frame, kDouble, 50);
+  EXPECT_EQ(answer.value, 100);
+  EXPECT_EQ(answer.error, ERROR_SUCCESS);
   ASSERT_EQ(recorder.Count(), 1u);
   EXPECT_EQ(recorder.Copy()[0].thread, ::gettid());
 }
@@ -239,18 +249,9 @@ TEST_F(MessageLoop, OnlyTheOwningThreadMayDestroyAWindow) {
 TEST_F(MessageLoop, AWindowDestroyedWhileAnsweringStillGivesItsAnswer) {
   HWND frame = CreateWindowExW(0, u"TBMMainFrame", u"", 0, Recording, &recorder);
   ASSERT_NE(frame, nullptr);
-  std::atomic<bool> done{false};
-  LRESULT answer = 0;
-  DWORD error = 0;
-  std::thread sender([&] {
-    answer = SendMessageW(frame, kSelfDestroy, 0, 0);
-    error = GetLastError();
-    done = true;
-  });
-  EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
-  sender.join();
-  EXPECT_EQ(answer, 42);
-  EXPECT_EQ(error, ERROR_SUCCESS);
+  const Answer answer = SendFromAnotherThread(frame, kSelfDestroy, 0);
+  EXPECT_EQ(answer.value, 42);
+  EXPECT_EQ(answer.error, ERROR_SUCCESS);
   EXPECT_FALSE(IsWindow(frame));
 }
 
@@ -269,15 +270,10 @@ TEST_F(MessageLoop, ASendToABusyThreadTimesOutAndTheLateAnswerHarmsNobody) {
 
   // The abandoned request is answered into a closed connection; the window
   // goes on answering the next sender.
-  std::atomic<bool> done{false};
-  std::thread next([&] {
-    answered = SendMessageTimeoutW(frame, kDouble, 6, 0, SMTO_NORMAL, INFINITE, &result);
-    done = true;
-  });
-  EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
-  next.join();
-  EXPECT_NE(answered, 0);
-  EXPECT_EQ(result, 12u);
+  const Answer next = SendFromAnotherThread(frame, kDouble, 6);
+  EXPECT_EQ(next.value, 12);
+  EXPECT_EQ(next.error, ERROR_SUCCESS);
+  EXPECT_EQ(recorder.Count(), 2u) << "the late request was answered too";
 }
 
 TEST_F(MessageLoop, TwoThreadsSendingToEachOtherDoNotDeadlock) {

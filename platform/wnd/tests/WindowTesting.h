@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -52,8 +53,10 @@ inline bool PumpUntil(const std::function<bool()>& done) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
+    // Short naps: done() may become true through another thread without
+    // anything arriving here.
     pollfd wait{queue, POLLIN, 0};
-    ::poll(&wait, 1, static_cast<int>(left.count()));
+    ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 10)));
     DispatchPendingMessages();
   }
   return true;
