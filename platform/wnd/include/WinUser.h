@@ -134,10 +134,12 @@ extern "C" {
 HWND CreateWindowExW(DWORD exStyle, const WCHAR* className, const WCHAR* windowName, DWORD style,
                      WNDPROC windowProc, void* param);
 
-// Ends a window of the calling thread: takes it out of the window directory,
-// stops listening for its messages and drops its posted messages. The window
-// procedure gets WM_DESTROY first. A message being answered when the window
-// is destroyed still gets its answer.
+// Ends a window of the calling thread: takes it out of the window directory
+// and stops listening for its messages, then lets its procedure handle
+// WM_DESTROY (its values can still be read meanwhile), then forgets it and
+// drops its posted messages. A message being answered when the window is
+// destroyed still gets its answer. Windows a thread leaves behind end with
+// the thread, without WM_DESTROY.
 // Fails with ERROR_INVALID_WINDOW_HANDLE for an unknown window and
 // ERROR_ACCESS_DENIED for a window of another thread.
 BOOL DestroyWindow(HWND window);
