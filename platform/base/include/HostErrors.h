@@ -2,9 +2,9 @@
 // guard that keeps exceptions from leaving the stand-ins' C-callable calls.
 #pragma once
 
-#include <new>
 #include <string>
 
+#include "CallGuard.h"
 #include "WinTypes.h"
 
 namespace tbm {
@@ -17,27 +17,6 @@ namespace tbm {
 DWORD ErrorFromErrno(int error, const std::string& hostPath,
                      DWORD existsError = ERROR_ALREADY_EXISTS);
 
-// Sets the last error and returns failure, for the many "fail with this
-// error" exits of the calls that report through the last error.
-template <typename Result>
-Result Fail(DWORD error, Result failure) {
-  SetLastError(error);
-  return failure;
-}
-
-// Runs body and returns its result; an exception (only allocation failure is
-// possible here) becomes ERROR_NOT_ENOUGH_MEMORY and the failure value, so
-// nothing is thrown across the C-callable interface.
-template <typename Result, typename Body>
-Result Guarded(Result failure, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return Fail(ERROR_NOT_ENOUGH_MEMORY, failure);
-  } catch (...) {
-    return Fail(ERROR_INTERNAL_ERROR, failure);
-  }
-}
 
 // The same guard for calls that return their error number instead of
 // setting the last error (the registry calls): body returns an error number,
