@@ -1,0 +1,378 @@
+// The sync agent's four exports as the desktop drives them: loaded by name,
+// talking through an in-process invocation stream, with a stand-in
+// handheld program running as a process of its own.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "DatabaseList.h"
+#include "DevicePath.h"
+#include "ExchangeFile.h"
+#include "LocalStream.h"
+#include "MDb.h"
+#include "Registry.h"
+#include "SyncActiveFlag.h"
+#include "TestSupport.h"
+#include "Utf16.h"
+
+extern char** environ;
+
+namespace tbm::sync {
+namespace {
+
+using tbm::testing::ScopedEnvironment;
+using tbm::testing::ScratchFolder;
+namespace stdfs = std::filesystem;
+
+stdfs::path ProgramFolder() { return stdfs::canonical("/proc/self/exe").parent_path(); }
+
+// The agent, loaded as the connection service loads it.
+struct Agent {
+  void* library = dlopen((ProgramFolder() / "TBMSYNBKCE.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  RapiInvokeFunction Export(const char* name) const {
+    return library ? reinterpret_cast<RapiInvokeFunction>(dlsym(library, name)) : nullptr;
+  }
+  ~Agent() {
+    if (library) dlclose(library);
+  }
+};
+
+// The stand-in handheld program, running until the object goes.
+class RunningProgram {
+ public:
+  RunningProgram(const std::string& openName, const stdfs::path& marker) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const std::string program = Path();
+    const std::string markerText = marker.string();
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(openName.c_str()),
+                    const_cast<char*>(markerText.c_str()), nullptr};
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    char line[16] = {};
+    ready_ = pid_ > 0 && ::read(out[0], line, 6) == 6 && std::string(line, 5) == "ready";
+    ::close(out[0]);
+  }
+  ~RunningProgram() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool ready() const { return ready_; }
+  static std::string Path() { return (ProgramFolder() / "tbm_sync_test_handheld").string(); }
+
+ private:
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+// The bytes the desktop end reads.
+std::vector<std::uint8_t> ReadBytes(IRAPIStream* stream, std::size_t n) {
+  std::vector<std::uint8_t> bytes(n);
+  ULONG read = 0;
+  if (FAILED(ReadExactly(stream, bytes.data(), static_cast<ULONG>(n), &read))) bytes.resize(read);
+  return bytes;
+}
+
+std::int32_t Int32(const std::vector<std::uint8_t>& b, std::size_t at = 0) {
+  return static_cast<std::int32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+                                   (static_cast<std::uint32_t>(b[at + 3]) << 24));
+}
+
+void WriteInt32(IRAPIStream* stream, std::int32_t value) {
+  const std::uint8_t b[4] = {
+      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  stream->Write(b, 4, nullptr);
+}
+
+// A desktop copy of Sales with the given customers, all new.
+std::vector<std::uint8_t> SalesCopy(const std::vector<std::string>& customers) {
+  std::unique_ptr<AnsiCodePage> page;
+  AnsiCodePage::Open("1252", &page);
+  ExchangeLayout layout;
+  layout.header.name = "Sales";
+  layout.header.dateSeparator = '/';
+  layout.header.timeSeparator = ':';
+  layout.fields = {{1, "Customer", "C-CUST", 0, 0, -1}, {2, "Amount", "C-AMT", 0, 0, -1}};
+  layout.header.fieldCount = 2;
+  layout.header.recordCount = static_cast<std::int32_t>(customers.size());
+  MemoryByteSink sink;
+  ExchangeWriter writer(sink, *page);
+  writer.WriteLayout(layout);
+  std::uint8_t n = 0;
+  for (const std::string& customer : customers) {
+    RecordHeader header;
+    header.changeCode = kChangeNew;
+    header.identity = {1, ++n, 0, 0, 0, 0, 0, 0, 0, n};
+    const std::vector<std::string> values = {customer, "10"};
+    writer.WriteRecord(header, values);
+  }
+  writer.Finish();
+  return sink.bytes();
+}
+
+class SyncAgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root_.ok());
+    ASSERT_NE(agent_.library, nullptr) << dlerror();
+    RegisterProgram();
+  }
+
+  void RegisterProgram() {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"tbmfile\\shell\\open\\command", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::u16string command = u"\"" + Utf8ToUtf16(RunningProgram::Path()) + u"\" \"%1\"";
+    ASSERT_EQ(
+        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                       static_cast<DWORD>((command.size() + 1) * 2)),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
+  HRESULT Call(const char* name, IRAPIStream* stream = nullptr, std::uint8_t mode = 0) {
+    const RapiInvokeFunction function = agent_.Export(name);
+    if (function == nullptr) return E_FAIL;
+    BYTE input[4] = {mode, 0, 0, 0};
+    DWORD outputBytes = 99;
+    BYTE* output = nullptr;
+    const HRESULT result = function(4, input, &outputBytes, &output, stream);
+    EXPECT_EQ(outputBytes, 0u);
+    EXPECT_EQ(output, nullptr);
+    return result;
+  }
+
+  // Runs an export that talks through a stream on its own thread; the test
+  // is the desktop.
+  std::thread Start(const char* name, LocalStreamPair& pair, std::uint8_t mode = 0) {
+    IRAPIStream* handheld = pair.handheld.release();
+    handheld->SetRapiStat(STREAM_TIMEOUT_READ, 20000);
+    pair.desktop->SetRapiStat(STREAM_TIMEOUT_READ, 20000);
+    return std::thread([this, name, handheld, mode] { Call(name, handheld, mode); });
+  }
+
+  std::vector<DatabaseListEntry> FindFiles() {
+    LocalStreamPair pair = CreateLocalStreamPair();
+    std::thread agent = Start("FindFiles", pair);
+    const std::vector<std::uint8_t> flag = ReadBytes(pair.desktop.get(), 4);
+    std::vector<DatabaseListEntry> entries;
+    if (flag.size() == 4 && Int32(flag) == 1) {
+      const std::vector<std::uint8_t> list = ReadBytes(pair.desktop.get(), kDatabaseListBytes);
+      if (auto decoded = DecodeDatabaseList(list.data(), list.size())) entries = *decoded;
+    }
+    agent.join();
+    return entries;
+  }
+
+  // Creates a database through SyncDatabase in mode 2; the trailer words.
+  std::pair<std::int32_t, std::int16_t> CreateThroughAgent(const std::vector<std::uint8_t>& copy) {
+    LocalStreamPair pair = CreateLocalStreamPair();
+    std::thread agent = Start("SyncDatabase", pair, 1);
+    pair.desktop->Write(copy.data(), static_cast<ULONG>(copy.size()), nullptr);
+    const std::vector<std::uint8_t> echoSize = ReadBytes(pair.desktop.get(), 4);
+    if (echoSize.size() != 4) {
+      agent.join();
+      return {-1, -1};
+    }
+    ReadBytes(pair.desktop.get(), static_cast<std::size_t>(Int32(echoSize)));
+    const std::vector<std::uint8_t> trailer = ReadBytes(pair.desktop.get(), 6);
+    agent.join();
+    if (trailer.size() != 6) return {-1, -1};
+    return {Int32(trailer), static_cast<std::int16_t>(trailer[4] | (trailer[5] << 8))};
+  }
+
+  std::uint32_t RecordCount(const char16_t* path) {
+    MDbEnv env;
+    MDbEnvInitialize(&env);
+    MDbInit(&env, 0);
+    std::uint32_t count = 0xFFFFFFFF;
+    if (MDbAgentOpenDb(&env, path) == MDbErrNone) {
+      MDbDataTblGetRecCount(&env, &env.ref, &env.data, &count);
+      MDbAgentCloseDb(&env);
+    }
+    MDbShutdown(&env);
+    return count;
+  }
+
+  ScratchFolder root_{"tbm-agent-e2e"};
+  ScopedEnvironment device_{"TBM_DEVICE_ROOT", root_.path().c_str()};
+  Agent agent_;
+};
+
+TEST_F(SyncAgentTest, StartSyncWithTheProgramClosedReturnsOneAndStillSetsTheFlag) {
+  SyncActiveHolder provider;  // the device sync provider keeps the word alive
+  EXPECT_EQ(Call("StartSync"), 1);
+  EXPECT_EQ(ReadSyncActive(), true);
+  EXPECT_EQ(Call("EndSync"), 0);
+  EXPECT_EQ(ReadSyncActive(), false);
+}
+
+TEST_F(SyncAgentTest, StartSyncTellsARunningProgramToCloseItsViews) {
+  SyncActiveHolder provider;
+  const stdfs::path marker = root_.path() / "views-closed";
+  RunningProgram program("-", marker);
+  ASSERT_TRUE(program.ready());
+  EXPECT_EQ(Call("StartSync"), 0);
+  EXPECT_TRUE(stdfs::exists(marker));
+  EXPECT_EQ(ReadSyncActive(), true);
+}
+
+TEST_F(SyncAgentTest, WithoutTheProgramsRegistrationStartSyncFails) {
+  HKEY classes = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, nullptr, 0, KEY_ALL_ACCESS, &classes), ERROR_SUCCESS);
+  RegDeleteKeyW(classes, u"tbmfile");
+  RegCloseKey(classes);
+  EXPECT_EQ(Call("StartSync"), E_FAIL);
+}
+
+TEST_F(SyncAgentTest, FindFilesOnAnEmptyHandheldSendsAnEmptyList) {
+  LocalStreamPair pair = CreateLocalStreamPair();
+  std::thread agent = Start("FindFiles", pair);
+  const std::vector<std::uint8_t> answer = ReadBytes(pair.desktop.get(), 4 + 2 + 39100);
+  agent.join();
+  ASSERT_EQ(answer.size(), 4u + 2 + 39100);
+  EXPECT_EQ(Int32(answer), 1);
+  EXPECT_EQ(answer[4], 0);
+  EXPECT_EQ(answer[5], 0);
+  EXPECT_TRUE(ReadBytes(pair.desktop.get(), 1).empty()) << "nothing follows the list";
+}
+
+TEST_F(SyncAgentTest, FindFilesLeavesOutTheOpenDatabaseAndSkipsDamagedFiles) {
+  ASSERT_EQ(CreateThroughAgent(SalesCopy({"Ann"})), std::make_pair(0, std::int16_t{0}));
+  std::vector<std::uint8_t> orders = SalesCopy({"Bo"});
+  orders[0] = 6;
+  std::memcpy(orders.data() + 1, "Orders", 6);
+  ASSERT_EQ(CreateThroughAgent(orders), std::make_pair(0, std::int16_t{0}));
+  // A damaged file that sorts before the others.
+  const MappedPath damaged = HostPathFromDevicePath(u"\\My Documents\\Tabulon\\Aardvark.tbm");
+  ASSERT_TRUE(tbm::testing::WriteWholeFile(damaged.hostPath, "not a database"));
+
+  std::vector<DatabaseListEntry> entries = FindFiles();
+  ASSERT_EQ(entries.size(), 2u);
+
+  RunningProgram program("Sales", root_.path() / "marker");
+  ASSERT_TRUE(program.ready());
+  entries = FindFiles();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "Orders");
+  EXPECT_EQ(entries[0].path, u"\\My Documents\\Tabulon\\Orders.tbm");
+  EXPECT_EQ(entries[0].kind, kDatabaseExisting);
+}
+
+TEST_F(SyncAgentTest, ASynchronisationExportsChangesAndTakesTheDesktopsCopy) {
+  ASSERT_EQ(CreateThroughAgent(SalesCopy({"Ann", "Bo"})), std::make_pair(0, std::int16_t{0}));
+  const char16_t* path = u"\\My Documents\\Tabulon\\Sales.tbm";
+  {
+    // The user edits a record on the handheld.
+    MDbEnv env;
+    MDbEnvInitialize(&env);
+    MDbInit(&env, 0);
+    ASSERT_EQ(MDbAgentOpenDb(&env, path), MDbErrNone);
+    MDbRecset rs;
+    MDbRecsetInitialize(&rs);
+    MDbAgentQuery(&env, &rs, nullptr);
+    MDbRecsetSetInx(&env, &rs, 1);
+    ASSERT_EQ(MDbRecsetOpenRec(&env, &rs), MDbErrNone);
+    ASSERT_EQ(MDbRecsetSetField(&env, &rs, 1, u"99"), MDbErrNone);
+    MDbRecsetCloseRec(&env, &rs);
+    MDbRecsetDestroy(&env, &rs);
+    MDbAgentCloseDb(&env);
+    MDbShutdown(&env);
+  }
+  LocalStreamPair pair = CreateLocalStreamPair();
+  std::thread agent = Start("SyncDatabase", pair, 0);
+  IRAPIStream* desktop = pair.desktop.get();
+  WriteInt32(desktop, 6);
+  desktop->Write("Sales", 6, nullptr);
+  const std::vector<std::uint8_t> ready = ReadBytes(desktop, 4);
+  ASSERT_EQ(ready.size(), 4u);
+  EXPECT_EQ(Int32(ready), 0);
+
+  // The desktop copies the handheld's changes from its temporary folder.
+  const MappedPath temp = DeviceTempFolder();
+  HostFileSource file(temp.hostPath + "/TBSC.sdb");
+  ASSERT_TRUE(file.ok());
+  ExchangeReader reader(file);
+  ExchangeLayout layout;
+  ASSERT_TRUE(reader.ReadLayout(&layout).ok());
+  ASSERT_EQ(layout.header.recordCount, 1);
+  ExchangeRecord changed;
+  ASSERT_TRUE(reader.ReadRecord(&changed).ok());
+  EXPECT_EQ(changed.header.changeCode, kChangeModified);
+  EXPECT_EQ(changed.values[1], "99");
+
+  WriteInt32(desktop, 0);  // take the desktop's copy
+  const std::vector<std::uint8_t> copy = SalesCopy({"Ann", "Bo", "Cy"});
+  desktop->Write(copy.data(), static_cast<ULONG>(copy.size()), nullptr);
+  const std::vector<std::uint8_t> echo = ReadBytes(desktop, 10);
+  ASSERT_EQ(echo.size(), 10u);
+  EXPECT_EQ(Int32(echo), 6);
+  EXPECT_EQ(echo[4], 5);
+  const std::vector<std::uint8_t> skipped = ReadBytes(desktop, 4);
+  ASSERT_EQ(skipped.size(), 4u);
+  EXPECT_EQ(Int32(skipped), 0);
+  agent.join();
+
+  EXPECT_EQ(RecordCount(path), 3u);
+  EXPECT_FALSE(stdfs::exists(temp.hostPath + "/TBSC.sdb"));
+}
+
+TEST_F(SyncAgentTest, KeepingTheHandheldDataLeavesItAndItsStatesUntouched) {
+  ASSERT_EQ(CreateThroughAgent(SalesCopy({"Ann", "Bo"})), std::make_pair(0, std::int16_t{0}));
+  LocalStreamPair pair = CreateLocalStreamPair();
+  std::thread agent = Start("SyncDatabase", pair, 0);
+  IRAPIStream* desktop = pair.desktop.get();
+  WriteInt32(desktop, 6);
+  desktop->Write("Sales", 6, nullptr);
+  ASSERT_EQ(ReadBytes(desktop, 4).size(), 4u);
+  WriteInt32(desktop, 0x00010001);  // low word not 0: keep the handheld's data
+  const std::vector<std::uint8_t> skipped = ReadBytes(desktop, 4);
+  agent.join();
+  ASSERT_EQ(skipped.size(), 4u);
+  EXPECT_EQ(Int32(skipped), 0);
+  EXPECT_EQ(RecordCount(u"\\My Documents\\Tabulon\\Sales.tbm"), 2u);
+}
+
+TEST_F(SyncAgentTest, AnUnknownDatabaseGetsNoAnswer) {
+  LocalStreamPair pair = CreateLocalStreamPair();
+  std::thread agent = Start("SyncDatabase", pair, 0);
+  WriteInt32(pair.desktop.get(), 8);
+  pair.desktop->Write("Missing", 8, nullptr);
+  agent.join();
+  EXPECT_TRUE(ReadBytes(pair.desktop.get(), 4).empty());
+}
+
+TEST_F(SyncAgentTest, ACopyCutShortLeavesTheNewDatabaseMarkedInconsistent) {
+  std::vector<std::uint8_t> copy = SalesCopy({"Ann", "Bo", "Cy"});
+  copy.resize(copy.size() - 10);
+  LocalStreamPair pair = CreateLocalStreamPair();
+  std::thread agent = Start("SyncDatabase", pair, 1);
+  pair.desktop->Write(copy.data(), static_cast<ULONG>(copy.size()), nullptr);
+  ReadBytes(pair.desktop.get(), 10);  // the echo
+  pair.desktop.reset();               // the desktop goes away
+  agent.join();
+  MDbEnv env;
+  MDbEnvInitialize(&env);
+  MDbInit(&env, 0);
+  EXPECT_EQ(MDbAgentOpenDb(&env, u"\\My Documents\\Tabulon\\Sales.tbm"), MDbErrInconsistent);
+  MDbShutdown(&env);
+}
+
+}  // namespace
+}  // namespace tbm::sync
