@@ -44,19 +44,33 @@ constexpr std::int32_t kMaxNameBytes = 260;
 
 constexpr char16_t kExchangeFileName[] = u"TBSC.sdb";
 
-// Reads the desktop's bytes from the invocation stream.
+// Reads the desktop's bytes from the invocation stream. The exchange
+// reader asks for a few bytes at a time; taking whatever has arrived (up to
+// a buffer's worth) in one stream call keeps the stream's locking out of
+// every small read. Nothing is read ahead beyond what the desktop has sent,
+// and the agent reads nothing else from the stream after the copy.
 class StreamSource final : public ByteSource {
  public:
-  explicit StreamSource(IRAPIStream* stream) : stream_(stream) {}
-  std::size_t Read(void* buffer, std::size_t bytes) override {
-    ULONG read = 0;
-    const auto asked = static_cast<ULONG>(std::min<std::size_t>(bytes, 1u << 30));
-    if (FAILED(stream_->Read(buffer, asked, &read))) return 0;
-    return read;
+  explicit StreamSource(IRAPIStream* stream) : stream_(stream), buffer_(kBufferBytes) {}
+  std::size_t Read(void* out, std::size_t bytes) override {
+    if (begin_ == end_) {
+      ULONG read = 0;
+      if (FAILED(stream_->Read(buffer_.data(), kBufferBytes, &read))) return 0;
+      begin_ = 0;
+      end_ = read;
+    }
+    const std::size_t n = std::min(bytes, end_ - begin_);
+    std::memcpy(out, buffer_.data() + begin_, n);
+    begin_ += n;
+    return n;
   }
 
  private:
+  static constexpr ULONG kBufferBytes = 64 * 1024;
   IRAPIStream* stream_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
 };
 
 // Writes to the desktop through the invocation stream.
