@@ -3,6 +3,7 @@
 // one, and the names databases are stored under.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -369,6 +370,35 @@ TEST_F(AgentWorkTest, ACopyCutShortIsAStreamFailure) {
   const ImportResult result = ImportDesktopCopy(store, ImportMode::kCreate, source, echo, *page_);
   EXPECT_FALSE(result.status.ok());
   EXPECT_TRUE(result.streamFailed);
+}
+
+TEST_F(AgentWorkTest, ACopyCutAtAnyByteEndsCleanlyAndNeverPassesForWhole) {
+  DesktopCopy copy;
+  copy.layout.fields.resize(2);
+  copy.layout.fields[1].valueListIndex = 0;
+  for (ExchangeRecord& r : copy.records) r.values.resize(2);
+  const std::vector<std::uint8_t> whole = copy.Bytes(*page_);
+  const MappedPath file = HostPathFromDevicePath(kSalesPath);
+  for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+    const std::vector<std::uint8_t> part(whole.begin(), whole.begin() + cut);
+    {
+      DatabaseStore store;
+      MemoryByteSink echo;
+      MemoryByteSource source(part);
+      const ImportResult result =
+          ImportDesktopCopy(store, ImportMode::kCreate, source, echo, *page_);
+      ASSERT_FALSE(result.status.ok()) << "cut at " << cut;
+      EXPECT_TRUE(result.streamFailed) << "cut at " << cut;
+    }
+    // Whatever was made of it, the handheld program does not take it for
+    // a whole database.
+    MDbEnv env;
+    MDbEnvInitialize(&env);
+    MDbInit(&env, 0);
+    EXPECT_NE(MDbAgentOpenDb(&env, kSalesPath), MDbErrNone) << "cut at " << cut;
+    MDbShutdown(&env);
+    std::remove(file.hostPath.c_str());
+  }
 }
 
 TEST(DatabaseNamesTest, NamesMapToFilesInTheDatabaseFolder) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "DatabaseList.h"
+#include "DatabaseStore.h"
 #include "DevicePath.h"
 #include "ExchangeFile.h"
 #include "LocalStream.h"
@@ -197,6 +198,24 @@ class SyncAgentTest : public ::testing::Test {
     return {Int32(trailer), static_cast<std::int16_t>(trailer[4] | (trailer[5] << 8))};
   }
 
+  // The user edits a record's amount on the handheld.
+  void EditAmount(const char16_t* path, std::int16_t position, const char16_t* amount) {
+    MDbEnv env;
+    MDbEnvInitialize(&env);
+    MDbInit(&env, 0);
+    ASSERT_EQ(MDbAgentOpenDb(&env, path), MDbErrNone);
+    MDbRecset rs;
+    MDbRecsetInitialize(&rs);
+    MDbAgentQuery(&env, &rs, nullptr);
+    MDbRecsetSetInx(&env, &rs, position);
+    ASSERT_EQ(MDbRecsetOpenRec(&env, &rs), MDbErrNone);
+    EXPECT_EQ(MDbRecsetSetField(&env, &rs, 1, amount), MDbErrNone);
+    MDbRecsetCloseRec(&env, &rs);
+    MDbRecsetDestroy(&env, &rs);
+    MDbAgentCloseDb(&env);
+    MDbShutdown(&env);
+  }
+
   std::uint32_t RecordCount(const char16_t* path) {
     MDbEnv env;
     MDbEnvInitialize(&env);
@@ -278,23 +297,7 @@ TEST_F(SyncAgentTest, FindFilesLeavesOutTheOpenDatabaseAndSkipsDamagedFiles) {
 TEST_F(SyncAgentTest, ASynchronisationExportsChangesAndTakesTheDesktopsCopy) {
   ASSERT_EQ(CreateThroughAgent(SalesCopy({"Ann", "Bo"})), std::make_pair(0, std::int16_t{0}));
   const char16_t* path = u"\\My Documents\\Tabulon\\Sales.tbm";
-  {
-    // The user edits a record on the handheld.
-    MDbEnv env;
-    MDbEnvInitialize(&env);
-    MDbInit(&env, 0);
-    ASSERT_EQ(MDbAgentOpenDb(&env, path), MDbErrNone);
-    MDbRecset rs;
-    MDbRecsetInitialize(&rs);
-    MDbAgentQuery(&env, &rs, nullptr);
-    MDbRecsetSetInx(&env, &rs, 1);
-    ASSERT_EQ(MDbRecsetOpenRec(&env, &rs), MDbErrNone);
-    ASSERT_EQ(MDbRecsetSetField(&env, &rs, 1, u"99"), MDbErrNone);
-    MDbRecsetCloseRec(&env, &rs);
-    MDbRecsetDestroy(&env, &rs);
-    MDbAgentCloseDb(&env);
-    MDbShutdown(&env);
-  }
+  EditAmount(path, 1, u"99");
   LocalStreamPair pair = CreateLocalStreamPair();
   std::thread agent = Start("SyncDatabase", pair, 0);
   IRAPIStream* desktop = pair.desktop.get();
@@ -335,6 +338,8 @@ TEST_F(SyncAgentTest, ASynchronisationExportsChangesAndTakesTheDesktopsCopy) {
 
 TEST_F(SyncAgentTest, KeepingTheHandheldDataLeavesItAndItsStatesUntouched) {
   ASSERT_EQ(CreateThroughAgent(SalesCopy({"Ann", "Bo"})), std::make_pair(0, std::int16_t{0}));
+  const char16_t* path = u"\\My Documents\\Tabulon\\Sales.tbm";
+  EditAmount(path, 0, u"12");
   LocalStreamPair pair = CreateLocalStreamPair();
   std::thread agent = Start("SyncDatabase", pair, 0);
   IRAPIStream* desktop = pair.desktop.get();
@@ -346,7 +351,22 @@ TEST_F(SyncAgentTest, KeepingTheHandheldDataLeavesItAndItsStatesUntouched) {
   agent.join();
   ASSERT_EQ(skipped.size(), 4u);
   EXPECT_EQ(Int32(skipped), 0);
-  EXPECT_EQ(RecordCount(u"\\My Documents\\Tabulon\\Sales.tbm"), 2u);
+  EXPECT_EQ(RecordCount(path), 2u);
+  DatabaseStore store;
+  ASSERT_EQ(store.Open(path), MDbErrNone);
+  ASSERT_EQ(store.GatherChanges(), MDbErrNone);
+  ASSERT_EQ(store.changes().size(), 1u) << "the edit still waits for the next synchronisation";
+  EXPECT_EQ(store.changes()[0].state, MDbRecModified);
+}
+
+TEST_F(SyncAgentTest, ANameTooLongForItsSlotGetsNoAnswer) {
+  LocalStreamPair pair = CreateLocalStreamPair();
+  std::thread agent = Start("SyncDatabase", pair, 0);
+  WriteInt32(pair.desktop.get(), 261);
+  const std::string name(261, 'n');
+  pair.desktop->Write(name.data(), 261, nullptr);
+  agent.join();
+  EXPECT_TRUE(ReadBytes(pair.desktop.get(), 4).empty());
 }
 
 TEST_F(SyncAgentTest, AnUnknownDatabaseGetsNoAnswer) {
