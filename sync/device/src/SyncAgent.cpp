@@ -109,11 +109,6 @@ std::optional<std::int32_t> ReadInt32(IRAPIStream* stream) {
                                    (static_cast<std::uint32_t>(bytes[3]) << 24));
 }
 
-// The handheld program's main window, when it runs.
-HWND RunningProgram(const std::u16string& programPath) {
-  return FindHandheldProgramWindow(programPath);
-}
-
 // The name of the database open in the handheld program, in ANSI; empty
 // when none is open or the program does not say.
 std::string OpenDatabaseName(HWND program, AnsiCodePage& codePage) {
@@ -184,6 +179,7 @@ void SynchroniseDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage
   if (!codePage.ToUtf16(name, &wideName).ok()) return;
   const std::optional<std::u16string> path = DatabasePathForName(wideName);
   if (!path || store.Open(*path) != MDbErrNone) return;
+  const bool wasConsistent = MDbVerifyChecksome(store.env(), &store.env()->ref) == MDbErrNone;
   if (store.GatherChanges() != MDbErrNone) {
     store.Close();
     return;
@@ -213,8 +209,10 @@ void SynchroniseDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage
   // 7. The records the desktop sent unchanged.
   if (talking) WriteInt32(stream, imported.skipped);
   // A rebuild that did not finish leaves the database marked inconsistent,
-  // so the handheld program does not show a partial database as whole.
-  if (!imported.touched || imported.status.ok()) MarkConsistent(store.env(), true);
+  // so the handheld program does not show a partial database as whole; and
+  // a database left so by an earlier synchronisation stays so until a
+  // rebuild succeeds.
+  if (imported.touched ? imported.status.ok() : wasConsistent) MarkConsistent(store.env(), true);
   store.Close();
 }
 
@@ -253,7 +251,7 @@ __attribute__((visibility("default"))) HRESULT StartSync(DWORD, BYTE*, DWORD* ou
     const std::optional<std::u16string> program = HandheldProgramPath();
     if (!program) return E_FAIL;
     HRESULT result = 1;
-    if (const HWND window = RunningProgram(*program); window != nullptr) {
+    if (const HWND window = FindHandheldProgramWindow(*program); window != nullptr) {
       tbm::RpcCall call;
       call.size = kCloseViewsRequestBytes;
       call.id = kCloseViewsForSync;
@@ -290,7 +288,7 @@ __attribute__((visibility("default"))) HRESULT FindFiles(DWORD, BYTE*, DWORD* ou
     std::unique_ptr<AnsiCodePage> page = SystemCodePage();
     if (program && page) {
       std::string openName;
-      if (const HWND window = RunningProgram(*program); window != nullptr) {
+      if (const HWND window = FindHandheldProgramWindow(*program); window != nullptr) {
         openName = OpenDatabaseName(window, *page);
       }
       DatabaseStore store;
