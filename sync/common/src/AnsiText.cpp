@@ -97,6 +97,23 @@ std::u16string NormaliseLineBreaks(std::u16string_view text, std::u16string_view
   return out;
 }
 
+// Runs one ICU conversion step into out, from target on; when out fills up
+// it is doubled (target moved along with it) and the step runs again. The
+// step converts up to the limit it is given. Returns the step's final
+// status.
+template <typename Text, typename Step>
+UErrorCode ConvertGrowing(Text& out, typename Text::value_type*& target, Step step) {
+  UErrorCode error = U_ZERO_ERROR;
+  for (;;) {
+    step(out.data() + out.size(), &error);
+    if (error != U_BUFFER_OVERFLOW_ERROR) return error;
+    const std::size_t used = static_cast<std::size_t>(target - out.data());
+    out.resize(out.size() * 2);
+    target = out.data() + used;
+    error = U_ZERO_ERROR;
+  }
+}
+
 }  // namespace
 
 AnsiCodePage::AnsiCodePage(UConverter* converter, std::string name, std::uint32_t windowsNumber)
@@ -182,16 +199,9 @@ ExchangeStatus AnsiCodePage::ToAnsi(std::u16string_view text, std::string* bytes
   const UChar* source = text.data();
   const UChar* sourceLimit = text.data() + text.size();
   char* target = out.data();
-  UErrorCode error = U_ZERO_ERROR;
-  for (;;) {
-    ucnv_fromUnicode(converter_, &target, out.data() + out.size(), &source, sourceLimit, nullptr,
-                     true, &error);
-    if (error != U_BUFFER_OVERFLOW_ERROR) break;
-    const std::size_t used = static_cast<std::size_t>(target - out.data());
-    out.resize(out.size() * 2);
-    target = out.data() + used;
-    error = U_ZERO_ERROR;
-  }
+  const UErrorCode error = ConvertGrowing(out, target, [&](char* limit, UErrorCode* status) {
+    ucnv_fromUnicode(converter_, &target, limit, &source, sourceLimit, nullptr, true, status);
+  });
   if (U_FAILURE(error)) {
     UChar invalid[8];
     int8_t invalidLength = static_cast<int8_t>(sizeof invalid / sizeof invalid[0]);
@@ -231,16 +241,9 @@ ExchangeStatus AnsiCodePage::ToUtf16(std::string_view bytes, std::u16string* tex
   const char* source = bytes.data();
   const char* sourceLimit = bytes.data() + bytes.size();
   UChar* target = out.data();
-  UErrorCode error = U_ZERO_ERROR;
-  for (;;) {
-    ucnv_toUnicode(converter_, &target, out.data() + out.size(), &source, sourceLimit, nullptr,
-                   true, &error);
-    if (error != U_BUFFER_OVERFLOW_ERROR) break;
-    const std::size_t used = static_cast<std::size_t>(target - out.data());
-    out.resize(out.size() * 2);
-    target = out.data() + used;
-    error = U_ZERO_ERROR;
-  }
+  const UErrorCode error = ConvertGrowing(out, target, [&](UChar* limit, UErrorCode* status) {
+    ucnv_toUnicode(converter_, &target, limit, &source, sourceLimit, nullptr, true, status);
+  });
   if (U_FAILURE(error)) {
     char invalid[32];
     int8_t invalidLength = static_cast<int8_t>(sizeof invalid);

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "DatabaseList.h"
@@ -198,6 +199,17 @@ class SyncAgentTest : public ::testing::Test {
     return {Int32(trailer), static_cast<std::int16_t>(trailer[4] | (trailer[5] << 8))};
   }
 
+  // Starts synchronising Sales (mode 1): sends its name and reads the word
+  // that says the handheld's changes are ready, or nothing.
+  std::thread StartSynchronisingSales(LocalStreamPair& pair, std::optional<std::int32_t>* ready) {
+    std::thread agent = Start("SyncDatabase", pair, 0);
+    WriteInt32(pair.desktop.get(), 6);
+    pair.desktop->Write("Sales", 6, nullptr);
+    const std::vector<std::uint8_t> word = ReadBytes(pair.desktop.get(), 4);
+    *ready = word.size() == 4 ? std::optional<std::int32_t>(Int32(word)) : std::nullopt;
+    return agent;
+  }
+
   // Starts creating Sales from a copy that the desktop stops sending ten
   // bytes before its end, going away after the name echo.
   void CreateFromCutCopy() {
@@ -312,13 +324,11 @@ TEST_F(SyncAgentTest, ASynchronisationExportsChangesAndTakesTheDesktopsCopy) {
   const char16_t* path = u"\\My Documents\\Tabulon\\Sales.tbm";
   EditAmount(path, 1, u"99");
   LocalStreamPair pair = CreateLocalStreamPair();
-  std::thread agent = Start("SyncDatabase", pair, 0);
+  std::optional<std::int32_t> ready;
+  std::thread agent = StartSynchronisingSales(pair, &ready);
   IRAPIStream* desktop = pair.desktop.get();
-  WriteInt32(desktop, 6);
-  desktop->Write("Sales", 6, nullptr);
-  const std::vector<std::uint8_t> ready = ReadBytes(desktop, 4);
-  ASSERT_EQ(ready.size(), 4u);
-  EXPECT_EQ(Int32(ready), 0);
+  ASSERT_TRUE(ready.has_value());
+  EXPECT_EQ(*ready, 0);
 
   // The desktop copies the handheld's changes from its temporary folder.
   const MappedPath temp = DeviceTempFolder();
@@ -354,11 +364,10 @@ TEST_F(SyncAgentTest, KeepingTheHandheldDataLeavesItAndItsStatesUntouched) {
   const char16_t* path = u"\\My Documents\\Tabulon\\Sales.tbm";
   EditAmount(path, 0, u"12");
   LocalStreamPair pair = CreateLocalStreamPair();
-  std::thread agent = Start("SyncDatabase", pair, 0);
+  std::optional<std::int32_t> ready;
+  std::thread agent = StartSynchronisingSales(pair, &ready);
   IRAPIStream* desktop = pair.desktop.get();
-  WriteInt32(desktop, 6);
-  desktop->Write("Sales", 6, nullptr);
-  ASSERT_EQ(ReadBytes(desktop, 4).size(), 4u);
+  ASSERT_TRUE(ready.has_value());
   WriteInt32(desktop, 0x00010001);  // low word not 0: keep the handheld's data
   const std::vector<std::uint8_t> skipped = ReadBytes(desktop, 4);
   agent.join();
@@ -376,11 +385,10 @@ TEST_F(SyncAgentTest, KeepingTheDataOfAHalfRebuiltDatabaseDoesNotPassItForWhole)
   CreateFromCutCopy();
   const char16_t* path = u"\\My Documents\\Tabulon\\Sales.tbm";
   LocalStreamPair pair = CreateLocalStreamPair();
-  std::thread agent = Start("SyncDatabase", pair, 0);
+  std::optional<std::int32_t> ready;
+  std::thread agent = StartSynchronisingSales(pair, &ready);
   IRAPIStream* desktop = pair.desktop.get();
-  WriteInt32(desktop, 6);
-  desktop->Write("Sales", 6, nullptr);
-  ASSERT_EQ(ReadBytes(desktop, 4).size(), 4u);
+  ASSERT_TRUE(ready.has_value());
   WriteInt32(desktop, 1);  // keep the handheld's data
   ReadBytes(desktop, 4);
   agent.join();
