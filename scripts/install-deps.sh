@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkgconf
   libicu-dev icu-devtools
   libsqlite3-dev
+  libcli11-dev libcsv-dev
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
