@@ -1,0 +1,364 @@
+#include "CreateDatabase.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "CsvFile.h"
+#include "Database.h"
+#include "Progress.h"
+#include "Utf16.h"
+
+namespace tbm::tbmdb {
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+constexpr std::size_t kMaxFields = 50;
+constexpr std::uint16_t kFlagLocked = 0x1;
+constexpr std::uint16_t kFlagCapitalise = 0x2;
+
+struct StyleWord {
+  const char* name;
+  DisplayStyle style;
+};
+constexpr StyleWord kStyles[] = {{"edit", DisplayStyle::kEditBox},
+                                 {"list", DisplayStyle::kDropDownList},
+                                 {"combo", DisplayStyle::kDropDownCombo},
+                                 {"checkbox", DisplayStyle::kCheckBox},
+                                 {"zoom", DisplayStyle::kZoomBox}};
+
+std::string Where(const std::string& file, tools::CsvPosition p) {
+  return file + ": line " + std::to_string(p.line) + ", column " + std::to_string(p.column);
+}
+
+std::string Trimmed(std::string text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  const std::size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return EqualsIgnoreCase(Utf8ToUtf16(a), Utf8ToUtf16(b));
+}
+
+// The file being built and its journal files, removed unless kept.
+class TemporaryVolume {
+ public:
+  explicit TemporaryVolume(std::string path) : path_(std::move(path)) {}
+  ~TemporaryVolume() {
+    if (keep_) return;
+    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+  }
+  const std::string& path() const { return path_; }
+  void Keep() { keep_ = true; }
+
+ private:
+  std::string path_;
+  bool keep_ = false;
+};
+
+// The engine for one creation: started without the word-break library,
+// the new volume closed and the engine stopped whatever happens.
+class CreationEngine {
+ public:
+  CreationEngine() {
+    MDbEnvInitialize(&env_);
+    started_ = MDbInit(&env_, 0) == MDbErrNone;
+  }
+  ~CreationEngine() {
+    Close();
+    if (started_) MDbShutdown(&env_);
+  }
+  bool started() const { return started_; }
+  MDbEnv* env() { return &env_; }
+  std::int32_t Close() {
+    if (MDbAttrTblIsOpened(&env_, &env_.ref, &env_.attributes)) {
+      MDbAttrTblClose(&env_, &env_.ref, &env_.attributes);
+    }
+    if (!env_.ref.opened) return MDbErrNone;
+    return MDbClose(&env_, &env_.ref);
+  }
+
+ private:
+  MDbEnv env_{};
+  bool started_ = false;
+};
+
+// Whether the file at host is a database (so that --replace never destroys
+// anything else).
+bool IsDatabase(const std::string& host) {
+  CreationEngine engine;
+  if (!engine.started()) return false;
+  const std::int32_t rc = MDbOpen(engine.env(), Utf8ToUtf16(host).c_str(), &engine.env()->ref);
+  return rc == MDbErrNone || rc == MDbErrBadFormat;
+}
+
+class Creation {
+ public:
+  Creation(const std::string& csvPath, const CreateOptions& options)
+      : csvName_(csvPath == "-" ? "standard input" : csvPath),
+        csvPath_(csvPath),
+        options_(options) {}
+
+  Status Run(const std::string& target, std::uint32_t* records) {
+    DatabasePath path;
+    if (Status s = ResolveDatabasePath(target, &path); !s.ok()) return s;
+    if (Status s = CheckTarget(path); !s.ok()) return s;
+
+    std::FILE* file = csvPath_ == "-" ? stdin : std::fopen(csvPath_.c_str(), "rb");
+    if (file == nullptr) {
+      return Status::Error(csvName_ + ": cannot be opened (" + std::strerror(errno) + ")");
+    }
+    struct stat info {};
+    const std::uint64_t size =
+        ::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode) ? info.st_size : 0;
+    tools::CsvReader reader(file, size);
+    Status status = Build(reader, path, records);
+    if (file != stdin) std::fclose(file);
+    return status;
+  }
+
+ private:
+  Status CheckTarget(const DatabasePath& path) {
+    stdfs::path host(path.host);
+    std::error_code error;
+    const bool handheld = path.given.find('/') == std::string::npos;
+    if (handheld && host.has_parent_path()) stdfs::create_directories(host.parent_path(), error);
+    const stdfs::path folder = host.has_parent_path() ? host.parent_path() : stdfs::path(".");
+    if (!stdfs::is_directory(folder, error)) {
+      return Status::Error(path.given + ": the folder " + folder.string() + " does not exist");
+    }
+    if (stdfs::exists(host.string() + "-wal", error)) {
+      return Status::Error(path.given +
+                           ": the database is in use by another program, or was not closed "
+                           "cleanly; close that program, or run 'tbmdb check' on it first");
+    }
+    if (stdfs::is_directory(host, error)) {
+      return Status::Error(path.given + ": is a folder, not a database file");
+    }
+    if (stdfs::exists(host, error)) {
+      if (!options_.replace) {
+        return Status::Error(path.given +
+                             ": a file of that name exists already; use --replace "
+                             "to replace a database");
+      }
+      if (!IsDatabase(path.host)) {
+        return Status::Error(path.given +
+                             ": exists and is not a Tabulon Mobile database; it is not replaced");
+      }
+    }
+    return {};
+  }
+
+  Status ReadHeader(tools::CsvReader& reader) {
+    std::vector<tools::CsvValue> row;
+    if (!reader.Next(&row)) {
+      if (reader.failed()) return ReaderFailed(reader);
+      return Status::Error(csvName_ +
+                           ": the file is empty; its first row must name the fields with their "
+                           "types, as Name:text,Born:date,Qty:number,Start:time");
+    }
+    if (row.size() > kMaxFields) {
+      return Status::Error(Where(csvName_, row[kMaxFields].where) + ": the header names " +
+                           std::to_string(row.size()) + " fields; a database has at most " +
+                           std::to_string(kMaxFields));
+    }
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      const std::string cell = Utf16ToUtf8(row[i].text);
+      const std::size_t colon = cell.rfind(':');
+      std::string name = Trimmed(colon == std::string::npos ? cell : cell.substr(0, colon));
+      const std::string type =
+          colon == std::string::npos ? "text" : Trimmed(cell.substr(colon + 1));
+      const std::string where = Where(csvName_, row[i].where);
+      if (name.empty()) {
+        return Status::Error(where + ": field " + std::to_string(i + 1) + " has no name");
+      }
+      const std::optional<std::uint8_t> typeCode = TypeFromName(type);
+      if (!typeCode) {
+        return Status::Error(where + ": unknown type '" + type + "' for field '" + name +
+                             "'; the types are text, number, date and time");
+      }
+      for (const sync::FieldSpec& earlier : specs_) {
+        if (SameName(Utf16ToUtf8(earlier.name), name)) {
+          return Status::Error(where + ": the field name '" + name + "' is used twice");
+        }
+      }
+      sync::FieldSpec spec;
+      spec.type = *typeCode;
+      spec.name = Utf8ToUtf16(name);
+      spec.key = sync::FieldKey(std::to_string(i + 1));
+      specs_.push_back(std::move(spec));
+      names_.push_back(std::move(name));
+    }
+    return ApplySettings();
+  }
+
+  // Field settings become option words and value lists.
+  Status ApplySettings() {
+    for (const auto& [name, settings] : options_.fields) {
+      std::size_t f = 0;
+      while (f < names_.size() && !SameName(names_[f], name)) ++f;
+      if (f == names_.size()) {
+        return Status::Error(csvName_ + ": the header has no field '" + name +
+                             "' for the field settings given");
+      }
+      sync::FieldSpec& spec = specs_[f];
+      if (settings.style) spec.optionWord2 = static_cast<std::uint16_t>(*settings.style);
+      if (settings.locked) spec.optionWord1 |= kFlagLocked;
+      if (settings.capitalise) spec.optionWord1 |= kFlagCapitalise;
+      if (settings.values) {
+        std::u16string list;
+        for (const std::string& item : *settings.values) {
+          if (!list.empty()) list += u"\r\n";
+          list += Utf8ToUtf16(item);
+        }
+        spec.valueList = static_cast<std::int16_t>(lists_.size());
+        lists_.push_back(std::move(list));
+      }
+    }
+    return {};
+  }
+
+  Status ReaderFailed(const tools::CsvReader& reader) {
+    return Status::Error(Where(csvName_, reader.errorAt()) + ": " + reader.error());
+  }
+
+  Status EngineFailed(std::int32_t rc) {
+    return Status::Error(EngineCodeInWords(rc, target_.given));
+  }
+
+  Status Build(tools::CsvReader& reader, const DatabasePath& path, std::uint32_t* records) {
+    target_ = path;
+    if (Status s = ReadHeader(reader); !s.ok()) return s;
+
+    const stdfs::path host(path.host);
+    TemporaryVolume temporary(
+        (host.has_parent_path() ? host.parent_path().string() + "/" : std::string()) + "." +
+        host.filename().string() + ".creating-" + std::to_string(::getpid()));
+    CreationEngine engine;
+    if (!engine.started()) return Status::Error(path.given + ": the engine could not start");
+    MDbEnv* env = engine.env();
+    std::int32_t rc = MDbCreate(env, Utf8ToUtf16(temporary.path()).c_str(), &env->ref);
+    if (rc != MDbErrNone) {
+      return Status::Error(path.given + ": the database cannot be created in " +
+                           host.parent_path().string() + " (is the folder writable?)");
+    }
+    std::string name = options_.name;
+    if (name.empty()) name = host.stem().string();
+    rc = sync::MarkConsistent(env, false);
+    if (rc == MDbErrNone) rc = sync::ReplaceSchema(env, specs_, false, nullptr);
+    if (rc == MDbErrNone) {
+      rc = sync::ReplaceAttributes(env, sync::NewAttributeBlock(options_.formats),
+                                   Utf8ToUtf16(name));
+    }
+    if (rc == MDbErrNone && !lists_.empty()) rc = sync::ReplaceValueLists(env, lists_);
+    if (rc == MDbErrNone) rc = MDbAttrTblOpen(env, &env->ref, &env->attributes);
+    if (rc != MDbErrNone) return EngineFailed(rc);
+
+    if (Status s = LoadRecords(reader, env, records); !s.ok()) return s;
+
+    rc = sync::MarkConsistent(env, true);
+    if (rc == MDbErrNone) rc = engine.Close();
+    if (rc != MDbErrNone) return EngineFailed(rc);
+    return PutInPlace(temporary, path);
+  }
+
+  Status LoadRecords(tools::CsvReader& reader, MDbEnv* env, std::uint32_t* records) {
+    sync::RecordLoader loader(env);
+    if (std::int32_t rc = loader.Start(); rc != MDbErrNone) return EngineFailed(rc);
+    tools::Progress progress("Creating " + target_.given);
+    const std::uint8_t identity[MDbIdentityBytes] = {};
+    std::vector<tools::CsvValue> row;
+    std::vector<std::u16string> values(specs_.size());
+    std::vector<const char16_t*> pointers(specs_.size());
+    while (reader.Next(&row)) {
+      const std::string rowWhere = Where(csvName_, reader.rowStart());
+      if (row.size() != specs_.size()) {
+        return Status::Error(rowWhere + ": the row has " + std::to_string(row.size()) +
+                             " values; the header names " + std::to_string(specs_.size()) +
+                             " fields");
+      }
+      if (loader.added() == MDbMaxRecords) {
+        return Status::Error(rowWhere + ": more than " + std::to_string(MDbMaxRecords) +
+                             " records; a database holds at most " + std::to_string(MDbMaxRecords));
+      }
+      for (std::size_t f = 0; f < specs_.size(); ++f) {
+        values[f] = StoredText(row[f].text);
+        const std::string fieldText = Where(csvName_, row[f].where) + ": field '" + names_[f] + "'";
+        if (Status s = CheckFieldValue(env, specs_[f].type, loader.MaxChars(static_cast<int>(f)),
+                                       values[f], fieldText);
+            !s.ok()) {
+          return s;
+        }
+        pointers[f] = values[f].c_str();
+      }
+      if (std::int32_t rc = loader.Add(identity, pointers); rc != MDbErrNone) {
+        return EngineFailed(rc);
+      }
+      progress.Update(loader.added(), reader.fractionRead() > 0 ? reader.fractionRead() : -1);
+    }
+    if (reader.failed()) return ReaderFailed(reader);
+    if (std::int32_t rc = loader.Finish(); rc != MDbErrNone) return EngineFailed(rc);
+    *records = loader.added();
+    return {};
+  }
+
+  Status PutInPlace(TemporaryVolume& temporary, const DatabasePath& path) {
+    std::error_code error;
+    if (stdfs::exists(temporary.path() + "-wal", error)) {
+      return Status::Error(path.given + ": the new database was not closed cleanly");
+    }
+    int moved;
+    if (options_.replace) {
+      moved = std::rename(temporary.path().c_str(), path.host.c_str());
+    } else {
+      moved = ::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, path.host.c_str(),
+                          RENAME_NOREPLACE);
+    }
+    if (moved != 0) {
+      return Status::Error(path.given + ": the new database could not be put in place (" +
+                           std::strerror(errno) + ")");
+    }
+    temporary.Keep();
+    return {};
+  }
+
+  std::string csvName_;
+  std::string csvPath_;
+  const CreateOptions& options_;
+  DatabasePath target_;
+  std::vector<sync::FieldSpec> specs_;
+  std::vector<std::string> names_;
+  std::vector<std::u16string> lists_;
+};
+
+}  // namespace
+
+std::optional<DisplayStyle> StyleFromName(const std::string& name) {
+  for (const StyleWord& s : kStyles) {
+    if (SameName(s.name, name)) return s.style;
+  }
+  return std::nullopt;
+}
+
+std::string StyleName(std::uint8_t style) {
+  for (const StyleWord& s : kStyles) {
+    if (static_cast<std::uint8_t>(s.style) == style) return s.name;
+  }
+  return "edit (" + std::to_string(style) + ")";
+}
+
+Status CreateDatabase(const std::string& csvPath, const std::string& target,
+                      const CreateOptions& options, std::uint32_t* records) {
+  *records = 0;
+  return Creation(csvPath, options).Run(target, records);
+}
+
+}  // namespace tbm::tbmdb

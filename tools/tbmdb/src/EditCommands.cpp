@@ -1,0 +1,117 @@
+// The commands that change records: add, set and delete, each through the
+// record set as the handheld program changes records, so states and the
+// delete table come out as they would on the handheld.
+#include <cstdio>
+
+#include "Commands.h"
+#include "Utf16.h"
+
+namespace tbm::tbmdb {
+
+namespace {
+
+struct FieldValue {
+  int field;
+  std::u16string text;
+};
+
+// Resolves and checks every value before anything is written.
+Status Prepare(Database& db, const std::vector<Assignment>& assignments,
+               std::vector<FieldValue>* values) {
+  for (const Assignment& a : assignments) {
+    FieldValue value;
+    if (Status s = db.FindField(a.field, &value.field); !s.ok()) return s;
+    for (const FieldValue& earlier : *values) {
+      if (earlier.field == value.field) {
+        return db.Failed("the field '" + db.fields()[static_cast<std::size_t>(value.field)].name +
+                         "' is given twice");
+      }
+    }
+    value.text = StoredText(Utf8ToUtf16(a.value));
+    if (Status s = db.CheckValue(value.field, value.text); !s.ok()) return s;
+    values->push_back(std::move(value));
+  }
+  return {};
+}
+
+Status CheckPosition(Database& db, std::uint32_t position) {
+  const std::uint32_t count = db.count();
+  if (position < 1 || position > count) {
+    return db.Failed("there is no record " + std::to_string(position) + "; the records are " +
+                     (count == 0 ? std::string("none") : "1 to " + std::to_string(count)));
+  }
+  return {};
+}
+
+// Writes the values into the record at position (from 0) of the set.
+std::int32_t WriteFields(Database& db, std::uint32_t position,
+                         const std::vector<FieldValue>& values) {
+  MDbEnv* env = db.env();
+  MDbRecset* rs = db.records();
+  std::int32_t rc = MDbRecsetSetInx(env, rs, static_cast<std::int16_t>(position));
+  if (rc == MDbErrNone) rc = MDbRecsetOpenRec(env, rs);
+  if (rc != MDbErrNone) return rc;
+  for (const FieldValue& value : values) {
+    rc = MDbRecsetSetField(env, rs, static_cast<std::uint16_t>(value.field), value.text.c_str());
+    if (rc != MDbErrNone) break;
+  }
+  MDbRecsetCloseRec(env, rs);
+  return rc;
+}
+
+}  // namespace
+
+Status ParseAssignment(const std::string& text, Assignment* assignment) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0) {
+    return Status::Error("'" + text + "' is not a field's value; write Field=value");
+  }
+  assignment->field = text.substr(0, equals);
+  assignment->value = text.substr(equals + 1);
+  return {};
+}
+
+Status AddRecord(const std::string& database, const std::vector<Assignment>& assignments,
+                 std::uint32_t* position) {
+  std::unique_ptr<Database> db;
+  if (Status s = OpenDatabase(database, {}, &db); !s.ok()) return s;
+  std::vector<FieldValue> values;
+  if (Status s = Prepare(*db, assignments, &values); !s.ok()) return s;
+  std::uint16_t added = 0;
+  std::int32_t rc = MDbRecsetNewRec(db->env(), db->records(), &added);
+  if (rc != MDbErrNone) return Status::Error(EngineCodeInWords(rc, database));
+  rc = WriteFields(*db, added, values);
+  if (rc != MDbErrNone) {
+    // No half-filled record stays behind.
+    MDbRecsetDelRec(db->env(), db->records(), static_cast<std::int16_t>(added), 1);
+    return Status::Error(EngineCodeInWords(rc, database));
+  }
+  *position = added + 1u;
+  return {};
+}
+
+Status SetRecord(const std::string& database, const Selection& selection, std::uint32_t position,
+                 const std::vector<Assignment>& assignments) {
+  std::unique_ptr<Database> db;
+  if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
+  if (Status s = CheckPosition(*db, position); !s.ok()) return s;
+  std::vector<FieldValue> values;
+  if (Status s = Prepare(*db, assignments, &values); !s.ok()) return s;
+  if (std::int32_t rc = WriteFields(*db, position - 1, values); rc != MDbErrNone) {
+    return Status::Error(EngineCodeInWords(rc, database));
+  }
+  return {};
+}
+
+Status DeleteRecord(const std::string& database, const Selection& selection, std::uint32_t position,
+                    bool tracked) {
+  std::unique_ptr<Database> db;
+  if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
+  if (Status s = CheckPosition(*db, position); !s.ok()) return s;
+  const std::int32_t rc = MDbRecsetDelRec(db->env(), db->records(),
+                                          static_cast<std::int16_t>(position - 1), tracked ? 0 : 1);
+  if (rc != MDbErrNone) return Status::Error(EngineCodeInWords(rc, database));
+  return {};
+}
+
+}  // namespace tbm::tbmdb

@@ -1,0 +1,315 @@
+// The commands that read a database: list, export, schema, records,
+// deleted and check.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "Commands.h"
+#include "CreateDatabase.h"
+#include "CsvFile.h"
+#include "Progress.h"
+#include "TextTable.h"
+#include "Utf16.h"
+
+namespace tbm::tbmdb {
+
+namespace {
+
+// The columns to show: the named fields, or all.
+Status Columns(const Database& db, const std::vector<std::string>& names,
+               std::vector<int>* columns) {
+  columns->clear();
+  if (names.empty()) {
+    for (std::size_t f = 0; f < db.fields().size(); ++f) columns->push_back(static_cast<int>(f));
+    return {};
+  }
+  for (const std::string& name : names) {
+    int field = 0;
+    if (Status s = db.FindField(name, &field); !s.ok()) return s;
+    columns->push_back(field);
+  }
+  return {};
+}
+
+// State bits in words: "unchanged", or the bits set joined by '+'.
+std::string StateWords(std::uint8_t state) {
+  std::string words;
+  auto add = [&](const char* word) { words += (words.empty() ? "" : "+") + std::string(word); };
+  if (state & MDbRecModified) add("modified");
+  if (state & MDbRecAdded) add("added");
+  if (state & MDbRecDeleted) add("deleted");
+  if (state & ~(MDbRecModified | MDbRecAdded | MDbRecDeleted)) add("other");
+  return words.empty() ? "unchanged" : words;
+}
+
+std::string Hex(const std::uint8_t* bytes, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0xF];
+  }
+  return text;
+}
+
+// A counted string (length byte, then bytes) as text when it is printable,
+// else in hexadecimal.
+std::string CountedText(const std::uint8_t* block, std::size_t slot) {
+  const std::size_t length = std::min<std::size_t>(block[0], slot - 1);
+  std::string text(reinterpret_cast<const char*>(block + 1), length);
+  for (const char c : text) {
+    if (c < 0x20 || c > 0x7E) return "0x" + Hex(block + 1, length);
+  }
+  return text;
+}
+
+// The identity block as the desktop's record identity and modification
+// count ("A001/3"), or "-" for a record the desktop has not seen.
+std::string IdentityText(const std::uint8_t identity[MDbIdentityBytes]) {
+  bool zero = true;
+  for (std::size_t i = 0; i < MDbIdentityBytes; ++i) zero = zero && identity[i] == 0;
+  if (zero) return "-";
+  const unsigned count = identity[8] | (identity[9] << 8);
+  return CountedText(identity, 8) + "/" + std::to_string(count);
+}
+
+Status WriteOut(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    return Status::Error("standard output: cannot be written (" +
+                         std::string(std::strerror(errno)) + ")");
+  }
+  return {};
+}
+
+// Writes rows to a file through a temporary file renamed into place, or to
+// standard output.
+class CsvOutput {
+ public:
+  explicit CsvOutput(const std::string& file) : file_(file) {
+    if (file == "-") {
+      out_ = stdout;
+    } else {
+      temporary_ = file + ".writing-" + std::to_string(::getpid());
+      out_ = std::fopen(temporary_.c_str(), "wb");
+    }
+  }
+  ~CsvOutput() {
+    if (out_ && out_ != stdout) std::fclose(out_);
+    if (!temporary_.empty()) std::remove(temporary_.c_str());
+  }
+  Status opened() const {
+    if (out_) return {};
+    return Status::Error(file_ + ": cannot be written (" + std::strerror(errno) + ")");
+  }
+  bool Write(const std::string& row) {
+    return std::fwrite(row.data(), 1, row.size(), out_) == row.size();
+  }
+  Status Finish() {
+    if (out_ == stdout) {
+      if (std::fflush(stdout) != 0) return Failed();
+      return {};
+    }
+    const bool closed = std::fclose(out_) == 0;
+    out_ = nullptr;
+    if (!closed || std::rename(temporary_.c_str(), file_.c_str()) != 0) return Failed();
+    temporary_.clear();
+    return {};
+  }
+  Status Failed() const {
+    return Status::Error((file_ == "-" ? std::string("standard output") : file_) +
+                         ": cannot be written (" + std::strerror(errno) + ")");
+  }
+
+ private:
+  std::string file_;
+  std::string temporary_;
+  std::FILE* out_ = nullptr;
+};
+
+}  // namespace
+
+Status ListRecords(const std::string& database, const ListOptions& options) {
+  std::unique_ptr<Database> db;
+  if (Status s = OpenDatabase(database, options.selection, &db); !s.ok()) return s;
+  std::vector<int> columns;
+  if (Status s = Columns(*db, options.fields, &columns); !s.ok()) return s;
+
+  std::vector<std::string> headings;
+  if (!options.csv) headings.push_back("#");
+  for (const int f : columns) headings.push_back(db->fields()[static_cast<std::size_t>(f)].name);
+  tools::TextTable table(headings);
+  table.AlignRight(0);
+  std::string csv = options.csv ? tools::CsvRow(headings) : std::string();
+
+  std::vector<std::u16string> values;
+  const std::uint32_t count = db->count();
+  for (std::uint32_t p = 0; p < count; ++p) {
+    if (Status s = db->ReadRecord(p, &values); !s.ok()) return s;
+    std::vector<std::string> row;
+    if (!options.csv) row.push_back(std::to_string(p + 1));
+    for (const int f : columns) row.push_back(ShownText(values[static_cast<std::size_t>(f)]));
+    if (options.csv) {
+      csv += tools::CsvRow(row);
+    } else {
+      table.AddRow(std::move(row));
+    }
+  }
+  if (options.csv) return WriteOut(csv);
+  return WriteOut(table.Render() + std::to_string(count) +
+                  (count == 1 ? " record\n" : " records\n"));
+}
+
+Status ExportRecords(const std::string& database, const Selection& selection,
+                     const std::string& file) {
+  std::unique_ptr<Database> db;
+  if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
+  CsvOutput out(file);
+  if (Status s = out.opened(); !s.ok()) return s;
+  std::vector<std::string> header;
+  for (const FieldInfo& f : db->fields()) header.push_back(f.name + ":" + TypeName(f.type));
+  if (!out.Write(tools::CsvRow(header))) return out.Failed();
+  tools::Progress progress("Exporting " + database);
+  std::vector<std::u16string> values;
+  const std::uint32_t count = db->count();
+  for (std::uint32_t p = 0; p < count; ++p) {
+    if (Status s = db->ReadRecord(p, &values); !s.ok()) return s;
+    std::vector<std::string> row;
+    for (const std::u16string& value : values) row.push_back(ShownText(value));
+    if (!out.Write(tools::CsvRow(row))) return out.Failed();
+    progress.Update(p + 1, static_cast<double>(p + 1) / count);
+  }
+  progress.Finish();
+  return out.Finish();
+}
+
+Status ShowSchema(const std::string& database) {
+  std::unique_ptr<Database> db;
+  if (Status s = OpenDatabase(database, {}, &db); !s.ok()) return s;
+  MDbEnv* env = db->env();
+  MDbRecset* rs = db->records();
+  std::string out;
+  char16_t name[261] = {};
+  MDbAgentGetDbName(env, name, sizeof(name));
+  out += "Database:     " + Utf16ToUtf8(name) + "\n";
+  out += "File:         " + db->path().host + "\n";
+  out += "Records:      " + std::to_string(db->count()) +
+         " (in the delete table: " + std::to_string(db->deletedCount()) + ")\n";
+  out += "Date format:  " + DescribeDateFormat(env) + "\n";
+  out += "Time format:  " + DescribeTimeFormat(env) + "\n";
+  std::string words;
+  for (std::uint8_t w = 0; w < 4; ++w) {
+    std::uint32_t value = 0;
+    MDbAgentGetAttr(env, w, &value);
+    words += (w ? ", " : "") + std::to_string(value);
+  }
+  out += "Attributes:   " + words + "\n\n";
+
+  tools::TextTable table(
+      {"#", "Name", "Type", "Key", "Style", "Value list", "Flags", "Width", "Most characters"});
+  table.AlignRight(0);
+  const auto fieldCount = static_cast<std::int16_t>(db->fields().size());
+  for (std::int16_t f = 0; f < fieldCount; ++f) {
+    const FieldInfo& field = db->fields()[static_cast<std::size_t>(f)];
+    std::uint8_t info[MDbFieldInfoBytes] = {};
+    std::uint8_t option[MDbOptionBytes] = {};
+    std::uint8_t ex[MDbOptionExBytes] = {};
+    MDbSchemaTblReadFldInfo(env, &env->ref, &env->schema, f, info);
+    const bool hasOption = MDbRecsetGetFldOption(env, rs, f, option) == MDbErrNone;
+    const bool hasEx = MDbRecsetGetFldOptionEx(env, rs, f, ex) == MDbErrNone;
+    const unsigned flags = option[0] | (option[1] << 8);
+    std::string flagText;
+    if (flags & 0x1) flagText += "locked";
+    if (flags & 0x2) flagText += std::string(flagText.empty() ? "" : ", ") + "capitalise";
+    table.AddRow({std::to_string(f + 1), field.name, TypeName(field.type),
+                  CountedText(info + 2, 16), hasOption ? StyleName(option[2]) : "edit",
+                  hasOption && option[4] != 0xFF ? std::to_string(option[4] + 1) : "-",
+                  flagText.empty() ? "-" : flagText, hasEx ? std::to_string(ex[0]) : "-",
+                  std::to_string(field.maxChars)});
+  }
+  out += table.Render();
+
+  std::vector<std::uint16_t> orders(db->fields().size());
+  if (!orders.empty() &&
+      MDbRecsetGetDisplayOrders(env, rs, orders.data(), fieldCount) == MDbErrNone) {
+    std::string shown;
+    for (const std::uint16_t f : orders) {
+      shown += shown.empty() ? "" : ", ";
+      shown += f < db->fields().size() ? db->fields()[f].name : "field " + std::to_string(f + 1);
+    }
+    out += "\nDisplay order: " + shown + "\n";
+  }
+  for (std::int16_t list = 0;; ++list) {
+    std::uint32_t bytes = 0;
+    if (MDbAgentGetValListSize(env, list, &bytes) != MDbErrNone || bytes < 2) break;
+    std::u16string text(bytes / 2, u'\0');
+    if (MDbAgentGetValList(env, list, text.data(), bytes) != MDbErrNone) break;
+    text.resize(Utf16Length(text.c_str()));
+    std::string items = ShownText(text);
+    for (std::size_t at = 0; (at = items.find('\n', at)) != std::string::npos;) {
+      items.replace(at, 1, " | ");
+    }
+    out += (list == 0 ? "\n" : "") + std::string("Value list ") + std::to_string(list + 1) + ": " +
+           items + "\n";
+  }
+  return WriteOut(out);
+}
+
+Status ShowRecordStates(const std::string& database, const Selection& selection, bool csv,
+                        bool deletedTable) {
+  std::unique_ptr<Database> db;
+  if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
+  std::vector<std::string> headings = {"#", "State", "Identity"};
+  for (const FieldInfo& f : db->fields()) {
+    headings.push_back(f.name);
+    if (!csv) break;  // the table shows the first field as a reminder
+  }
+  tools::TextTable table(headings);
+  table.AlignRight(0);
+  std::string text = csv ? tools::CsvRow(headings) : std::string();
+  const std::uint32_t count = deletedTable ? db->deletedCount() : db->count();
+  std::vector<std::u16string> values;
+  for (std::uint32_t p = 0; p < count; ++p) {
+    std::uint8_t state = 0;
+    std::uint8_t identity[MDbIdentityBytes] = {};
+    Status s = deletedTable ? db->ReadDeletedRecord(p, &values, &state, identity)
+                            : db->ReadRecord(p, &values, &state, identity);
+    if (!s.ok()) return s;
+    std::vector<std::string> row = {std::to_string(p + 1),
+                                    csv ? std::to_string(state) : StateWords(state),
+                                    csv ? Hex(identity, MDbIdentityBytes) : IdentityText(identity)};
+    for (std::size_t f = 0; f < values.size() && (csv || f == 0); ++f) {
+      row.push_back(ShownText(values[f]));
+    }
+    if (csv) {
+      text += tools::CsvRow(row);
+    } else {
+      table.AddRow(std::move(row));
+    }
+  }
+  if (csv) return WriteOut(text);
+  return WriteOut(table.Render() + std::to_string(count) + (count == 1 ? " record" : " records") +
+                  (deletedTable ? " in the delete table\n" : "\n"));
+}
+
+Status CheckDatabase(const std::string& database) {
+  std::unique_ptr<Database> db;
+  if (Status s = OpenDatabase(database, {}, &db); !s.ok()) return s;
+  std::vector<std::u16string> values;
+  const std::uint32_t count = db->count();
+  for (std::uint32_t p = 0; p < count; ++p) {
+    if (Status s = db->ReadRecord(p, &values); !s.ok()) return s;
+  }
+  for (std::uint32_t p = 0; p < db->deletedCount(); ++p) {
+    std::uint8_t state = 0;
+    std::uint8_t identity[MDbIdentityBytes];
+    if (Status s = db->ReadDeletedRecord(p, &values, &state, identity); !s.ok()) return s;
+  }
+  return WriteOut(database + ": the database opens as on the handheld: " +
+                  std::to_string(db->fields().size()) + " fields, " + std::to_string(count) +
+                  " records, " + std::to_string(db->deletedCount()) + " in the delete table\n");
+}
+
+}  // namespace tbm::tbmdb
