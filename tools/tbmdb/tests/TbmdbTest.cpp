@@ -1,0 +1,514 @@
+// tbmdb run as a user runs it: real CSV files, real database files, the
+// program's output, error lines and exit status.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <tuple>
+
+#include "MDb.h"
+#include "RunProgram.h"
+#include "TestSupport.h"
+#include "Utf16.h"
+
+namespace tbm::tbmdb {
+namespace {
+
+using tbm::testing::ProgramResult;
+using tbm::testing::ReadWholeFile;
+using tbm::testing::ScratchFolder;
+using tbm::testing::WriteWholeFile;
+namespace stdfs = std::filesystem;
+
+// Splits CSV output of tbmdb (which quotes per RFC 4180) into rows of values.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> row;
+  std::string value;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        value += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        value += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      row.push_back(value);
+      value.clear();
+    } else if (c == '\n') {
+      row.push_back(value);
+      value.clear();
+      rows.push_back(row);
+      row.clear();
+    } else {
+      value += c;
+    }
+  }
+  return rows;
+}
+
+int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+class TbmdbTest : public ::testing::Test {
+ protected:
+  ProgramResult Run(const std::vector<std::string>& args, const std::string& input = {}) {
+    return tbm::testing::RunProgram((tbm::testing::ProgramFolder() / "tbmdb").string(), args,
+                                    input, {{"TBM_DEVICE_ROOT", device_.string()}});
+  }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const std::string path = (folder_.path() / name).string();
+    WriteWholeFile(path, text);
+    return path;
+  }
+
+  std::string Db(const std::string& name) const { return (folder_.path() / name).string(); }
+
+  // Creates name from csv and expects success.
+  void Create(const std::string& name, const std::string& csv,
+              std::vector<std::string> options = {}) {
+    std::vector<std::string> args = {"create", Write(name + ".csv", csv), Db(name)};
+    args.insert(args.end(), options.begin(), options.end());
+    const ProgramResult r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+
+  // The files of the scratch folder, hidden ones included.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : stdfs::directory_iterator(folder_.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::vector<std::vector<std::string>> Csv(const std::vector<std::string>& args) {
+    const ProgramResult r = Run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return ParseCsv(r.out);
+  }
+
+  ScratchFolder folder_;
+  stdfs::path device_ = folder_.path() / "device";
+};
+
+// A refused input: failure status, one error line that says where, and
+// nothing written beside the CSV file.
+void ExpectRefused(const ProgramResult& r, const std::string& where, const std::string& what) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find(where), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
+}
+
+const char kContacts[] =
+    "Name:text,Company:text,Born:date,Orders:number,Call at:time,Notes:text\n"
+    "Jos\xC3\xA9 Garc\xC3\xADa,\"Smith, Jones & Co\",3/14/1987,12,9:30 AM,\n"
+    "Zo\xC3\xAB M\xC3\xBC" "ller,\"The \"\"Blue\"\" Door\",12/1/1999,7,2:15 PM,\"Call first\n"
+    "then write\"\n"
+    "\xE5\xB1\xB1\xE7\x94\xB0 \xE5\xA4\xAA\xE9\x83\x8E,\xE6\xA0\xAA\xE5\xBC\x8F\xE4\xBC\x9A\xE7\xA4\xBE,"
+    "1/5/1975,,,\n"
+    "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2,,7/7/1960,300,"
+    "11:00 AM,\xF0\x9F\x98\x80 emoji\n"
+    "\xCE\x9D\xCE\xAF\xCE\xBA\xCE\xBF\xCF\x82,\xD8\xB4\xD8\xB1\xD9\x83\xD8\xA9,2/29/2004,-5,12:00 PM,"
+    "\" spaced \"\n";
+
+TEST_F(TbmdbTest, CsvRoundTripsThroughADatabase) {
+  Create("contacts.tbm", kContacts);
+  const ProgramResult exported = Run({"export", Db("contacts.tbm"), Db("out.csv")});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(ReadWholeFile(Db("out.csv")).value_or(""), kContacts);
+
+  const ProgramResult toStdout = Run({"export", Db("contacts.tbm"), "-"});
+  EXPECT_EQ(toStdout.out, kContacts);
+}
+
+TEST_F(TbmdbTest, CreatesFromStandardInputAndCrLfFiles) {
+  std::string crlf;
+  for (const char c : std::string(kContacts)) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  // Line breaks inside values become the handheld's CR LF and come back as
+  // LF, so the export equals the LF form.
+  const ProgramResult r = Run({"create", "-", Db("in.tbm")}, crlf);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Run({"export", Db("in.tbm"), "-"}).out, kContacts);
+}
+
+TEST_F(TbmdbTest, HandheldPathsLiveInTheDeviceRoot) {
+  const ProgramResult r =
+      Run({"create", Write("c.csv", kContacts), "\\My Documents\\Tabulon\\Contacts.tbm"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(stdfs::is_regular_file(device_ / "My Documents" / "Tabulon" / "Contacts.tbm"));
+  // The handheld's paths are case-blind.
+  const ProgramResult list = Run({"list", "\\my documents\\tabulon\\contacts.tbm", "--csv"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(ParseCsv(list.out).size(), 6u);
+}
+
+TEST_F(TbmdbTest, RefusedInputsSayWhereAndLeaveNothingBehind) {
+  struct Case {
+    const char* csv;
+    const char* where;
+    const char* what;
+  };
+  const Case cases[] = {
+      {"A:text,B:text\nx,\"open\ny,z\n", "line 2, column 3", "never closed"},
+      {"A:text,B:text\nx,y\nab\"c,d\n", "line 3, column 3", "stray double quote"},
+      {"A:text,B:text\nx,y\nx,y,z\n", "line 3, column 1", "has 3 values"},
+      {"A:text,B:text\nx,y\nonly\n", "line 3, column 1", "has 1 values"},
+      {"A:text,B:money\nx,y\n", "line 1, column 8", "unknown type 'money'"},
+      {"A:text,a:number\nx,1\n", "line 1, column 8", "used twice"},
+      {"A:text,B:date\nx,2/30/2003\n", "line 2, column 3", "not a date"},
+      {"A:text,B:time\nx,13:00 AM\n", "line 2, column 3", "not a time"},
+      {"", "empty.csv", "the file is empty"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.csv);
+    const std::string csv = Write("empty.csv", c.csv);
+    ExpectRefused(Run({"create", csv, Db("out.tbm")}), c.where, c.what);
+    EXPECT_EQ(Files(), std::vector<std::string>{"empty.csv"});
+  }
+}
+
+TEST_F(TbmdbTest, RefusesMoreThanFiftyFields) {
+  std::string header;
+  for (int f = 1; f <= 51; ++f) header += (f > 1 ? "," : "") + std::string("F") + std::to_string(f);
+  ExpectRefused(Run({"create", Write("wide.csv", header + "\n"), Db("out.tbm")}),
+                "wide.csv: line 1", "at most 50");
+  EXPECT_EQ(Files(), std::vector<std::string>{"wide.csv"});
+  // Fifty are fine.
+  header = header.substr(0, header.rfind(','));
+  ASSERT_EQ(Run({"create", Write("fifty.csv", header + "\n"), Db("ok.tbm")}).status, 0);
+}
+
+TEST_F(TbmdbTest, RefusesMoreThanFiveThousandRecords) {
+  std::string csv = "Item:text,Qty:number\n";
+  for (int r = 1; r <= 5001; ++r) csv += "item " + std::to_string(r) + "," + std::to_string(r) + "\n";
+  ExpectRefused(Run({"create", Write("big.csv", csv), Db("out.tbm")}), "line 5002, column 1",
+                "at most 5000");
+  EXPECT_EQ(Files(), std::vector<std::string>{"big.csv"});
+  // Without the last line the file makes a full database, and no progress
+  // is written when standard error is not a terminal.
+  csv = csv.substr(0, csv.rfind("item 5001"));
+  const ProgramResult r = Run({"create", Write("full.csv", csv), Db("full.tbm")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const ProgramResult add = Run({"add", Db("full.tbm"), "Item=one more"});
+  EXPECT_EQ(add.status, 1);
+  EXPECT_NE(add.err.find("5000"), std::string::npos) << add.err;
+}
+
+TEST_F(TbmdbTest, RefusesAValueTooLongForItsField) {
+  // With up to 20 fields a text holds 2048 characters; with 21, 1536.
+  const std::string fits(2048, 'x');
+  ASSERT_EQ(Run({"create", Write("ok.csv", "Note:text\n" + fits + "\n"), Db("ok.tbm")}).status, 0);
+  ExpectRefused(Run({"create", Write("long.csv", "Note:text\nshort\n" + fits + "y\n"), Db("x.tbm")}),
+                "line 3, column 1", "at most 2048");
+
+  std::string header = "Note";
+  std::string row = std::string(1537, 'x');
+  for (int f = 2; f <= 21; ++f) {
+    header += ",F" + std::to_string(f);
+    row += ",";
+  }
+  ExpectRefused(Run({"create", Write("wide.csv", header + "\n" + row + "\n"), Db("y.tbm")}),
+                "line 2, column 1", "at most 1536");
+  // A number field holds 255 characters: the refused value's column is given.
+  ExpectRefused(
+      Run({"create", Write("num.csv", "A,N:number\na," + std::string(256, '1') + "\n"), Db("z.tbm")}),
+      "line 2, column 3", "at most 255");
+  EXPECT_FALSE(stdfs::exists(Db("x.tbm")));
+  EXPECT_FALSE(stdfs::exists(Db("y.tbm")));
+  EXPECT_FALSE(stdfs::exists(Db("z.tbm")));
+}
+
+TEST_F(TbmdbTest, NeverReplacesWithoutBeingToldAndNeverReplacesOtherFiles) {
+  Create("c.tbm", "A\nold\n");
+  const ProgramResult again = Run({"create", Write("new.csv", "A\nnew\n"), Db("c.tbm")});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("--replace"), std::string::npos);
+  EXPECT_EQ(ParseCsv(Run({"list", Db("c.tbm"), "--csv"}).out)[1][0], "old");
+
+  ASSERT_EQ(Run({"create", Db("new.csv"), Db("c.tbm"), "--replace"}).status, 0);
+  EXPECT_EQ(ParseCsv(Run({"list", Db("c.tbm"), "--csv"}).out)[1][0], "new");
+
+  // A CSV file named as the target stays as it was.
+  const ProgramResult other = Run({"create", Db("new.csv"), Db("new.csv"), "--replace"});
+  EXPECT_EQ(other.status, 1);
+  EXPECT_EQ(ReadWholeFile(Db("new.csv")).value_or(""), "A\nnew\n");
+}
+
+// Records with a city, a number and a date, made so that the expected
+// results follow from the data alone.
+struct Person {
+  std::string name;
+  std::string city;
+  std::string orders;  // may be empty
+  int year, month, day;
+};
+
+std::vector<Person> People() {
+  const char* cities[] = {"Lyon", "Paris", "Lyons Bay", "Villeurbanne", "Saint-Lyon", "Oslo",
+                          "lyonnaise coast", "Kyoto"};
+  std::vector<Person> people;
+  for (int i = 0; i < 240; ++i) {
+    Person p;
+    p.name = "Person " + std::to_string(i);
+    p.city = cities[(i * 5) % 8];
+    p.orders = i % 17 == 0 ? "" : std::to_string((i * 37) % 500 - 40);
+    p.year = 1940 + (i * 13) % 66;
+    p.month = 1 + (i * 7) % 12;
+    p.day = 1 + (i * 11) % 28;
+    people.push_back(p);
+  }
+  return people;
+}
+
+std::string PeopleCsv() {
+  std::string csv = "Name:text,City:text,Orders:number,Born:date\n";
+  for (const Person& p : People()) {
+    csv += p.name + "," + p.city + "," + p.orders + "," + std::to_string(p.month) + "/" +
+           std::to_string(p.day) + "/" + std::to_string(p.year) + "\n";
+  }
+  return csv;
+}
+
+// Whether a word of text (words end at spaces and hyphens) starts with
+// prefix, letters compared case-blind; the test data is plain ASCII.
+bool WordStartsWith(const std::string& text, const std::string& prefix) {
+  std::string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+  for (std::size_t start = 0; start < lower.size();) {
+    if (lower.compare(start, prefix.size(), prefix) == 0) return true;
+    const std::size_t end = lower.find_first_of(" -", start);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return false;
+}
+
+TEST_F(TbmdbTest, FindMatchesWordPrefixesOfTheField) {
+  Create("people.tbm", PeopleCsv());
+  const auto rows = Csv({"list", Db("people.tbm"), "--find", "City", "lyon", "--csv"});
+  std::vector<std::string> expected;
+  for (const Person& p : People()) {
+    if (WordStartsWith(p.city, "lyon")) expected.push_back(p.name);
+  }
+  ASSERT_EQ(rows.size(), expected.size() + 1);
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(rows[i + 1][0], expected[i]);
+  EXPECT_GT(expected.size(), 100u);
+}
+
+TEST_F(TbmdbTest, FindOnANumberFieldComparesTheValue) {
+  Create("people.tbm", PeopleCsv());
+  const auto rows = Csv({"list", Db("people.tbm"), "--find", "Orders", "0070", "--csv"});
+  std::size_t expected = 0;
+  for (const Person& p : People()) expected += p.orders == "70" ? 1 : 0;
+  ASSERT_GT(expected, 0u);
+  ASSERT_EQ(rows.size(), expected + 1);
+  for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i][2], "70");
+}
+
+TEST_F(TbmdbTest, SortOrdersNumbersAndDatesByValue) {
+  Create("people.tbm", PeopleCsv());
+  const auto ascending = Csv({"list", Db("people.tbm"), "--sort", "Orders", "--csv"});
+  ASSERT_EQ(ascending.size(), 241u);
+  std::vector<std::string> orders;
+  for (const Person& p : People()) orders.push_back(p.orders);
+  // Empty values do not convert and come first; numbers follow by value.
+  std::stable_sort(orders.begin(), orders.end(), [](const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return a.empty() && !b.empty();
+    return std::stoi(a) < std::stoi(b);
+  });
+  for (std::size_t i = 0; i < orders.size(); ++i) EXPECT_EQ(ascending[i + 1][2], orders[i]) << i;
+
+  const auto byDate =
+      Csv({"list", Db("people.tbm"), "--sort", "born", "--descending", "--csv"});
+  ASSERT_EQ(byDate.size(), 241u);
+  auto date = [](const std::string& text) {
+    int m = 0, d = 0, y = 0;
+    std::sscanf(text.c_str(), "%d/%d/%d", &m, &d, &y);
+    return std::make_tuple(y, m, d);
+  };
+  for (std::size_t i = 2; i < byDate.size(); ++i) {
+    EXPECT_GE(date(byDate[i - 1][3]), date(byDate[i][3])) << i;
+  }
+}
+
+TEST_F(TbmdbTest, SortAppliesToTheFoundRecords) {
+  Create("people.tbm", PeopleCsv());
+  const auto rows =
+      Csv({"list", Db("people.tbm"), "--find", "City", "oslo", "--sort", "Name", "--csv"});
+  std::vector<std::string> expected;
+  for (const Person& p : People()) {
+    if (p.city == "Oslo") expected.push_back(p.name);
+  }
+  std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+    return std::stoi(a.substr(7)) < std::stoi(b.substr(7)) ? a.size() <= b.size() && a < b
+                                                          : a < b;
+  });
+  std::sort(expected.begin(), expected.end());  // plain ASCII: collation agrees with bytes
+  ASSERT_EQ(rows.size(), expected.size() + 1);
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(rows[i + 1][0], expected[i]);
+}
+
+TEST_F(TbmdbTest, ChangesShowInRecordStatesAndTheDeleteTable) {
+  Create("c.tbm", kContacts);
+  for (const auto& row : Csv({"records", Db("c.tbm"), "--csv"})) {
+    if (row[0] != "#") EXPECT_EQ(row[1], "0") << row[3];  // as the desktop has them
+  }
+  ProgramResult r = Run({"add", Db("c.tbm"), "Name=New Person", "Born=3/4/2002", "Call at=1:00 PM"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Added record 6.\n");
+  ASSERT_EQ(Run({"set", Db("c.tbm"), "2", "Orders=8"}).status, 0);
+  ASSERT_EQ(Run({"delete", Db("c.tbm"), "1"}).status, 0);                  // tracked
+  ASSERT_EQ(Run({"delete", Db("c.tbm"), "2", "--untracked"}).status, 0);   // was 3
+  ASSERT_EQ(Run({"delete", Db("c.tbm"), "--find", "Name", "new", "1"}).status, 0);
+
+  const auto records = Csv({"records", Db("c.tbm"), "--csv"});
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[1][3], "Zo\xC3\xAB M\xC3\xBCller");
+  EXPECT_EQ(records[1][1], "1");  // modified
+  EXPECT_EQ(records[1][6], "8");
+  EXPECT_EQ(records[2][1], "0");
+  EXPECT_EQ(records[3][1], "0");
+
+  // Only the tracked deletion of a record the desktop knows is kept; the
+  // added record leaves no trace.
+  const auto deleted = Csv({"deleted", Db("c.tbm"), "--csv"});
+  ASSERT_EQ(deleted.size(), 2u);
+  EXPECT_EQ(deleted[1][1], "3");  // modified and deleted
+  EXPECT_EQ(deleted[1][3], "Jos\xC3\xA9 Garc\xC3\xADa");
+  EXPECT_EQ(deleted[1][4], "Smith, Jones & Co");
+}
+
+TEST_F(TbmdbTest, AddedRecordsStartAsAddedAndModified) {
+  Create("c.tbm", kContacts);
+  ASSERT_EQ(Run({"add", Db("c.tbm"), "Notes=two\nlines"}).status, 0);
+  const auto records = Csv({"records", Db("c.tbm"), "--csv"});
+  ASSERT_EQ(records.size(), 7u);
+  EXPECT_EQ(records[6][1], "5");
+  EXPECT_EQ(records[6][2], "00000000000000000000");
+  EXPECT_EQ(records[6][8], "two\nlines");
+}
+
+TEST_F(TbmdbTest, RefusedChangesChangeNothing) {
+  Create("c.tbm", kContacts);
+  const std::string before = Run({"records", Db("c.tbm"), "--csv"}).out;
+  struct Case {
+    std::vector<std::string> args;
+    const char* what;
+  };
+  const Case cases[] = {
+      {{"set", Db("c.tbm"), "1", "Born=2/30/2003"}, "not a date"},
+      {{"set", Db("c.tbm"), "1", "Call at=25:00 AM"}, "not a time"},
+      {{"set", Db("c.tbm"), "1", "Orders=" + std::string(256, '9')}, "at most 255"},
+      {{"set", Db("c.tbm"), "9", "Orders=1"}, "no record 9"},
+      {{"set", Db("c.tbm"), "1", "Shoe size=9"}, "no field 'Shoe size'"},
+      {{"set", Db("c.tbm"), "1", "Orders=1", "Born=1/1/1900x"}, "not a date"},
+      {{"add", Db("c.tbm"), "Orders=1", "orders=2"}, "given twice"},
+      {{"add", Db("c.tbm"), "Name"}, "Field=value"},
+      {{"delete", Db("c.tbm"), "0"}, "no record 0"},
+      {{"delete", Db("c.tbm"), "--find", "Name", "nobody", "1"}, "none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ProgramResult r = Run(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(c.what), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Run({"records", Db("c.tbm"), "--csv"}).out, before);
+  EXPECT_EQ(Run({"deleted", Db("c.tbm"), "--csv"}).out, "#,State,Identity,Name,Company,Born,Orders,Call at,Notes\n");
+}
+
+TEST_F(TbmdbTest, SchemaShowsFormatsStylesAndValueLists) {
+  Create("c.tbm", "Name,Born:date,Start:time,Kind,Active\n",
+         {"--name", "Staff list", "--date-order", "dmy", "--date-separator", ".",
+          "--two-digit-month", "--two-digit-day", "--clock", "24", "--suffix-24", " h",
+          "--leading-zero", "--style", "Kind=list", "--values", "Kind=Customer|-|Supplier",
+          "--style", "active=checkbox", "--values", "Active=Yes", "--locked", "Name",
+          "--capitalise", "Name"});
+  const ProgramResult r = Run({"schema", Db("c.tbm")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* expected :
+       {"Staff list", "day/month/year, as 04.03.2002", "24-hour clock, as 09:05 h and 14:30 h",
+        "checkbox", "locked, capitalise", "Value list 1: Customer | - | Supplier",
+        "Value list 2: Yes", "Attributes:   0, 0, 3584, 196609",
+        "Display order: Name, Born, Start, Kind, Active"}) {
+    EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+  }
+  // Dates are checked in the database's own format.
+  EXPECT_EQ(Run({"add", Db("c.tbm"), "Born=31.12.1999", "Start=23:15 h"}).status, 0);
+  EXPECT_EQ(Run({"add", Db("c.tbm"), "Born=12/31/1999"}).status, 1);
+}
+
+TEST_F(TbmdbTest, CheckReportsAGoodADamagedAndAnInconsistentDatabase) {
+  Create("c.tbm", kContacts);
+  ProgramResult r = Run({"check", Db("c.tbm")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("6 fields, 5 records"), std::string::npos) << r.out;
+
+  // Damaged: the file cut short.
+  const std::string whole = ReadWholeFile(Db("c.tbm")).value_or("");
+  WriteWholeFile(Db("cut.tbm"), whole.substr(0, 1500));
+  r = Run({"check", Db("cut.tbm")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err), 1);
+  EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadWholeFile(Db("cut.tbm")).value_or(""), whole.substr(0, 1500));
+
+  // Inconsistent: a rebuild that never finished.
+  MDbEnv env;
+  MDbEnvInitialize(&env);
+  ASSERT_EQ(MDbInit(&env, 0), MDbErrNone);
+  ASSERT_EQ(MDbOpen(&env, Utf8ToUtf16(Db("c.tbm")).c_str(), &env.ref), MDbErrNone);
+  ASSERT_EQ(MDbWriteChecksome(&env, &env.ref, 0), MDbErrNone);
+  ASSERT_EQ(MDbClose(&env, &env.ref), MDbErrNone);
+  MDbShutdown(&env);
+  r = Run({"check", Db("c.tbm")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("inconsistent"), std::string::npos) << r.err;
+  EXPECT_EQ(Run({"list", Db("c.tbm")}).status, 1);
+
+  r = Run({"check", Db("missing.tbm")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no such database file"), std::string::npos) << r.err;
+}
+
+TEST_F(TbmdbTest, ListShowsAnAlignedTableOfChosenFields) {
+  Create("c.tbm", kContacts);
+  const ProgramResult r = Run({"list", Db("c.tbm"), "--fields", "Name,Orders"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream in(r.out);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[0].substr(0, 7), "#  Name");
+  EXPECT_EQ(lines.back(), "5 records");
+  EXPECT_EQ(lines[2].find("Company"), std::string::npos);
+}
+
+TEST_F(TbmdbTest, UsageErrorsExitWithTwo) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"list"}, {"frobnicate", "x"}, {"list", Db("c.tbm"), "--find", "Name"},
+           {"create", "a.csv", "b.tbm", "--clock", "13"}}) {
+    const ProgramResult r = Run(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace tbm::tbmdb
