@@ -228,7 +228,8 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     } while (waited < 0 && errno == EINTR);
     if (waited != 0) {
       // All it wrote is in the pipes now; what a program it left behind may
-      // still write is not waited for.
+      // still write is not waited for. A failed wait (someone else collected
+      // the program) leaves its end unknown, reported as kProgramTimedOut.
       ReadAvailable(out.read, result.out);
       ReadAvailable(err.read, result.err);
       result.status = waited == pid ? StatusOf(waitStatus) : kProgramTimedOut;
