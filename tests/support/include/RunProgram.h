@@ -1,0 +1,291 @@
+// Running a program to its end for end-to-end tests of the command-line
+// tools: what it is given on standard input, what it writes on standard
+// output and standard error, and how it ended.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace tbm::testing {
+
+// A program's exit status, or minus the number of the signal that ended it;
+// kProgramTimedOut when it had to be killed for running too long, and
+// kProgramNotStarted (as a shell reports it) when it could not be started.
+inline constexpr int kProgramTimedOut = -1000;
+inline constexpr int kProgramNotStarted = 127;
+
+struct ProgramResult {
+  int status = kProgramNotStarted;
+  std::string out;
+  std::string err;
+};
+
+namespace run_program_detail {
+
+// One end of a pipe, closed when it goes.
+class PipeEnd {
+ public:
+  PipeEnd() = default;
+  explicit PipeEnd(int fd) : fd_(fd) {}
+  ~PipeEnd() { Close(); }
+  PipeEnd(PipeEnd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  PipeEnd& operator=(PipeEnd&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+
+  int fd() const { return fd_; }
+  bool open() const { return fd_ >= 0; }
+  void Close() {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// A pipe whose ends are closed on exec (the child gets its own copies by
+// dup2, which do not carry the flag), the parent's end made non-blocking.
+struct Pipe {
+  PipeEnd read;
+  PipeEnd write;
+
+  bool Make(bool parentReads) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    read = PipeEnd(ends[0]);
+    write = PipeEnd(ends[1]);
+    const int parentEnd = parentReads ? ends[0] : ends[1];
+    return ::fcntl(parentEnd, F_SETFL, ::fcntl(parentEnd, F_GETFL) | O_NONBLOCK) == 0;
+  }
+};
+
+// Reads what fd has now into text. Closes fd at its end of file, and when it
+// fails for any reason but having nothing more to give yet.
+inline void ReadAvailable(PipeEnd& end, std::string& text) {
+  char buffer[65536];
+  while (end.open()) {
+    const ssize_t got = ::read(end.fd(), buffer, sizeof buffer);
+    if (got > 0) {
+      text.append(buffer, static_cast<std::size_t>(got));
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) end.Close();
+      return;
+    }
+  }
+}
+
+// This process's environment with each name=value of changes put in place
+// of the variable of that name, or added at the end.
+inline std::vector<std::string> ChangedEnvironment(
+    const std::vector<std::pair<std::string, std::string>>& changes) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    const bool replaced = std::any_of(changes.begin(), changes.end(),
+                                      [&](const auto& change) { return change.first == name; });
+    if (!replaced) entries.emplace_back(text);
+  }
+  for (const auto& [name, value] : changes) entries.push_back(name + "=" + value);
+  return entries;
+}
+
+// Blocks SIGPIPE in the calling thread for one scope, so that writing to a
+// program that has stopped reading fails with EPIPE instead of ending the
+// test. A SIGPIPE raised meanwhile is taken off before the old mask returns.
+class SigpipeBlocked {
+ public:
+  SigpipeBlocked() {
+    sigset_t pipeOnly;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipeOnly, &old_);
+  }
+  ~SigpipeBlocked() {
+    if (raised_) {
+      sigset_t pipeOnly;
+      sigemptyset(&pipeOnly);
+      sigaddset(&pipeOnly, SIGPIPE);
+      const timespec now{0, 0};
+      while (::sigtimedwait(&pipeOnly, nullptr, &now) < 0 && errno == EINTR) {
+      }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigpipeBlocked(const SigpipeBlocked&) = delete;
+  SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+  // The mask the caller had, which the program is started with.
+  const sigset_t& old() const { return old_; }
+  void Raised() { raised_ = true; }
+
+ private:
+  sigset_t old_;
+  bool raised_ = false;
+};
+
+inline int StatusOf(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+  if (WIFSIGNALED(waitStatus)) return -WTERMSIG(waitStatus);
+  return kProgramTimedOut;
+}
+
+}  // namespace run_program_detail
+
+// Runs program (a path, not looked up in PATH) with args, giving it input on
+// standard input and then its end, in this process's environment changed by
+// env (name, value pairs that override or add variables). Both output pipes
+// are read as they fill, so a program writing a lot on both cannot block.
+// The program runs in a process group of its own; when it has not ended
+// within timeLimit, the whole group is killed and the status is
+// kProgramTimedOut, with what was written until then. A program that cannot
+// be started gives kProgramNotStarted and the reason in err.
+inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& input = {},
+                                const std::vector<std::pair<std::string, std::string>>& env = {},
+                                std::chrono::milliseconds timeLimit = std::chrono::seconds(60)) {
+  using namespace run_program_detail;
+  using Clock = std::chrono::steady_clock;
+  ProgramResult result;
+
+  Pipe in, out, err;
+  if (!in.Make(false) || !out.Make(true) || !err.Make(true)) {
+    result.err = "cannot make pipes for " + program + ": " + std::strerror(errno);
+    return result;
+  }
+
+  std::vector<std::string> argvText{program};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argvText) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envText = ChangedEnvironment(env);
+  std::vector<char*> envp;
+  for (std::string& entry : envText) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  SigpipeBlocked sigpipe;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in.read.fd(), STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out.write.fd(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err.write.fd(), STDERR_FILENO);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attributes, &sigpipe.old());
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  pid_t pid = -1;
+  const int spawned =
+      ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  in.read.Close();
+  out.write.Close();
+  err.write.Close();
+  if (spawned != 0) {
+    result.err = "cannot start " + program + ": " + std::strerror(spawned);
+    return result;
+  }
+
+  const Clock::time_point deadline = Clock::now() + timeLimit;
+  std::string_view unsent = input;
+  if (unsent.empty()) in.write.Close();
+  int idleWait = 1;
+  for (;;) {
+    int waitStatus = 0;
+    pid_t waited;
+    do {
+      waited = ::waitpid(pid, &waitStatus, WNOHANG);
+    } while (waited < 0 && errno == EINTR);
+    if (waited != 0) {
+      // All it wrote is in the pipes now; what a program it left behind may
+      // still write is not waited for. A failed wait (someone else collected
+      // the program) leaves its end unknown, reported as kProgramTimedOut.
+      ReadAvailable(out.read, result.out);
+      ReadAvailable(err.read, result.err);
+      result.status = waited == pid ? StatusOf(waitStatus) : kProgramTimedOut;
+      return result;
+    }
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+      ::kill(-pid, SIGKILL);
+      while (::waitpid(pid, &waitStatus, 0) < 0 && errno == EINTR) {
+      }
+      ReadAvailable(out.read, result.out);
+      ReadAvailable(err.read, result.err);
+      result.status = kProgramTimedOut;
+      return result;
+    }
+
+    // Wake at least every 20 ms to see whether the program has ended: it may
+    // have closed its outputs early, or left a descendant holding them. Once
+    // both outputs are at their end the program is ending, mostly, so the
+    // first looks come sooner.
+    pollfd ready[3];
+    nfds_t count = 0;
+    if (in.write.open()) ready[count++] = {in.write.fd(), POLLOUT, 0};
+    if (out.read.open()) ready[count++] = {out.read.fd(), POLLIN, 0};
+    if (err.read.open()) ready[count++] = {err.read.fd(), POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    int wait = static_cast<int>(std::min<long long>(left.count() + 1, 20));
+    if (!out.read.open() && !err.read.open()) {
+      wait = std::min(wait, idleWait);
+      idleWait = std::min(idleWait * 2, 20);
+    }
+    // A failed poll (only ever an interruption in practice) just goes round
+    // again; the reads and writes below do not block either way.
+    ::poll(ready, count, wait);
+    if (in.write.open()) {
+      const ssize_t sent =
+          ::write(in.write.fd(), unsent.data(), std::min<std::size_t>(unsent.size(), 65536));
+      if (sent > 0) {
+        unsent.remove_prefix(static_cast<std::size_t>(sent));
+        if (unsent.empty()) in.write.Close();
+      } else if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        // The program stopped reading (EPIPE) or the pipe failed: it gets
+        // no more input.
+        if (errno == EPIPE) sigpipe.Raised();
+        in.write.Close();
+      }
+    }
+    ReadAvailable(out.read, result.out);
+    ReadAvailable(err.read, result.err);
+  }
+}
+
+// The folder of the running test program (build/bin), where the tools are
+// built too.
+inline std::filesystem::path ProgramFolder() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
+}  // namespace tbm::testing
