@@ -137,6 +137,27 @@ TEST(CsvReaderTest, AnEmptyFileHasNoRows) {
   EXPECT_TRUE(r.rows.empty());
 }
 
+std::string Value(std::string_view value) {
+  std::string out;
+  AppendCsvValue(&out, value);
+  return out;
+}
+
+TEST(CsvWriterTest, PlainTextIsWrittenAsItIs) {
+  EXPECT_EQ(Value("S\xC3\xA3o Paulo"), "S\xC3\xA3o Paulo");
+  EXPECT_EQ(Value("O'Brien & Sons; est. 1921"), "O'Brien & Sons; est. 1921");
+  EXPECT_EQ(Value(""), "");
+}
+
+TEST(CsvWriterTest, SeparatorsQuotesAndLineEndsAreQuoted) {
+  EXPECT_EQ(Value("Smith, Jones & Co"), "\"Smith, Jones & Co\"");
+  EXPECT_EQ(Value("The \"Blue\" Door"), "\"The \"\"Blue\"\" Door\"");
+  EXPECT_EQ(Value("\""), "\"\"\"\"");
+  EXPECT_EQ(Value("Call back.\nAsk for Anna."), "\"Call back.\nAsk for Anna.\"");
+  EXPECT_EQ(Value("one\rtwo"), "\"one\rtwo\"");
+  EXPECT_EQ(Value(" padded"), "\" padded\"");
+}
+
 TEST(CsvWriterTest, QuotesOnlyWhatNeedsQuotingAndReadsBackUnchanged) {
   const std::vector<std::string> values = {"plain",
                                            "with, comma",

@@ -57,11 +57,6 @@ Contact SampleContact(std::uint64_t seed, std::uint32_t index);
 // ending in "\n"; UTF-8 without a byte order mark. REQUIRES: count >= 0.
 std::string SampleContactsCsv(std::uint64_t seed, int count);
 
-// Appends field to out as one CSV field: as it is, or between double quotes
-// (with each double quote inside doubled) when it holds a comma, a double
-// quote, a carriage return or a line feed.
-void WriteCsvField(std::string& out, std::string_view field);
-
 // Appends the contact as one CSV row ending in "\n".
 void WriteCsvRow(std::string& out, const Contact& contact);
 

@@ -1,31 +1,18 @@
-// Writing CSV fields and rows: quotes only where a reader needs them, so a
-// plain file stays plain and a field with a separator still reads back whole.
+// Writing a contact as a CSV row, quoted the way every tool writes CSV.
 #include <string>
 #include <string_view>
 
+#include "CsvFile.h"
 #include "SampleContacts.h"
 
 namespace tbm::sample {
-
-void WriteCsvField(std::string& out, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-    out += field;
-    return;
-  }
-  out += '"';
-  for (const char c : field) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
 
 void WriteCsvRow(std::string& out, const Contact& contact) {
   bool first = true;
   for (const std::string* field : contact.Fields()) {
     if (!first) out += ',';
     first = false;
-    WriteCsvField(out, *field);
+    tools::AppendCsvValue(&out, *field);
   }
   out += '\n';
 }

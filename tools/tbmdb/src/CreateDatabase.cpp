@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -200,27 +201,32 @@ class Creation {
     return ApplySettings();
   }
 
-  // Field settings become option words and value lists.
+  // Field settings become option words and value lists; lists are
+  // numbered in the order of the fields they belong to.
   Status ApplySettings() {
     for (const auto& [name, settings] : options_.fields) {
-      std::size_t f = 0;
-      while (f < names_.size() && !SameName(names_[f], name)) ++f;
-      if (f == names_.size()) {
+      if (std::none_of(names_.begin(), names_.end(),
+                       [&](const std::string& field) { return SameName(field, name); })) {
         return Status::Error(csvName_ + ": the header has no field '" + name +
                              "' for the field settings given");
       }
+    }
+    for (std::size_t f = 0; f < names_.size(); ++f) {
       sync::FieldSpec& spec = specs_[f];
-      if (settings.style) spec.optionWord2 = static_cast<std::uint16_t>(*settings.style);
-      if (settings.locked) spec.optionWord1 |= kFlagLocked;
-      if (settings.capitalise) spec.optionWord1 |= kFlagCapitalise;
-      if (settings.values) {
-        std::u16string list;
-        for (const std::string& item : *settings.values) {
-          if (!list.empty()) list += u"\r\n";
-          list += Utf8ToUtf16(item);
+      for (const auto& [name, settings] : options_.fields) {
+        if (!SameName(names_[f], name)) continue;
+        if (settings.style) spec.optionWord2 = static_cast<std::uint16_t>(*settings.style);
+        if (settings.locked) spec.optionWord1 |= kFlagLocked;
+        if (settings.capitalise) spec.optionWord1 |= kFlagCapitalise;
+        if (settings.values && spec.valueList < 0) {
+          std::u16string list;
+          for (const std::string& item : *settings.values) {
+            if (!list.empty()) list += u"\r\n";
+            list += Utf8ToUtf16(item);
+          }
+          spec.valueList = static_cast<std::int16_t>(lists_.size());
+          lists_.push_back(std::move(list));
         }
-        spec.valueList = static_cast<std::int16_t>(lists_.size());
-        lists_.push_back(std::move(list));
       }
     }
     return {};

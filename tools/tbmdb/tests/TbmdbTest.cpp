@@ -55,13 +55,15 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   return rows;
 }
 
-int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+int Lines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
 
 class TbmdbTest : public ::testing::Test {
  protected:
   ProgramResult Run(const std::vector<std::string>& args, const std::string& input = {}) {
-    return tbm::testing::RunProgram((tbm::testing::ProgramFolder() / "tbmdb").string(), args,
-                                    input, {{"TBM_DEVICE_ROOT", device_.string()}});
+    return tbm::testing::RunProgram((tbm::testing::ProgramFolder() / "tbmdb").string(), args, input,
+                                    {{"TBM_DEVICE_ROOT", device_.string()}});
   }
 
   std::string Write(const std::string& name, const std::string& text) {
@@ -97,7 +99,7 @@ class TbmdbTest : public ::testing::Test {
     return ParseCsv(r.out);
   }
 
-  ScratchFolder folder_;
+  ScratchFolder folder_{"tbmdb"};
   stdfs::path device_ = folder_.path() / "device";
 };
 
@@ -112,21 +114,21 @@ void ExpectRefused(const ProgramResult& r, const std::string& where, const std::
 
 const char kContacts[] =
     "Name:text,Company:text,Born:date,Orders:number,Call at:time,Notes:text\n"
-    "Jos\xC3\xA9 Garc\xC3\xADa,\"Smith, Jones & Co\",3/14/1987,12,9:30 AM,\n"
-    "Zo\xC3\xAB M\xC3\xBC" "ller,\"The \"\"Blue\"\" Door\",12/1/1999,7,2:15 PM,\"Call first\n"
+    "José García,\"Smith, Jones & Co\",3/14/1987,12,9:30 AM,\n"
+    "Zoë Müller,\"The \"\"Blue\"\" Door\",12/1/1999,7,2:15 PM,\"Call first\n"
     "then write\"\n"
-    "\xE5\xB1\xB1\xE7\x94\xB0 \xE5\xA4\xAA\xE9\x83\x8E,\xE6\xA0\xAA\xE5\xBC\x8F\xE4\xBC\x9A\xE7\xA4\xBE,"
+    "山田 太郎,株式会社,"
     "1/5/1975,,,\n"
-    "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2,,7/7/1960,300,"
-    "11:00 AM,\xF0\x9F\x98\x80 emoji\n"
-    "\xCE\x9D\xCE\xAF\xCE\xBA\xCE\xBF\xCF\x82,\xD8\xB4\xD8\xB1\xD9\x83\xD8\xA9,2/29/2004,-5,12:00 PM,"
+    "Иван Петров,,7/7/1960,300,"
+    "11:00 AM,😀 emoji\n"
+    "Νίκος,شركة,2/29/2004,-5,12:00 PM,"
     "\" spaced \"\n";
 
 TEST_F(TbmdbTest, CsvRoundTripsThroughADatabase) {
   Create("contacts.tbm", kContacts);
   const ProgramResult exported = Run({"export", Db("contacts.tbm"), Db("out.csv")});
   ASSERT_EQ(exported.status, 0) << exported.err;
-  EXPECT_EQ(ReadWholeFile(Db("out.csv")).value_or(""), kContacts);
+  EXPECT_EQ(ReadWholeFile(Db("out.csv")), kContacts);
 
   const ProgramResult toStdout = Run({"export", Db("contacts.tbm"), "-"});
   EXPECT_EQ(toStdout.out, kContacts);
@@ -194,7 +196,8 @@ TEST_F(TbmdbTest, RefusesMoreThanFiftyFields) {
 
 TEST_F(TbmdbTest, RefusesMoreThanFiveThousandRecords) {
   std::string csv = "Item:text,Qty:number\n";
-  for (int r = 1; r <= 5001; ++r) csv += "item " + std::to_string(r) + "," + std::to_string(r) + "\n";
+  for (int r = 1; r <= 5001; ++r)
+    csv += "item " + std::to_string(r) + "," + std::to_string(r) + "\n";
   ExpectRefused(Run({"create", Write("big.csv", csv), Db("out.tbm")}), "line 5002, column 1",
                 "at most 5000");
   EXPECT_EQ(Files(), std::vector<std::string>{"big.csv"});
@@ -213,8 +216,9 @@ TEST_F(TbmdbTest, RefusesAValueTooLongForItsField) {
   // With up to 20 fields a text holds 2048 characters; with 21, 1536.
   const std::string fits(2048, 'x');
   ASSERT_EQ(Run({"create", Write("ok.csv", "Note:text\n" + fits + "\n"), Db("ok.tbm")}).status, 0);
-  ExpectRefused(Run({"create", Write("long.csv", "Note:text\nshort\n" + fits + "y\n"), Db("x.tbm")}),
-                "line 3, column 1", "at most 2048");
+  ExpectRefused(
+      Run({"create", Write("long.csv", "Note:text\nshort\n" + fits + "y\n"), Db("x.tbm")}),
+      "line 3, column 1", "at most 2048");
 
   std::string header = "Note";
   std::string row = std::string(1537, 'x');
@@ -225,9 +229,9 @@ TEST_F(TbmdbTest, RefusesAValueTooLongForItsField) {
   ExpectRefused(Run({"create", Write("wide.csv", header + "\n" + row + "\n"), Db("y.tbm")}),
                 "line 2, column 1", "at most 1536");
   // A number field holds 255 characters: the refused value's column is given.
-  ExpectRefused(
-      Run({"create", Write("num.csv", "A,N:number\na," + std::string(256, '1') + "\n"), Db("z.tbm")}),
-      "line 2, column 3", "at most 255");
+  ExpectRefused(Run({"create", Write("num.csv", "A,N:number\na," + std::string(256, '1') + "\n"),
+                     Db("z.tbm")}),
+                "line 2, column 3", "at most 255");
   EXPECT_FALSE(stdfs::exists(Db("x.tbm")));
   EXPECT_FALSE(stdfs::exists(Db("y.tbm")));
   EXPECT_FALSE(stdfs::exists(Db("z.tbm")));
@@ -246,7 +250,7 @@ TEST_F(TbmdbTest, NeverReplacesWithoutBeingToldAndNeverReplacesOtherFiles) {
   // A CSV file named as the target stays as it was.
   const ProgramResult other = Run({"create", Db("new.csv"), Db("new.csv"), "--replace"});
   EXPECT_EQ(other.status, 1);
-  EXPECT_EQ(ReadWholeFile(Db("new.csv")).value_or(""), "A\nnew\n");
+  EXPECT_EQ(ReadWholeFile(Db("new.csv")), "A\nnew\n");
 }
 
 // Records with a city, a number and a date, made so that the expected
@@ -259,8 +263,8 @@ struct Person {
 };
 
 std::vector<Person> People() {
-  const char* cities[] = {"Lyon", "Paris", "Lyons Bay", "Villeurbanne", "Saint-Lyon", "Oslo",
-                          "lyonnaise coast", "Kyoto"};
+  const char* cities[] = {"Lyon",       "Paris", "Lyons Bay",       "Villeurbanne",
+                          "Saint-Lyon", "Oslo",  "lyonnaise coast", "Kyoto"};
   std::vector<Person> people;
   for (int i = 0; i < 240; ++i) {
     Person p;
@@ -333,8 +337,7 @@ TEST_F(TbmdbTest, SortOrdersNumbersAndDatesByValue) {
   });
   for (std::size_t i = 0; i < orders.size(); ++i) EXPECT_EQ(ascending[i + 1][2], orders[i]) << i;
 
-  const auto byDate =
-      Csv({"list", Db("people.tbm"), "--sort", "born", "--descending", "--csv"});
+  const auto byDate = Csv({"list", Db("people.tbm"), "--sort", "born", "--descending", "--csv"});
   ASSERT_EQ(byDate.size(), 241u);
   auto date = [](const std::string& text) {
     int m = 0, d = 0, y = 0;
@@ -354,10 +357,6 @@ TEST_F(TbmdbTest, SortAppliesToTheFoundRecords) {
   for (const Person& p : People()) {
     if (p.city == "Oslo") expected.push_back(p.name);
   }
-  std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
-    return std::stoi(a.substr(7)) < std::stoi(b.substr(7)) ? a.size() <= b.size() && a < b
-                                                          : a < b;
-  });
   std::sort(expected.begin(), expected.end());  // plain ASCII: collation agrees with bytes
   ASSERT_EQ(rows.size(), expected.size() + 1);
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(rows[i + 1][0], expected[i]);
@@ -366,19 +365,22 @@ TEST_F(TbmdbTest, SortAppliesToTheFoundRecords) {
 TEST_F(TbmdbTest, ChangesShowInRecordStatesAndTheDeleteTable) {
   Create("c.tbm", kContacts);
   for (const auto& row : Csv({"records", Db("c.tbm"), "--csv"})) {
-    if (row[0] != "#") EXPECT_EQ(row[1], "0") << row[3];  // as the desktop has them
+    if (row[0] != "#") {
+      EXPECT_EQ(row[1], "0") << row[3];  // as the desktop has them
+    }
   }
-  ProgramResult r = Run({"add", Db("c.tbm"), "Name=New Person", "Born=3/4/2002", "Call at=1:00 PM"});
+  ProgramResult r =
+      Run({"add", Db("c.tbm"), "Name=New Person", "Born=3/4/2002", "Call at=1:00 PM"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Added record 6.\n");
   ASSERT_EQ(Run({"set", Db("c.tbm"), "2", "Orders=8"}).status, 0);
-  ASSERT_EQ(Run({"delete", Db("c.tbm"), "1"}).status, 0);                  // tracked
-  ASSERT_EQ(Run({"delete", Db("c.tbm"), "2", "--untracked"}).status, 0);   // was 3
+  ASSERT_EQ(Run({"delete", Db("c.tbm"), "1"}).status, 0);                 // tracked
+  ASSERT_EQ(Run({"delete", Db("c.tbm"), "2", "--untracked"}).status, 0);  // was 3
   ASSERT_EQ(Run({"delete", Db("c.tbm"), "--find", "Name", "new", "1"}).status, 0);
 
   const auto records = Csv({"records", Db("c.tbm"), "--csv"});
   ASSERT_EQ(records.size(), 4u);
-  EXPECT_EQ(records[1][3], "Zo\xC3\xAB M\xC3\xBCller");
+  EXPECT_EQ(records[1][3], "Zoë Müller");
   EXPECT_EQ(records[1][1], "1");  // modified
   EXPECT_EQ(records[1][6], "8");
   EXPECT_EQ(records[2][1], "0");
@@ -389,7 +391,7 @@ TEST_F(TbmdbTest, ChangesShowInRecordStatesAndTheDeleteTable) {
   const auto deleted = Csv({"deleted", Db("c.tbm"), "--csv"});
   ASSERT_EQ(deleted.size(), 2u);
   EXPECT_EQ(deleted[1][1], "3");  // modified and deleted
-  EXPECT_EQ(deleted[1][3], "Jos\xC3\xA9 Garc\xC3\xADa");
+  EXPECT_EQ(deleted[1][3], "José García");
   EXPECT_EQ(deleted[1][4], "Smith, Jones & Co");
 }
 
@@ -430,16 +432,37 @@ TEST_F(TbmdbTest, RefusedChangesChangeNothing) {
     EXPECT_NE(r.err.find(c.what), std::string::npos) << r.err;
   }
   EXPECT_EQ(Run({"records", Db("c.tbm"), "--csv"}).out, before);
-  EXPECT_EQ(Run({"deleted", Db("c.tbm"), "--csv"}).out, "#,State,Identity,Name,Company,Born,Orders,Call at,Notes\n");
+  EXPECT_EQ(Run({"deleted", Db("c.tbm"), "--csv"}).out,
+            "#,State,Identity,Name,Company,Born,Orders,Call at,Notes\n");
 }
 
 TEST_F(TbmdbTest, SchemaShowsFormatsStylesAndValueLists) {
   Create("c.tbm", "Name,Born:date,Start:time,Kind,Active\n",
-         {"--name", "Staff list", "--date-order", "dmy", "--date-separator", ".",
-          "--two-digit-month", "--two-digit-day", "--clock", "24", "--suffix-24", " h",
-          "--leading-zero", "--style", "Kind=list", "--values", "Kind=Customer|-|Supplier",
-          "--style", "active=checkbox", "--values", "Active=Yes", "--locked", "Name",
-          "--capitalise", "Name"});
+         {"--name",
+          "Staff list",
+          "--date-order",
+          "dmy",
+          "--date-separator",
+          ".",
+          "--two-digit-month",
+          "--two-digit-day",
+          "--clock",
+          "24",
+          "--suffix-24",
+          " h",
+          "--leading-zero",
+          "--style",
+          "Kind=list",
+          "--values",
+          "Kind=Customer|-|Supplier",
+          "--style",
+          "active=checkbox",
+          "--values",
+          "Active=Yes",
+          "--locked",
+          "Name",
+          "--capitalise",
+          "Name"});
   const ProgramResult r = Run({"schema", Db("c.tbm")});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* expected :
@@ -461,13 +484,13 @@ TEST_F(TbmdbTest, CheckReportsAGoodADamagedAndAnInconsistentDatabase) {
   EXPECT_NE(r.out.find("6 fields, 5 records"), std::string::npos) << r.out;
 
   // Damaged: the file cut short.
-  const std::string whole = ReadWholeFile(Db("c.tbm")).value_or("");
+  const std::string whole = ReadWholeFile(Db("c.tbm"));
   WriteWholeFile(Db("cut.tbm"), whole.substr(0, 1500));
   r = Run({"check", Db("cut.tbm")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Lines(r.err), 1);
   EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
-  EXPECT_EQ(ReadWholeFile(Db("cut.tbm")).value_or(""), whole.substr(0, 1500));
+  EXPECT_EQ(ReadWholeFile(Db("cut.tbm")), whole.substr(0, 1500));
 
   // Inconsistent: a rebuild that never finished.
   MDbEnv env;
@@ -501,9 +524,12 @@ TEST_F(TbmdbTest, ListShowsAnAlignedTableOfChosenFields) {
 }
 
 TEST_F(TbmdbTest, UsageErrorsExitWithTwo) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"list"}, {"frobnicate", "x"}, {"list", Db("c.tbm"), "--find", "Name"},
-           {"create", "a.csv", "b.tbm", "--clock", "13"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"list"},
+                                             {"frobnicate", "x"},
+                                             {"list", Db("c.tbm"), "--find", "Name"},
+                                             {"create", "a.csv", "b.tbm", "--clock", "13"}}) {
     const ProgramResult r = Run(args);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_EQ(Lines(r.err), 1) << r.err;
