@@ -98,7 +98,7 @@ class CsvReader {
 
 // Appends one value to a row being written: quoted when it holds a comma, a
 // quote, CR or LF (or starts or ends with a space, which readers that trim
-// would lose), with quotes doubled.
+// would lose, or starts with a byte order mark), with quotes doubled.
 void AppendCsvValue(std::string* line, std::string_view value);
 
 // One row: the values separated by commas, ended by "\n".

@@ -155,8 +155,11 @@ bool CsvReader::Next(std::vector<CsvValue>* row) {
 }
 
 void AppendCsvValue(std::string* line, std::string_view value) {
+  // A leading byte order mark would be taken for the file's own at the
+  // start of a file; quoted, it stays part of the value.
   const bool quote = value.find_first_of(",\"\r\n") != std::string_view::npos ||
-                     (!value.empty() && (value.front() == ' ' || value.back() == ' '));
+                     (!value.empty() && (value.front() == ' ' || value.back() == ' ')) ||
+                     value.substr(0, 3) == "\xEF\xBB\xBF";
   if (!quote) {
     line->append(value);
     return;

@@ -16,6 +16,7 @@ struct ListOptions {
   Selection selection;
   std::vector<std::string> fields;  // the columns; empty: every field
   bool csv = false;
+  std::uint32_t limit = 0;  // show at most this many records; 0: all
 };
 
 // The records as an aligned table (with each record's position) or as CSV.

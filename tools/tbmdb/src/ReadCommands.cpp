@@ -146,7 +146,8 @@ Status ListRecords(const std::string& database, const ListOptions& options) {
 
   std::vector<std::u16string> values;
   const std::uint32_t count = db->count();
-  for (std::uint32_t p = 0; p < count; ++p) {
+  const std::uint32_t shown = options.limit > 0 && options.limit < count ? options.limit : count;
+  for (std::uint32_t p = 0; p < shown; ++p) {
     if (Status s = db->ReadRecord(p, &values); !s.ok()) return s;
     std::vector<std::string> row;
     if (!options.csv) row.push_back(std::to_string(p + 1));
@@ -158,8 +159,9 @@ Status ListRecords(const std::string& database, const ListOptions& options) {
     }
   }
   if (options.csv) return WriteOut(csv);
-  return WriteOut(table.Render() + std::to_string(count) +
-                  (count == 1 ? " record\n" : " records\n"));
+  const std::string total = std::to_string(count) + (count == 1 ? " record" : " records");
+  return WriteOut(table.Render() +
+                  (shown < count ? std::to_string(shown) + " of " + total : total) + "\n");
 }
 
 Status ExportRecords(const std::string& database, const Selection& selection,

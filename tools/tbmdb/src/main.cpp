@@ -201,6 +201,9 @@ int Main(int argc, char** argv) {
   listCommand->add_option("--fields", list.fields, "the fields to show (default: all)")
       ->delimiter(',');
   listCommand->add_flag("--csv", list.csv, "write CSV instead of a table");
+  listCommand->add_option("--limit", list.limit, "show only the first N records")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
   listCommand->callback([&] {
     run = [&] {
       list.selection = selection.Get();

@@ -61,9 +61,12 @@ int Lines(const std::string& text) {
 
 class TbmdbTest : public ::testing::Test {
  protected:
-  ProgramResult Run(const std::vector<std::string>& args, const std::string& input = {}) {
+  ProgramResult Run(const std::vector<std::string>& args, const std::string& input = {},
+                    const char* progress = nullptr) {
+    std::vector<std::pair<std::string, std::string>> env = {{"TBM_DEVICE_ROOT", device_.string()}};
+    if (progress) env.emplace_back("TBM_PROGRESS", progress);
     return tbm::testing::RunProgram((tbm::testing::ProgramFolder() / "tbmdb").string(), args, input,
-                                    {{"TBM_DEVICE_ROOT", device_.string()}});
+                                    env);
   }
 
   std::string Write(const std::string& name, const std::string& text) {
@@ -210,6 +213,27 @@ TEST_F(TbmdbTest, RefusesMoreThanFiveThousandRecords) {
   const ProgramResult add = Run({"add", Db("full.tbm"), "Item=one more"});
   EXPECT_EQ(add.status, 1);
   EXPECT_NE(add.err.find("5000"), std::string::npos) << add.err;
+}
+
+TEST_F(TbmdbTest, ProgressIsShownOnATerminalOnly) {
+  std::string csv = "Item:text,Qty:number\n";
+  for (int r = 1; r <= 3000; ++r)
+    csv += "item " + std::to_string(r) + "," + std::to_string(r) + "\n";
+  const std::string file = Write("items.csv", csv);
+  // Standard error is a pipe here: nothing but results.
+  ProgramResult r = Run({"create", file, Db("quiet.tbm")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Run({"export", Db("quiet.tbm"), Db("quiet.csv")}).err, "");
+  // Asked for, progress is drawn on one line and cleared at the end.
+  r = Run({"create", file, Db("shown.tbm")}, {}, "always");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Creating " + Db("shown.tbm") + ": "), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), std::string::npos);
+  EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\033[K");
+  r = Run({"export", Db("shown.tbm"), Db("shown.csv")}, {}, "always");
+  EXPECT_NE(r.err.find("Exporting"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadWholeFile(Db("shown.csv")), csv);
 }
 
 TEST_F(TbmdbTest, RefusesAValueTooLongForItsField) {
@@ -521,6 +545,12 @@ TEST_F(TbmdbTest, ListShowsAnAlignedTableOfChosenFields) {
   EXPECT_EQ(lines[0].substr(0, 7), "#  Name");
   EXPECT_EQ(lines.back(), "5 records");
   EXPECT_EQ(lines[2].find("Company"), std::string::npos);
+
+  const ProgramResult first = Run({"list", Db("c.tbm"), "--limit", "2", "--sort", "Born"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(Lines(first.out), 5);
+  EXPECT_NE(first.out.find("Иван Петров"), std::string::npos);
+  EXPECT_NE(first.out.find("2 of 5 records"), std::string::npos);
 }
 
 TEST_F(TbmdbTest, UsageErrorsExitWithTwo) {
