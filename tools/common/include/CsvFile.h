@@ -62,7 +62,10 @@ class CsvReader {
   struct Parser;
   static void OnValue(void* data, std::size_t length, void* self);
   static void OnRowEnd(int terminator, void* self);
-  void Feed(unsigned char byte);
+  // Feeds count bytes of the chunk to libcsv and moves the position past
+  // those it took.
+  void Feed(const unsigned char* bytes, std::size_t count);
+  void Advance(const unsigned char* bytes, std::size_t count);
   bool Fail(const std::string& what, CsvPosition where);
 
   std::FILE* file_;

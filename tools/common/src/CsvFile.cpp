@@ -79,15 +79,41 @@ void CsvReader::OnRowEnd(int, void* self) {
   reader->rowStartPending_ = true;
 }
 
-void CsvReader::Feed(unsigned char byte) {
+// Whether libcsv may end a value or a row at this byte, or fail on it:
+// every other byte only extends the value being read.
+static bool IsSpecial(unsigned char byte) {
+  return byte == ',' || byte == '"' || byte == '\r' || byte == '\n';
+}
+
+void CsvReader::Advance(const unsigned char* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned char byte = bytes[i];
+    if (byte == '\n') {
+      if (!afterCr_) {
+        ++at_.line;
+        at_.column = 1;
+      }
+    } else if (byte == '\r') {
+      ++at_.line;
+      at_.column = 1;
+    } else if ((byte & 0xC0) != 0x80) {
+      ++at_.column;
+    }
+    afterCr_ = byte == '\r';
+  }
+}
+
+void CsvReader::Feed(const unsigned char* bytes, std::size_t count) {
   // A row ending in CRLF ends at the CR; the LF belongs to no value.
-  const bool lineEnd = byte == '\r' || byte == '\n';
+  const bool lineEnd = bytes[0] == '\r' || bytes[0] == '\n';
   if (valueStartPending_ && !(rowStartPending_ && lineEnd)) {
     valueStart_ = at_;
     valueStartPending_ = false;
     rowStartPending_ = false;
   }
-  if (csv_parse(&parser_->state, &byte, 1, OnValue, OnRowEnd, this) != 1) {
+  const std::size_t parsed = csv_parse(&parser_->state, bytes, count, OnValue, OnRowEnd, this);
+  Advance(bytes, parsed);
+  if (parsed != count) {
     if (csv_error(&parser_->state) == CSV_EPARSE) {
       Fail(
           "a stray double quote: a value holding quotes must be enclosed in double quotes, "
@@ -100,21 +126,7 @@ void CsvReader::Feed(unsigned char byte) {
   }
   if (!valueStartPending_ && csv_get_buffer_size(&parser_->state) > kCsvMaxValueBytes) {
     Fail("the value is longer than any field can hold", valueStart_);
-    return;
   }
-  // Advance the position past this byte.
-  if (byte == '\n') {
-    if (!afterCr_) {
-      ++at_.line;
-      at_.column = 1;
-    }
-  } else if (byte == '\r') {
-    ++at_.line;
-    at_.column = 1;
-  } else if ((byte & 0xC0) != 0x80) {
-    ++at_.column;
-  }
-  afterCr_ = byte == '\r';
 }
 
 bool CsvReader::Next(std::vector<CsvValue>* row) {
@@ -149,7 +161,16 @@ bool CsvReader::Next(std::vector<CsvValue>* row) {
       }
     }
     // Feed until a row is complete or the chunk is used up.
-    while (chunkAt_ < chunkEnd_ && ready_.empty() && !failed()) Feed(chunk_[chunkAt_++]);
+    // Bytes that can end a value go one at a time, so that the next value's
+    // start is known; the runs between them go whole.
+    while (chunkAt_ < chunkEnd_ && ready_.empty() && !failed()) {
+      std::size_t run = 1;
+      if (!IsSpecial(chunk_[chunkAt_])) {
+        while (chunkAt_ + run < chunkEnd_ && !IsSpecial(chunk_[chunkAt_ + run])) ++run;
+      }
+      Feed(chunk_.data() + chunkAt_, run);
+      chunkAt_ += run;
+    }
   }
   return false;
 }
