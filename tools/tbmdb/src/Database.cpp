@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstring>
-
 #include "DevicePath.h"
 #include "Utf16.h"
 
@@ -12,19 +10,6 @@ namespace tbm::tbmdb {
 namespace {
 
 constexpr const char* kTypeNames[] = {"text", "number", "date", "time"};
-
-// Reads a UTF-16 text the engine hands out by size, then content.
-template <typename SizeCall, typename ReadCall>
-std::optional<std::u16string> ReadSized(SizeCall size, ReadCall read) {
-  std::uint32_t bytes = 0;
-  if (size(&bytes) != MDbErrNone || bytes < 2) return std::nullopt;
-  std::u16string text(bytes / 2, u'\0');
-  if (read(text.data(), static_cast<std::uint32_t>(text.size() * 2)) != MDbErrNone) {
-    return std::nullopt;
-  }
-  text.resize(Utf16Length(text.c_str()));
-  return text;
-}
 
 }  // namespace
 
@@ -127,7 +112,7 @@ Status CheckFieldValue(MDbEnv* env, std::uint8_t type, std::uint32_t maxChars,
     MDbRecsetDateStrToDateRec(env, value.c_str(), &date, 0, nullptr);
     if (date.status != MDbDateValid && date.status != MDbDateValidThisYear &&
         date.status != MDbDateBlank) {
-      return Status::Error(fieldText + ": '" + Utf16ToUtf8(value) +
+      return Status::Error(fieldText + ": '" + ShownText(value) +
                            "' is not a date in the database's format (" + DescribeDateFormat(env) +
                            ")");
     }
@@ -135,7 +120,7 @@ Status CheckFieldValue(MDbEnv* env, std::uint8_t type, std::uint32_t maxChars,
     MDbTimeRec time{};
     MDbRecsetTimeStrToTRec(env, value.c_str(), &time, 1, nullptr, nullptr);
     if (time.kind == MDbTimeInvalid) {
-      return Status::Error(fieldText + ": '" + Utf16ToUtf8(value) +
+      return Status::Error(fieldText + ": '" + ShownText(value) +
                            "' is not a time in the database's format (" + DescribeTimeFormat(env) +
                            ")");
     }

@@ -4,8 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <iostream>
 
 #include "Commands.h"
 #include "CreateDatabase.h"

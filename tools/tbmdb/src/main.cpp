@@ -181,6 +181,22 @@ void AddCreate(CLI::App& app, CreateArguments& a, std::function<Status()>* run) 
   };
 }
 
+// An error stays on one line even when it quotes a value or a name that
+// spans lines.
+std::string OneLine(const std::string& message) {
+  std::string line;
+  for (const char c : message) {
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
 int Main(int argc, char** argv) {
   CLI::App app{"tbmdb: Tabulon Mobile's handheld databases from the command line", "tbmdb"};
   app.require_subcommand(1);
@@ -316,7 +332,7 @@ int Main(int argc, char** argv) {
   const Status status = run ? run() : Status::Error("no command given");
   if (!status.ok()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "tbmdb: %s\n", status.message().c_str());
+    std::fprintf(stderr, "tbmdb: %s\n", OneLine(status.message()).c_str());
     return 1;
   }
   if (std::fflush(stdout) != 0) {

@@ -438,6 +438,7 @@ TEST_F(TbmdbTest, RefusedChangesChangeNothing) {
   };
   const Case cases[] = {
       {{"set", Db("c.tbm"), "1", "Born=2/30/2003"}, "not a date"},
+      {{"set", Db("c.tbm"), "1", "Born=3/4\n2003"}, "'3/4\\n2003' is not a date"},
       {{"set", Db("c.tbm"), "1", "Call at=25:00 AM"}, "not a time"},
       {{"set", Db("c.tbm"), "1", "Orders=" + std::string(256, '9')}, "at most 255"},
       {{"set", Db("c.tbm"), "9", "Orders=1"}, "no record 9"},
