@@ -21,6 +21,9 @@ namespace {
 namespace stdfs = std::filesystem;
 
 constexpr std::size_t kMaxFields = 50;
+// Names travel to the desktop in slots of 63 and 255 bytes.
+constexpr std::size_t kMaxFieldNameChars = 63;
+constexpr std::size_t kMaxDatabaseNameChars = 255;
 constexpr std::uint16_t kFlagLocked = 0x1;
 constexpr std::uint16_t kFlagCapitalise = 0x2;
 
@@ -43,6 +46,20 @@ std::string Trimmed(std::string text) {
   if (first == std::string::npos) return {};
   const std::size_t last = text.find_last_not_of(" \t");
   return text.substr(first, last - first + 1);
+}
+
+// A name is one line of at most maxChars characters.
+Status CheckName(const std::string& what, const std::string& name, std::size_t maxChars) {
+  const std::u16string wide = Utf8ToUtf16(name);
+  if (wide.size() > maxChars) {
+    return Status::Error(what + " is longer than the " + std::to_string(maxChars) +
+                         " characters a name may have");
+  }
+  for (const char16_t c : wide) {
+    if (c < 0x20 || c == 0x7F)
+      return Status::Error(what + " holds a line break or control character");
+  }
+  return {};
 }
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -181,6 +198,10 @@ class Creation {
       if (name.empty()) {
         return Status::Error(where + ": field " + std::to_string(i + 1) + " has no name");
       }
+      if (Status s = CheckName("the field name '" + name + "'", name, kMaxFieldNameChars);
+          !s.ok()) {
+        return Status::Error(where + ": " + s.message());
+      }
       const std::optional<std::uint8_t> typeCode = TypeFromName(type);
       if (!typeCode) {
         return Status::Error(where + ": unknown type '" + type + "' for field '" + name +
@@ -258,6 +279,10 @@ class Creation {
     }
     std::string name = options_.name;
     if (name.empty()) name = host.stem().string();
+    if (Status s = CheckName("the database name '" + name + "'", name, kMaxDatabaseNameChars);
+        !s.ok()) {
+      return Status::Error(path.given + ": " + s.message() + " (choose one with --name)");
+    }
     rc = sync::MarkConsistent(env, false);
     if (rc == MDbErrNone) rc = sync::ReplaceSchema(env, specs_, false, nullptr);
     if (rc == MDbErrNone) {

@@ -174,6 +174,7 @@ TEST_F(TbmdbTest, RefusedInputsSayWhereAndLeaveNothingBehind) {
       {"A:text,B:text\nx,y\nonly\n", "line 3, column 1", "has 1 values"},
       {"A:text,B:money\nx,y\n", "line 1, column 8", "unknown type 'money'"},
       {"A:text,a:number\nx,1\n", "line 1, column 8", "used twice"},
+      {"A:text,\"two\nlines\"\nx,1\n", "line 1, column 8", "line break"},
       {"A:text,B:date\nx,2/30/2003\n", "line 2, column 3", "not a date"},
       {"A:text,B:time\nx,13:00 AM\n", "line 2, column 3", "not a time"},
       {"", "empty.csv", "the file is empty"},
@@ -184,6 +185,17 @@ TEST_F(TbmdbTest, RefusedInputsSayWhereAndLeaveNothingBehind) {
     ExpectRefused(Run({"create", csv, Db("out.tbm")}), c.where, c.what);
     EXPECT_EQ(Files(), std::vector<std::string>{"empty.csv"});
   }
+}
+
+TEST_F(TbmdbTest, NamesFitWhereTheyTravelToTheDesktop) {
+  const std::string longest(63, 'n');
+  ASSERT_EQ(Run({"create", Write("ok.csv", longest + "\nx\n"), Db("ok.tbm")}).status, 0);
+  ExpectRefused(Run({"create", Write("long.csv", "A," + longest + "n\nx,y\n"), Db("x.tbm")}),
+                "line 1, column 3", "63 characters");
+  ExpectRefused(Run({"create", Db("ok.csv"), Db("y.tbm"), "--name", std::string(256, 'd')}),
+                "y.tbm", "255 characters");
+  EXPECT_FALSE(stdfs::exists(Db("x.tbm")));
+  EXPECT_FALSE(stdfs::exists(Db("y.tbm")));
 }
 
 TEST_F(TbmdbTest, RefusesMoreThanFiftyFields) {
