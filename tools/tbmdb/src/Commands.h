@@ -39,21 +39,14 @@ Status ShowRecordStates(const std::string& database, const Selection& selection,
 // Opens the database as the handheld program does and says whether it can.
 Status CheckDatabase(const std::string& database);
 
-// A field's new value as typed on the command line: "Field=value".
-struct Assignment {
-  std::string field;
-  std::string value;
-};
-Status ParseAssignment(const std::string& text, Assignment* assignment);
-
-// Adds a record (state: added) with the values given; *position receives
-// its position from 1.
-Status AddRecord(const std::string& database, const std::vector<Assignment>& values,
+// Adds a record (state: added) with the values given as "Field=value";
+// *position receives its position from 1.
+Status AddRecord(const std::string& database, const std::vector<std::string>& values,
                  std::uint32_t* position);
 
 // Changes fields of the record at position (from 1) of the selection.
 Status SetRecord(const std::string& database, const Selection& selection, std::uint32_t position,
-                 const std::vector<Assignment>& values);
+                 const std::vector<std::string>& values);
 
 // Deletes the record at position (from 1) of the selection. Tracked, a
 // record the desktop knows is kept in the delete table so the next

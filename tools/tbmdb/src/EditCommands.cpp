@@ -15,19 +15,23 @@ struct FieldValue {
   std::u16string text;
 };
 
-// Resolves and checks every value before anything is written.
-Status Prepare(Database& db, const std::vector<Assignment>& assignments,
+// Resolves and checks every "Field=value" before anything is written.
+Status Prepare(Database& db, const std::vector<std::string>& assignments,
                std::vector<FieldValue>* values) {
-  for (const Assignment& a : assignments) {
+  for (const std::string& text : assignments) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      return Status::Error("'" + text + "' is not a field's value; write Field=value");
+    }
     FieldValue value;
-    if (Status s = db.FindField(a.field, &value.field); !s.ok()) return s;
+    if (Status s = db.FindField(text.substr(0, equals), &value.field); !s.ok()) return s;
     for (const FieldValue& earlier : *values) {
       if (earlier.field == value.field) {
         return db.Failed("the field '" + db.fields()[static_cast<std::size_t>(value.field)].name +
                          "' is given twice");
       }
     }
-    value.text = StoredText(Utf8ToUtf16(a.value));
+    value.text = StoredText(Utf8ToUtf16(text.substr(equals + 1)));
     if (Status s = db.CheckValue(value.field, value.text); !s.ok()) return s;
     values->push_back(std::move(value));
   }
@@ -61,17 +65,7 @@ std::int32_t WriteFields(Database& db, std::uint32_t position,
 
 }  // namespace
 
-Status ParseAssignment(const std::string& text, Assignment* assignment) {
-  const std::size_t equals = text.find('=');
-  if (equals == std::string::npos || equals == 0) {
-    return Status::Error("'" + text + "' is not a field's value; write Field=value");
-  }
-  assignment->field = text.substr(0, equals);
-  assignment->value = text.substr(equals + 1);
-  return {};
-}
-
-Status AddRecord(const std::string& database, const std::vector<Assignment>& assignments,
+Status AddRecord(const std::string& database, const std::vector<std::string>& assignments,
                  std::uint32_t* position) {
   std::unique_ptr<Database> db;
   if (Status s = OpenDatabase(database, {}, &db); !s.ok()) return s;
@@ -91,7 +85,7 @@ Status AddRecord(const std::string& database, const std::vector<Assignment>& ass
 }
 
 Status SetRecord(const std::string& database, const Selection& selection, std::uint32_t position,
-                 const std::vector<Assignment>& assignments) {
+                 const std::vector<std::string>& assignments) {
   std::unique_ptr<Database> db;
   if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
   if (Status s = CheckPosition(*db, position); !s.ok()) return s;

@@ -127,6 +127,35 @@ class CsvOutput {
   std::FILE* out_ = nullptr;
 };
 
+// Rows written out as CSV, or as an aligned table whose first column (the
+// position) is right-aligned and which a footer line follows.
+class Rows {
+ public:
+  Rows(const std::vector<std::string>& headings, bool csv) : csv_(csv), table_(headings) {
+    table_.AlignRight(0);
+    if (csv) text_ = tools::CsvRow(headings);
+  }
+  void Add(std::vector<std::string> row) {
+    if (csv_) {
+      text_ += tools::CsvRow(row);
+    } else {
+      table_.AddRow(std::move(row));
+    }
+  }
+  Status Write(const std::string& footer) {
+    return WriteOut(csv_ ? text_ : table_.Render() + footer + "\n");
+  }
+
+ private:
+  bool csv_;
+  tools::TextTable table_;
+  std::string text_;
+};
+
+std::string RecordCount(std::uint32_t count) {
+  return std::to_string(count) + (count == 1 ? " record" : " records");
+}
+
 }  // namespace
 
 Status ListRecords(const std::string& database, const ListOptions& options) {
@@ -138,9 +167,7 @@ Status ListRecords(const std::string& database, const ListOptions& options) {
   std::vector<std::string> headings;
   if (!options.csv) headings.push_back("#");
   for (const int f : columns) headings.push_back(db->fields()[static_cast<std::size_t>(f)].name);
-  tools::TextTable table(headings);
-  table.AlignRight(0);
-  std::string csv = options.csv ? tools::CsvRow(headings) : std::string();
+  Rows rows(headings, options.csv);
 
   std::vector<std::u16string> values;
   const std::uint32_t count = db->count();
@@ -150,16 +177,10 @@ Status ListRecords(const std::string& database, const ListOptions& options) {
     std::vector<std::string> row;
     if (!options.csv) row.push_back(std::to_string(p + 1));
     for (const int f : columns) row.push_back(ShownText(values[static_cast<std::size_t>(f)]));
-    if (options.csv) {
-      csv += tools::CsvRow(row);
-    } else {
-      table.AddRow(std::move(row));
-    }
+    rows.Add(std::move(row));
   }
-  if (options.csv) return WriteOut(csv);
-  const std::string total = std::to_string(count) + (count == 1 ? " record" : " records");
-  return WriteOut(table.Render() +
-                  (shown < count ? std::to_string(shown) + " of " + total : total) + "\n");
+  return rows.Write(shown < count ? std::to_string(shown) + " of " + RecordCount(count)
+                                  : RecordCount(count));
 }
 
 Status ExportRecords(const std::string& database, const Selection& selection,
@@ -266,9 +287,7 @@ Status ShowRecordStates(const std::string& database, const Selection& selection,
     headings.push_back(f.name);
     if (!csv) break;  // the table shows the first field as a reminder
   }
-  tools::TextTable table(headings);
-  table.AlignRight(0);
-  std::string text = csv ? tools::CsvRow(headings) : std::string();
+  Rows rows(headings, csv);
   const std::uint32_t count = deletedTable ? db->deletedCount() : db->count();
   std::vector<std::u16string> values;
   for (std::uint32_t p = 0; p < count; ++p) {
@@ -283,15 +302,9 @@ Status ShowRecordStates(const std::string& database, const Selection& selection,
     for (std::size_t f = 0; f < values.size() && (csv || f == 0); ++f) {
       row.push_back(ShownText(values[f]));
     }
-    if (csv) {
-      text += tools::CsvRow(row);
-    } else {
-      table.AddRow(std::move(row));
-    }
+    rows.Add(std::move(row));
   }
-  if (csv) return WriteOut(text);
-  return WriteOut(table.Render() + std::to_string(count) + (count == 1 ? " record" : " records") +
-                  (deletedTable ? " in the delete table\n" : "\n"));
+  return rows.Write(RecordCount(count) + (deletedTable ? " in the delete table" : ""));
 }
 
 Status CheckDatabase(const std::string& database) {

@@ -265,12 +265,8 @@ int Main(int argc, char** argv) {
   addCommand->add_option("values", assignments, "FIELD=VALUE for each field to fill");
   addCommand->callback([&] {
     run = [&]() -> Status {
-      std::vector<Assignment> values(assignments.size());
-      for (std::size_t i = 0; i < assignments.size(); ++i) {
-        if (Status s = ParseAssignment(assignments[i], &values[i]); !s.ok()) return s;
-      }
       std::uint32_t position = 0;
-      if (Status s = AddRecord(database, values, &position); !s.ok()) return s;
+      if (Status s = AddRecord(database, assignments, &position); !s.ok()) return s;
       std::printf("Added record %u.\n", position);
       return {};
     };
@@ -285,11 +281,7 @@ int Main(int argc, char** argv) {
   selection.AddTo(setCommand);
   setCommand->callback([&] {
     run = [&]() -> Status {
-      std::vector<Assignment> values(assignments.size());
-      for (std::size_t i = 0; i < assignments.size(); ++i) {
-        if (Status s = ParseAssignment(assignments[i], &values[i]); !s.ok()) return s;
-      }
-      if (Status s = SetRecord(database, selection.Get(), position, values); !s.ok()) return s;
+      if (Status s = SetRecord(database, selection.Get(), position, assignments); !s.ok()) return s;
       std::printf("Changed record %u.\n", position);
       return {};
     };
