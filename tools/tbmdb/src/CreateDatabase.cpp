@@ -225,7 +225,8 @@ class Creation {
   // Field settings become option words and value lists; lists are
   // numbered in the order of the fields they belong to.
   Status ApplySettings() {
-    for (const auto& [name, settings] : options_.fields) {
+    for (const auto& entry : options_.fields) {
+      const std::string& name = entry.first;
       if (std::none_of(names_.begin(), names_.end(),
                        [&](const std::string& field) { return SameName(field, name); })) {
         return Status::Error(csvName_ + ": the header has no field '" + name +
