@@ -287,6 +287,37 @@ std::int32_t MDbDelete(MDbEnv* env, const char16_t* path);
 std::uint8_t MDbIsOpened(MDbEnv* env, MDbRef* ref);
 std::uint8_t MDbRefIsOpened(MDbRef* ref);
 
+// ---- write batches and failure causes ----
+
+// Makes the changes between MDbBeginWriteBatch and the matching
+// MDbEndWriteBatch on env's open volume one unit: the flushes of the calls
+// in between are put off to the end, so the changes become durable
+// together or, when the process dies first, are lost together (a new
+// record with its fields, several fields of one record). The begin takes
+// the volume's write lock, waiting a few seconds for another process's
+// change (then MDbErrFailed, with the cause ERROR_BUSY); other processes'
+// writes wait while the batch is open, so keep it short. keep 0 rolls back
+// every change of the batch: the volume is then as it was, but what the
+// engine keeps in memory (a found set, the option cache, an open record)
+// may describe the rolled-back changes, so close the database before
+// using it again. Batches nest; an inner one ended with keep 0 makes the
+// outer end roll back and fail. Calls that read before they write (a new
+// record's creation number) open a batch of their own.
+std::int32_t MDbBeginWriteBatch(MDbEnv* env);
+std::int32_t MDbEndWriteBatch(MDbEnv* env, std::uint8_t keep);
+
+// What made a call of this thread fail, as far as a person must hear it:
+// the platform error of the first store failure since MDbClearFailureCause
+// that was the volume in use (ERROR_BUSY, ERROR_SHARING_VIOLATION), the disk
+// full (ERROR_DISK_FULL), permission refused (ERROR_ACCESS_DENIED), a
+// damaged file (ERROR_FILE_CORRUPT, ERROR_BAD_FORMAT), the disk failing
+// (ERROR_READ_FAULT, ERROR_WRITE_FAULT) or memory (ERROR_NOT_ENOUGH_MEMORY),
+// or ERROR_SUCCESS. *message, when given, points at the store's sentence
+// about it until the next clear. Clear before the calls whose failure is to
+// be explained.
+std::uint32_t MDbGetFailureCause(const char** message);
+void MDbClearFailureCause();
+
 // ---- files ----
 
 // Creates one folder; fails when it exists.

@@ -9,6 +9,7 @@
 #include "ObjectTable.h"
 #include "Sequence.h"
 #include "Utf16.h"
+#include "WriteBatch.h"
 
 using namespace tbm::engine;
 
@@ -78,6 +79,64 @@ void Leading(CEPROPVAL* props, std::uint16_t state, BYTE* identity, std::uint32_
   props[3].val.lVal = 0;
   props[4].propid = kCreationSeqProp;
   props[4].val.ulVal = seq;
+}
+
+std::int32_t NewRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
+                       std::uint32_t* oid, std::uint16_t* position) {
+  std::uint32_t records = 0;
+  if (RecordCount(ref, tbl->dataOid, &records) != MDbErrNone) return MDbErrFailed;
+  if (records >= MDbMaxRecords) return MDbErrTooManyRecords;
+  std::uint16_t n = 0;
+  if (MDbSchemaTblGetCount(env, ref, fields, &n) != MDbErrNone) return MDbErrFailed;
+  std::uint32_t seq = 0;
+  if (TakeSequence(ref, tbl, kDataCounter, &seq) != MDbErrNone) return MDbErrFailed;
+
+  BYTE identity[MDbIdentityBytes] = {};
+  char16_t empty[1] = {0};
+  std::vector<CEPROPVAL> props(kLeadingProps + n);
+  Leading(props.data(), MDbRecModified | MDbRecAdded, identity, seq);
+  for (std::uint16_t i = 0; i < n; ++i) {
+    props[kLeadingProps + i].propid = FieldProp(i);
+    props[kLeadingProps + i].val.lpwstr = empty;
+  }
+  const CEOID created =
+      CeWriteRecordProps(tbl->dataHandle, 0, static_cast<WORD>(props.size()), props.data());
+  if (created == 0) return MDbErrFailed;
+  if (Report(tbl, created, oid, position) != MDbErrNone ||
+      AdvanceSequence(ref, tbl, kDataCounter, seq) != MDbErrNone) {
+    CeDeleteRecord(tbl->dataHandle, created);  // nothing half-done stays behind
+    return MDbErrFailed;
+  }
+  return Flush(ref);
+}
+
+std::int32_t AddRecord(MDbRef* ref, MDbDataTbl* tbl, const std::uint8_t identity[10],
+                       const char16_t* const* values, std::int16_t count, std::uint8_t clean,
+                       std::uint32_t* oid, std::uint16_t* position) {
+  std::uint32_t records = 0;
+  if (RecordCount(ref, tbl->dataOid, &records) != MDbErrNone) return MDbErrFailed;
+  if (records >= MDbMaxRecords) return MDbErrTooManyRecords;
+  std::uint32_t seq = 0;
+  if (TakeSequence(ref, tbl, kDataCounter, &seq) != MDbErrNone) return MDbErrFailed;
+
+  BYTE block[MDbIdentityBytes];
+  std::copy_n(identity, MDbIdentityBytes, block);
+  char16_t empty[1] = {0};
+  std::vector<CEPROPVAL> props(kLeadingProps + static_cast<std::size_t>(count));
+  Leading(props.data(), clean ? 0 : (MDbRecModified | MDbRecAdded), block, seq);
+  for (std::int16_t i = 0; i < count; ++i) {
+    props[kLeadingProps + i].propid = FieldProp(i);
+    props[kLeadingProps + i].val.lpwstr = const_cast<char16_t*>(values[i] ? values[i] : empty);
+  }
+  const CEOID created =
+      WriteRecordInBatches(tbl->dataHandle, props.data(), static_cast<WORD>(props.size()));
+  if (created == 0) return MDbErrFailed;
+  if (Report(tbl, created, oid, position) != MDbErrNone ||
+      AdvanceSequence(ref, tbl, kDataCounter, seq) != MDbErrNone) {
+    CeDeleteRecord(tbl->dataHandle, created);
+    return MDbErrFailed;
+  }
+  return Flush(ref);
 }
 
 }  // namespace
@@ -236,31 +295,9 @@ std::int32_t MDbDataTblCursSetInx(MDbEnv* /*env*/, MDbRef* /*ref*/, MDbDataTbl* 
 std::int32_t MDbDataTblNewRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
                               std::uint32_t* oid, std::uint16_t* position) {
   if (!Ready(env, ref) || !Open(tbl)) return MDbErrFailed;
-  std::uint32_t records = 0;
-  if (RecordCount(ref, tbl->dataOid, &records) != MDbErrNone) return MDbErrFailed;
-  if (records >= MDbMaxRecords) return MDbErrTooManyRecords;
-  std::uint16_t n = 0;
-  if (MDbSchemaTblGetCount(env, ref, fields, &n) != MDbErrNone) return MDbErrFailed;
-  std::uint32_t seq = 0;
-  if (TakeSequence(ref, tbl, kDataCounter, &seq) != MDbErrNone) return MDbErrFailed;
-
-  BYTE identity[MDbIdentityBytes] = {};
-  char16_t empty[1] = {0};
-  std::vector<CEPROPVAL> props(kLeadingProps + n);
-  Leading(props.data(), MDbRecModified | MDbRecAdded, identity, seq);
-  for (std::uint16_t i = 0; i < n; ++i) {
-    props[kLeadingProps + i].propid = FieldProp(i);
-    props[kLeadingProps + i].val.lpwstr = empty;
-  }
-  const CEOID created =
-      CeWriteRecordProps(tbl->dataHandle, 0, static_cast<WORD>(props.size()), props.data());
-  if (created == 0) return MDbErrFailed;
-  if (Report(tbl, created, oid, position) != MDbErrNone ||
-      AdvanceSequence(ref, tbl, kDataCounter, seq) != MDbErrNone) {
-    CeDeleteRecord(tbl->dataHandle, created);  // nothing half-done stays behind
-    return MDbErrFailed;
-  }
-  return Flush(ref);
+  WriteBatch batch(ref);
+  if (!batch.began()) return MDbErrFailed;
+  return batch.End(NewRecord(env, ref, tbl, fields, oid, position));
 }
 
 std::int32_t MDbDataTblAddRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
@@ -271,30 +308,9 @@ std::int32_t MDbDataTblAddRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
       (count > 0 && values == nullptr)) {
     return MDbErrFailed;
   }
-  std::uint32_t records = 0;
-  if (RecordCount(ref, tbl->dataOid, &records) != MDbErrNone) return MDbErrFailed;
-  if (records >= MDbMaxRecords) return MDbErrTooManyRecords;
-  std::uint32_t seq = 0;
-  if (TakeSequence(ref, tbl, kDataCounter, &seq) != MDbErrNone) return MDbErrFailed;
-
-  BYTE block[MDbIdentityBytes];
-  std::copy_n(identity, MDbIdentityBytes, block);
-  char16_t empty[1] = {0};
-  std::vector<CEPROPVAL> props(kLeadingProps + static_cast<std::size_t>(count));
-  Leading(props.data(), clean ? 0 : (MDbRecModified | MDbRecAdded), block, seq);
-  for (std::int16_t i = 0; i < count; ++i) {
-    props[kLeadingProps + i].propid = FieldProp(i);
-    props[kLeadingProps + i].val.lpwstr = const_cast<char16_t*>(values[i] ? values[i] : empty);
-  }
-  const CEOID created =
-      WriteRecordInBatches(tbl->dataHandle, props.data(), static_cast<WORD>(props.size()));
-  if (created == 0) return MDbErrFailed;
-  if (Report(tbl, created, oid, position) != MDbErrNone ||
-      AdvanceSequence(ref, tbl, kDataCounter, seq) != MDbErrNone) {
-    CeDeleteRecord(tbl->dataHandle, created);
-    return MDbErrFailed;
-  }
-  return Flush(ref);
+  WriteBatch batch(ref);
+  if (!batch.began()) return MDbErrFailed;
+  return batch.End(AddRecord(ref, tbl, identity, values, count, clean, oid, position));
 }
 
 }  // extern "C"

@@ -157,6 +157,20 @@ std::uint8_t MDbIsOpened(MDbEnv* env, MDbRef* ref) {
 
 std::uint8_t MDbRefIsOpened(MDbRef* ref) { return ref != nullptr && ref->opened ? 1 : 0; }
 
+std::int32_t MDbBeginWriteBatch(MDbEnv* env) {
+  if (!MDbIsOpened(env, env ? &env->ref : nullptr)) return MDbErrFailed;
+  return StoreBeginBatch(&env->ref.volume) ? MDbErrNone : MDbErrFailed;
+}
+
+std::int32_t MDbEndWriteBatch(MDbEnv* env, std::uint8_t keep) {
+  if (!MDbIsOpened(env, env ? &env->ref : nullptr)) return MDbErrFailed;
+  return StoreEndBatch(&env->ref.volume, keep ? TRUE : FALSE) ? MDbErrNone : MDbErrFailed;
+}
+
+std::uint32_t MDbGetFailureCause(const char** message) { return StoreLastCause(message); }
+
+void MDbClearFailureCause() { StoreClearCause(); }
+
 std::int32_t MDbCreateDirectory(const char16_t* path) {
   return path != nullptr && CreateDirectoryW(path, nullptr) ? MDbErrNone : MDbErrFailed;
 }

@@ -8,6 +8,7 @@
 #include "ObjectTable.h"
 #include "Sequence.h"
 #include "Utf16.h"
+#include "WriteBatch.h"
 
 using namespace tbm::engine;
 
@@ -96,6 +97,8 @@ std::int32_t WriteRecordField(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbData
 std::int32_t DeleteDataRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, std::int16_t position,
                               const std::uint32_t* oid, bool noTracking) {
   if (!Ready(env, ref) || tbl == nullptr || !tbl->opened) return MDbErrFailed;
+  WriteBatch batch(ref);
+  if (!batch.began()) return MDbErrFailed;
   MDbDataRec rec;
   MDbDataRecInitialize(&rec);
   const std::int16_t cursor = tbl->cursor;
@@ -149,7 +152,7 @@ std::int32_t DeleteDataRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, std::in
     if (copy != 0) CeDeleteRecord(tbl->deleteHandle, copy);
     return MDbErrFailed;
   }
-  return CeFlushDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed;
+  return batch.End(CeFlushDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed);
 }
 
 }  // namespace tbm::engine

@@ -233,6 +233,46 @@ CEOID CeWriteRecordProps(HANDLE db, CEOID oid, WORD count, CEPROPVAL* values);
 // the next seek by CURRENT +1 lands on the record that followed it.
 BOOL CeDeleteRecord(HANDLE db, CEOID oid);
 
+// ---- beyond the handheld's calls ----
+
+// Batches. Between StoreBeginBatch and the matching StoreEndBatch every
+// flush of the volume is put off, so the writes in between become durable
+// together at the end or, when the process dies first, are lost together: a
+// change that takes several calls (a new record, then its fields) is whole
+// or absent. The outermost begin takes the volume's write lock at once
+// (waiting as a write does, then ERROR_BUSY), so nothing the batch reads is
+// changed by another process before the batch writes. keep FALSE rolls
+// every write of the batch back, and this process's open handles see the
+// volume as it was. Batches nest; one ended without keep makes the batches
+// around it roll back too (their end then fails). A batch is the volume's,
+// for every thread of the process; unmounting the last mount ends it as a
+// flush would.
+BOOL StoreBeginBatch(CEGUID* guid);
+BOOL StoreEndBatch(CEGUID* guid, BOOL keep);
+
+// Puts the complete volume file at replacement in the place of the volume
+// file at target (host or handheld paths, in one folder) in one step that
+// no process using either file ever sees half of. Every process holds the
+// volumes it has mounted locked against this, so the call waits a few
+// seconds for target's users to finish, then fails with
+// ERROR_SHARING_VIOLATION (at once when this process has it mounted).
+// ERROR_BAD_FORMAT when target is not a volume or replacement is not a
+// complete, cleanly closed one. On failure both files stay as they were.
+// Without a file at target, replacement is put there unless a file appears
+// there meanwhile (ERROR_FILE_EXISTS).
+BOOL StoreReplaceVolume(const WCHAR* target, const WCHAR* replacement);
+
+// Why the store failed, in the terms a person needs: the first failure of
+// this thread since StoreClearCause whose cause is the volume in use
+// (ERROR_BUSY, ERROR_SHARING_VIOLATION), the disk full (ERROR_DISK_FULL),
+// permission refused (ERROR_ACCESS_DENIED), the file damaged or not a
+// volume (ERROR_FILE_CORRUPT, ERROR_BAD_FORMAT), the disk failing
+// (ERROR_WRITE_FAULT, ERROR_READ_FAULT) or memory (ERROR_NOT_ENOUGH_MEMORY);
+// ERROR_SUCCESS when there was none. *message, when message is not null,
+// points at that failure's sentence until the next StoreClearCause.
+DWORD StoreLastCause(const char** message);
+void StoreClearCause();
+
 // A sentence describing this thread's last failure of a store call, for
 // messages shown to people.
 const char* StoreLastMessage();

@@ -15,11 +15,31 @@
 #include "OpenDatabase.h"
 #include "Utf16.h"
 #include "Volume.h"
+#include "VolumeFile.h"
 
 namespace tbm::store {
 namespace {
 
 thread_local std::string lastMessage = "no error";
+thread_local DWORD causeError = ERROR_SUCCESS;
+thread_local std::string causeMessage;
+
+bool IsCause(DWORD error) {
+  switch (error) {
+    case ERROR_BUSY:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_DISK_FULL:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_FILE_CORRUPT:
+    case ERROR_BAD_FORMAT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_READ_FAULT:
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return true;
+    default:
+      return false;
+  }
+}
 thread_local std::uint64_t recordReads = 0;
 
 struct GuidLess {
@@ -105,6 +125,10 @@ class Registry {
 template <typename T>
 T Failed(DWORD error, std::string message, T result) {
   SetLastError(error);
+  if (causeError == ERROR_SUCCESS && IsCause(error)) {
+    causeError = error;
+    causeMessage = message;
+  }
   lastMessage = std::move(message);
   return result;
 }
@@ -171,6 +195,68 @@ std::optional<std::u16string> CheckedName(const CEDBASEINFO& info) {
 using namespace tbm::store;
 
 const char* StoreLastMessage() { return lastMessage.c_str(); }
+
+DWORD StoreLastCause(const char** message) {
+  if (message) *message = causeMessage.c_str();
+  return causeError;
+}
+
+void StoreClearCause() {
+  causeError = ERROR_SUCCESS;
+  causeMessage.clear();
+}
+
+BOOL StoreBeginBatch(CEGUID* guid) {
+  auto volume = VolumeFor(guid);
+  if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
+  std::lock_guard lock(volume->mutex());
+  Failure failure;
+  if (!volume->BeginBatch(&failure)) return Failed(failure, FALSE);
+  return TRUE;
+}
+
+BOOL StoreEndBatch(CEGUID* guid, BOOL keep) {
+  auto volume = VolumeFor(guid);
+  if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
+  std::lock_guard lock(volume->mutex());
+  Failure failure;
+  if (!volume->EndBatch(keep != FALSE, &failure)) return Failed(failure, FALSE);
+  return TRUE;
+}
+
+BOOL StoreReplaceVolume(const WCHAR* target, const WCHAR* replacement) {
+  if (target == nullptr || replacement == nullptr || target[0] == 0 || replacement[0] == 0) {
+    return Failed(ERROR_INVALID_PARAMETER, "no volume path was given", FALSE);
+  }
+  std::string hosts[2];
+  const WCHAR* paths[2] = {target, replacement};
+  for (int i = 0; i < 2; ++i) {
+    const tbm::MappedPath mapped = tbm::HostPathFromDevicePath(tbm::Utf16View(paths[i]));
+    if (!mapped) {
+      return Failed(mapped.error,
+                    "cannot use the path '" + tbm::Utf16ToUtf8(tbm::Utf16View(paths[i])) +
+                        "': " + DescribeError(mapped.error),
+                    FALSE);
+    }
+    hosts[i] = mapped.hostPath;
+  }
+  {
+    auto& registry = Registry::Get();
+    std::lock_guard lock(registry.mutex);
+    for (const std::string& host : hosts) {
+      char* canonical = ::realpath(host.c_str(), nullptr);
+      const bool mounted = canonical && registry.byPath.count(canonical);
+      std::free(canonical);
+      if (mounted) {
+        return Failed(ERROR_SHARING_VIOLATION,
+                      "'" + host + "' is mounted by this program; it cannot be replaced", FALSE);
+      }
+    }
+  }
+  Failure failure;
+  if (!ReplaceVolumeFile(hosts[0], hosts[1], &failure)) return Failed(failure, FALSE);
+  return TRUE;
+}
 
 std::uint64_t StoreRecordReads() { return recordReads; }
 

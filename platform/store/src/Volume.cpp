@@ -11,39 +11,15 @@
 #include <cstring>
 #include <ctime>
 
+#include "FaultPoint.h"
 #include "Utf16.h"
 
 namespace tbm::store {
 namespace {
 
-constexpr std::int64_t kApplicationId = 0x54424D56;  // "TBMV"
+constexpr std::int64_t kApplicationId = 0x54424D56;  // "TBMV", as VolumeFile.cpp checks it
 constexpr std::int64_t kFormatVersion = 1;
 constexpr int kBusyTimeoutMs = 5000;
-
-// The connection is opened with the application id checked from the raw
-// header first, so that a file of another program is never handed to SQLite
-// (which could roll back that program's hot journal and change its file).
-enum class HeaderCheck { kVolume, kEmpty, kForeign, kUnreadable };
-
-HeaderCheck CheckHeader(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return HeaderCheck::kUnreadable;
-  std::uint8_t header[100];
-  ssize_t got = 0;
-  while (got < static_cast<ssize_t>(sizeof header)) {
-    const ssize_t n = ::read(fd, header + got, sizeof header - static_cast<std::size_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += n;
-  }
-  ::close(fd);
-  if (got == 0) return HeaderCheck::kEmpty;
-  if (got < static_cast<ssize_t>(sizeof header)) return HeaderCheck::kForeign;
-  if (std::memcmp(header, "SQLite format 3", 16) != 0) return HeaderCheck::kForeign;
-  const std::int64_t appId =
-      (std::int64_t{header[68]} << 24) | (header[69] << 16) | (header[70] << 8) | header[71];
-  return appId == kApplicationId ? HeaderCheck::kVolume : HeaderCheck::kForeign;
-}
 
 std::vector<std::uint8_t> PackUtf16(std::u16string_view text) {
   std::vector<std::uint8_t> out(text.size() * 2);
@@ -140,20 +116,23 @@ std::shared_ptr<Volume> Volume::Mount(const std::string& hostPath, DWORD disposi
       create = !exists;
       break;
     case CREATE_ALWAYS:
-      if (exists) {
-        // Replace only a volume: a file of any other kind is never destroyed.
-        if (CheckHeader(hostPath) != HeaderCheck::kVolume) {
-          *failure = {ERROR_BAD_FORMAT,
-                      "'" + hostPath + "' is not a Tabulon Mobile database volume; not replaced"};
-          return nullptr;
-        }
-        for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((hostPath + suffix).c_str());
-      }
       create = true;
       break;
     default:
       *failure = {ERROR_INVALID_PARAMETER, "unknown mount disposition"};
       return nullptr;
+  }
+  // Replacing an existing file: only a volume, and only while nobody uses
+  // it; the old file stays locked until the new one is made.
+  VolumeFileLock replaced;
+  if (disposition == CREATE_ALWAYS && exists) {
+    if (!replaced.Acquire(hostPath, VolumeFileLock::Mode::kExclusive, failure)) return nullptr;
+    if (CheckHeader(replaced.fd()) != HeaderCheck::kVolume) {
+      *failure = {ERROR_BAD_FORMAT,
+                  "'" + hostPath + "' is not a Tabulon Mobile database volume; not replaced"};
+      return nullptr;
+    }
+    for (const char* suffix : {"-wal", "", "-shm"}) ::unlink((hostPath + suffix).c_str());
   }
   std::shared_ptr<Volume> volume(new Volume());
   if (!volume->keyMaker_.ok()) {
@@ -220,64 +199,80 @@ bool Volume::Exec(const char* sql, Failure* failure) {
 bool Volume::Open(const std::string& hostPath, bool create, Failure* failure) {
   path_ = hostPath;
   if (create) {
-    // Claim the name first, so two creators cannot both believe they made it.
-    const int fd = ::open(hostPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      const DWORD error = errno == EEXIST   ? ERROR_FILE_EXISTS
-                          : errno == ENOENT ? ERROR_PATH_NOT_FOUND
-                                            : ERROR_ACCESS_DENIED;
-      return Fail(failure, error, "cannot create '" + hostPath + "': " + std::strerror(errno));
-    }
-    ::close(fd);
+    // Claims the name, so two creators cannot both believe they made it, and
+    // keeps everyone else out until the layout is complete.
+    if (!fileLock_.Create(hostPath, failure)) return false;
   } else {
-    switch (CheckHeader(hostPath)) {
+    if (!fileLock_.Acquire(hostPath, VolumeFileLock::Mode::kShared, failure)) return false;
+    std::string problem;
+    switch (CheckHeader(fileLock_.fd())) {
       case HeaderCheck::kVolume:
         break;
       case HeaderCheck::kUnreadable:
-        return Fail(failure, ERROR_ACCESS_DENIED,
-                    "cannot read '" + hostPath + "': " + std::strerror(errno));
+        problem = "cannot read '" + hostPath + "': " + std::strerror(errno);
+        break;
       case HeaderCheck::kEmpty:
-        return Fail(failure, ERROR_BAD_FORMAT,
-                    "'" + hostPath + "' is empty, not a Tabulon Mobile database volume");
+        problem = "'" + hostPath + "' is empty, not a Tabulon Mobile database volume";
+        break;
       case HeaderCheck::kForeign:
-        return Fail(failure, ERROR_BAD_FORMAT,
-                    "'" + hostPath + "' is not a Tabulon Mobile database volume");
+        problem = "'" + hostPath + "' is not a Tabulon Mobile database volume";
+        break;
+    }
+    if (!problem.empty()) {
+      fileLock_.Release();
+      const bool unreadable = problem.rfind("cannot read", 0) == 0;
+      return Fail(failure, unreadable ? ERROR_ACCESS_DENIED : ERROR_BAD_FORMAT, problem);
     }
   }
-  auto undoCreate = [&] {
-    if (db_) sqlite3_close_v2(db_);
-    db_ = nullptr;
-    if (create) {
-      for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((hostPath + suffix).c_str());
-    }
-  };
-  if (sqlite3_open_v2(hostPath.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
-    SqlFail(failure, "cannot open the database volume");
-    undoCreate();
+  const bool hadWal = ::access((hostPath + "-wal").c_str(), F_OK) == 0;
+  const bool hadShm = ::access((hostPath + "-shm").c_str(), F_OK) == 0;
+  if (!OpenConnection(create, failure)) {
+    UndoOpen(create, hadWal, hadShm);
     return false;
+  }
+  if (create) fileLock_.Downgrade();
+  return true;
+}
+
+bool Volume::OpenConnection(bool create, Failure* failure) {
+  if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    return SqlFail(failure, "cannot open the database volume");
   }
   // A volume that fails its checks must be left exactly as it was: no
   // checkpoint may write into it when the connection closes.
   sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db_, 1);
-  const bool ok = create ? CreateLayout(failure) : CheckLayout(failure);
-  if (!ok) {
-    undoCreate();
-    return false;
-  }
+  if (!(create ? CreateLayout(failure) : CheckLayout(failure))) return false;
   sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
   // The page cache holds a whole volume (5000 records of a few hundred
   // bytes each) and reads go through a memory map rather than a system call
   // per page.
-  if (!Exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384; PRAGMA mmap_size=268435456",
-            failure) ||
-      !PrepareStatements(failure) || !LoadDatabases(failure)) {
-    undoCreate();
-    return false;
+  return Exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384; PRAGMA mmap_size=268435456",
+              failure) &&
+         PrepareStatements(failure) && LoadDatabases(failure);
+}
+
+// After a failed mount nothing of this process stays beside the file: a
+// new volume goes entirely, and the WAL and shared-memory files that SQLite
+// made for a refused one go when nobody else uses the volume and the WAL
+// holds nothing (a refused volume is only read).
+void Volume::UndoOpen(bool create, bool hadWal, bool hadShm) {
+  for (Statement* s : AllStatements()) s->Finalize();
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+  if (create) {
+    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+  } else if (fileLock_.TryExclusive()) {
+    struct stat wal {};
+    const std::string walPath = path_ + "-wal";
+    if (!hadWal && ::stat(walPath.c_str(), &wal) == 0 && wal.st_size == 0) {
+      ::unlink(walPath.c_str());
+    }
+    if (!hadShm) ::unlink((path_ + "-shm").c_str());
   }
-  return true;
+  fileLock_.Release();
 }
 
 bool Volume::CreateLayout(Failure* failure) {
@@ -451,7 +446,10 @@ bool Volume::LoadDatabases(Failure* failure) {
 
 bool Volume::Close(Failure* failure) {
   if (!db_) return true;
-  bool ok = Flush(failure);
+  // Unmounting ends a batch left open the way unmounting always flushes.
+  batchDepth_ = 0;
+  bool ok = batchAbandoned_ ? RollBack(failure) : Flush(failure);
+  batchAbandoned_ = false;
   if (inWrite_) {
     // The flush failed: what was not flushed is given up, as if the process
     // had stopped here.
@@ -463,6 +461,7 @@ bool Volume::Close(Failure* failure) {
   for (Statement* s : AllStatements()) s->Finalize();
   if (sqlite3_close_v2(db_) != SQLITE_OK) ok = SqlFail(failure, "cannot close the volume") && ok;
   db_ = nullptr;
+  fileLock_.Release();
   return ok;
 }
 
@@ -539,7 +538,7 @@ bool Volume::StartWrite(Failure* failure) {
 }
 
 void Volume::AbandonUnusedWrite() {
-  if (db_ && inWrite_ && !wroteInTransaction_) {
+  if (db_ && inWrite_ && !wroteInTransaction_ && batchDepth_ == 0) {
     Run(commit_);
     inWrite_ = false;
   }
@@ -589,10 +588,50 @@ bool Volume::AllocateOid(CEOID* oid, Failure* failure) {
 
 bool Volume::Flush(Failure* failure) {
   if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
-  if (!inWrite_) return true;
+  if (!inWrite_ || batchDepth_ > 0) return true;
   if (Run(commit_) != SQLITE_DONE) return SqlFail(failure, "cannot flush the volume");
   inWrite_ = false;
+  FaultPoint(Fault::kAfterFlush);
   return true;
+}
+
+bool Volume::BeginBatch(Failure* failure) {
+  if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
+  if (batchDepth_ == 0) {
+    if (!BeginWrite(failure)) return false;
+    batchAbandoned_ = false;
+  }
+  ++batchDepth_;
+  return true;
+}
+
+bool Volume::EndBatch(bool keep, Failure* failure) {
+  if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
+  if (batchDepth_ == 0) return Fail(failure, ERROR_INVALID_PARAMETER, "no batch is open");
+  if (!keep) batchAbandoned_ = true;
+  if (--batchDepth_ > 0) return true;
+  if (batchAbandoned_) {
+    batchAbandoned_ = false;
+    RollBack(nullptr);
+    return keep ? Fail(failure, ERROR_INVALID_PARAMETER,
+                       "a batch inside this one gave up its writes; none was kept")
+                : true;
+  }
+  return Flush(failure);
+}
+
+// Gives up every write since the last flush. What this process remembers of
+// the volume (its databases, the object counter, the order stamps of open
+// handles) is read afresh, as after another process's commit.
+bool Volume::RollBack(Failure* failure) {
+  if (!inWrite_) return true;
+  Run(rollback_);
+  inWrite_ = false;
+  nextOidKnown_ = false;
+  orderStamps_.clear();
+  contentStamps_.clear();
+  baseStamp_ = ++stampCounter_;
+  return LoadDatabases(failure);
 }
 
 // Each write call runs inside a savepoint, so that it lands whole or not at
@@ -605,7 +644,10 @@ bool Volume::BeginSavepoint(Failure* failure, const char* what) {
 bool Volume::EndSavepoint(bool ok) {
   if (!ok) Run(rollbackTo_);
   Run(release_);
-  if (ok) wroteInTransaction_ = true;
+  if (ok) {
+    wroteInTransaction_ = true;
+    FaultPoint(Fault::kAfterWrite);
+  }
   return ok;
 }
 

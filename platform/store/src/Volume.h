@@ -14,7 +14,11 @@
 //
 // Writes go into one SQLite transaction that begins with the first write
 // after a flush and commits at the next flush, each call inside its own
-// savepoint so that it is whole or nothing.
+// savepoint so that it is whole or nothing. Inside a batch the flushes are
+// put off until the batch ends, so the batch's writes land together.
+//
+// The process holds a shared lock on the file while it is mounted (see
+// VolumeFile.h).
 //
 // Every member must be called with mutex() held; Refresh() first, so that
 // commits by other processes are seen.
@@ -33,9 +37,11 @@
 #include <vector>
 
 #include "CeDb.h"
+#include "Failure.h"
 #include "RecordImage.h"
 #include "SortKey.h"
 #include "Sqlite.h"
+#include "VolumeFile.h"
 
 namespace tbm::store {
 
@@ -65,12 +71,6 @@ constexpr int kNaturalSlot = CEDB_MAXSORTORDER;
 // Object identifiers reserved in the volume at a time.
 constexpr std::uint64_t kOidBlock = 1024;
 
-// The outcome of a failed call: a platform error number and a sentence.
-struct Failure {
-  DWORD error;
-  std::string message;
-};
-
 class Volume {
  public:
   // Mounts hostPath; on failure returns null and fills *failure.
@@ -98,8 +98,15 @@ class Volume {
   // so a refused write does not keep other processes waiting.
   void AbandonUnusedWrite();
 
-  // Commits pending writes.
+  // Commits pending writes; inside a batch, does nothing until it ends.
   bool Flush(Failure* failure);
+
+  // Batches nest; the outermost one takes the write lock at once (so what
+  // the batch reads is what it writes over) and its end commits every
+  // write since, or with keep false rolls them all back. A batch ended
+  // without keep makes every batch around it roll back too.
+  bool BeginBatch(Failure* failure);
+  bool EndBatch(bool keep, Failure* failure);
 
   // ---- databases ----
   const DatabaseInfo* Database(CEOID oid) const;
@@ -147,6 +154,9 @@ class Volume {
  private:
   Volume() = default;
   bool Open(const std::string& hostPath, bool create, Failure* failure);
+  bool OpenConnection(bool create, Failure* failure);
+  void UndoOpen(bool create, bool hadWal, bool hadShm);
+  bool RollBack(Failure* failure);
   bool CreateLayout(Failure* failure);
   bool CheckLayout(Failure* failure);
   bool PrepareStatements(Failure* failure);
@@ -178,7 +188,10 @@ class Volume {
 
   std::mutex mutex_;
   std::string path_;
+  VolumeFileLock fileLock_;
   sqlite3* db_ = nullptr;
+  int batchDepth_ = 0;
+  bool batchAbandoned_ = false;
   bool inWrite_ = false;
   bool wroteInTransaction_ = false;
   bool readOpen_ = false;

@@ -153,11 +153,6 @@ class Creation {
     if (!stdfs::is_directory(folder, error)) {
       return Status::Error(path.given + ": the folder " + folder.string() + " does not exist");
     }
-    if (stdfs::exists(host.string() + "-wal", error)) {
-      return Status::Error(path.given +
-                           ": the database is in use by another program, or was not closed "
-                           "cleanly; close that program, or run 'tbmdb check' on it first");
-    }
     if (stdfs::is_directory(host, error)) {
       return Status::Error(path.given + ": is a folder, not a database file");
     }
@@ -264,6 +259,7 @@ class Creation {
 
   Status Build(tools::CsvReader& reader, const DatabasePath& path, std::uint32_t* records) {
     target_ = path;
+    MDbClearFailureCause();
     if (Status s = ReadHeader(reader); !s.ok()) return s;
 
     const stdfs::path host(path.host);
@@ -347,14 +343,26 @@ class Creation {
     if (stdfs::exists(temporary.path() + "-wal", error)) {
       return Status::Error(path.given + ": the new database was not closed cleanly");
     }
-    int moved;
     if (options_.replace) {
-      moved = std::rename(temporary.path().c_str(), path.host.c_str());
-    } else {
-      moved = ::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, path.host.c_str(),
-                          RENAME_NOREPLACE);
+      // Through the store, which waits for every other user of the old
+      // database to let go and keeps them out until the new one is there.
+      MDbClearFailureCause();
+      if (!StoreReplaceVolume(Utf8ToUtf16(path.host).c_str(),
+                              Utf8ToUtf16(temporary.path()).c_str())) {
+        if (GetLastError() == ERROR_SHARING_VIOLATION) {
+          return Status::Error(path.given +
+                               ": the database is in use by another program (the handheld "
+                               "program, a synchronisation or another tbmdb); it was not "
+                               "replaced: try again when that program has closed it");
+        }
+        return Status::Error(path.given + ": the new database could not be put in place (" +
+                             StoreLastMessage() + ")");
+      }
+      temporary.Keep();
+      return {};
     }
-    if (moved != 0) {
+    if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, path.host.c_str(),
+                    RENAME_NOREPLACE) != 0) {
       return Status::Error(path.given + ": the new database could not be put in place (" +
                            std::strerror(errno) + ")");
     }

@@ -1,11 +1,19 @@
 #include "Database.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #include "DevicePath.h"
 #include "Utf16.h"
 
 namespace tbm::tbmdb {
+
+namespace stdfs = std::filesystem;
 
 namespace {
 
@@ -32,7 +40,38 @@ Status ResolveDatabasePath(const std::string& given, DatabasePath* path) {
   return {};
 }
 
+// The store's cause of a failure in words, or nothing when it reported
+// none (or one the engine's own code says better).
+std::optional<std::string> CauseInWords(const std::string& file) {
+  const char* detail = nullptr;
+  switch (MDbGetFailureCause(&detail)) {
+    case ERROR_BUSY:
+    case ERROR_SHARING_VIOLATION:
+      return file +
+             ": the database is busy: another program is changing it or replacing it (the "
+             "handheld program, a synchronisation, another tbmdb, or one stopped in the middle "
+             "of a change); try again when it has finished";
+    case ERROR_DISK_FULL:
+      return file +
+             ": there is no space left on the disk for the change; free some space and try "
+             "again (the database is as it was)";
+    case ERROR_ACCESS_DENIED:
+      return file + ": permission denied (" + detail +
+             "); the database or its folder may not be written by you";
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+      return file + ": the disk failed to read or write the database (" + detail + ")";
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return file + ": there is not enough memory to work on the database";
+    default:
+      return std::nullopt;
+  }
+}
+
 std::string EngineCodeInWords(std::int32_t code, const std::string& file) {
+  if (code == MDbErrFailed || code == MDbErrCannotOpen) {
+    if (auto cause = CauseInWords(file)) return *cause;
+  }
   switch (code) {
     case MDbErrNone:
       return file + ": no error";
@@ -156,46 +195,122 @@ std::string DescribeTimeFormat(MDbEnv* env) {
          Utf16ToUtf8(morning) + " and " + Utf16ToUtf8(afternoon);
 }
 
+namespace {
+
+// Whether this process may write the file and make files beside it.
+bool Writable(const std::string& host) {
+  const std::string folder = stdfs::path(host).has_parent_path()
+                                 ? stdfs::path(host).parent_path().string()
+                                 : std::string(".");
+  return ::access(host.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
+}
+
+// Copies the database (and a journal a writer left beside it, so the copy
+// holds what was last flushed) into a new private folder.
+Status CopyToPrivateFolder(const DatabasePath& path, std::string* folder, std::string* copy) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tbmdb-read-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    return Status::Error(path.given +
+                         ": you may not write the database, and no private copy could be "
+                         "made to read it (" +
+                         std::strerror(errno) + ")");
+  }
+  *folder = pattern;
+  *copy = pattern + "/" + stdfs::path(path.host).filename().string();
+  std::error_code error;
+  stdfs::copy_file(path.host, *copy, error);
+  if (!error && stdfs::exists(path.host + "-wal")) {
+    stdfs::copy_file(path.host + "-wal", *copy + "-wal", error);
+  }
+  if (error) {
+    return Status::Error(path.given + ": cannot be read (" + error.message() + ")");
+  }
+  return {};
+}
+
+}  // namespace
+
 Database::~Database() {
   if (opened_) {
     MDbRecsetDestroy(&env_, &recordSet_);
+    if (inBatch_) MDbEndWriteBatch(&env_, 0);
     MDbAgentCloseDb(&env_);
   }
   if (engineStarted_) MDbShutdown(&env_);
+  if (!privateCopy_.empty()) {
+    std::error_code ignored;
+    stdfs::remove_all(privateCopy_, ignored);
+  }
 }
 
-Status Database::Open(const DatabasePath& path, std::unique_ptr<Database>* database) {
+Status Database::Open(const DatabasePath& path, Access access,
+                      std::unique_ptr<Database>* database) {
   database->reset();
   std::unique_ptr<Database> db(new Database());
   db->path_ = path;
   struct stat info {};
   if (::stat(path.host.c_str(), &info) != 0) {
+    if (errno == EACCES) {
+      return Status::Error(path.given + ": permission denied: you may not reach the file (" +
+                           path.host + ")");
+    }
     return Status::Error(path.given + ": no such database file (" + path.host + ")");
   }
   if (S_ISDIR(info.st_mode)) {
     return Status::Error(path.given + ": is a folder, not a database file");
   }
+  if (::access(path.host.c_str(), R_OK) != 0) {
+    return Status::Error(path.given + ": permission denied: you may not read the database");
+  }
+  std::u16string enginePath = path.engine;
+  if (access == Access::kRead && !Writable(path.host)) {
+    std::string copy;
+    if (Status s = CopyToPrivateFolder(path, &db->privateCopy_, &copy); !s.ok()) return s;
+    enginePath = Utf8ToUtf16(copy);
+  }
+  MDbClearFailureCause();
   MDbEnvInitialize(&db->env_);
   MDbRecsetInitialize(&db->recordSet_);
   std::int32_t rc = MDbInit(&db->env_, 1);
   db->engineStarted_ = rc == MDbErrNone || rc == MDbErrWordBreak;
-  if (rc != MDbErrNone) return Status::Error(EngineCodeInWords(rc, path.given));
-  rc = MDbAgentOpenDb(&db->env_, path.engine.c_str());
-  if (rc != MDbErrNone) return Status::Error(EngineCodeInWords(rc, path.given));
+  if (rc != MDbErrNone) return db->EngineFailed(rc);
+  rc = MDbAgentOpenDb(&db->env_, enginePath.c_str());
+  if (rc != MDbErrNone) return db->EngineFailed(rc);
   db->opened_ = true;
+  if (access == Access::kChange) {
+    // Taken before anything is read for the change: positions, counts and
+    // values then stay as read until the change is made.
+    if ((rc = MDbBeginWriteBatch(&db->env_)) != MDbErrNone) return db->EngineFailed(rc);
+    db->inBatch_ = true;
+  }
   if (Status s = db->LoadFields(); !s.ok()) return s;
   rc = MDbAgentQuery(&db->env_, &db->recordSet_, nullptr);
-  if (rc != MDbErrNone) return Status::Error(EngineCodeInWords(rc, path.given));
+  if (rc != MDbErrNone) return db->EngineFailed(rc);
   *database = std::move(db);
   return {};
 }
 
-Status OpenDatabase(const std::string& given, const Selection& selection,
+Status Database::Commit() {
+  if (!inBatch_) return {};
+  inBatch_ = false;
+  MDbClearFailureCause();
+  // A find's found set goes within the change, so none outlives it.
+  MDbRecsetDestroy(&env_, &recordSet_);
+  if (std::int32_t rc = MDbEndWriteBatch(&env_, 1); rc != MDbErrNone) return EngineFailed(rc);
+  return {};
+}
+
+Status OpenDatabase(const std::string& given, const Selection& selection, Access access,
                     std::unique_ptr<Database>* database) {
   DatabasePath path;
   if (Status s = ResolveDatabasePath(given, &path); !s.ok()) return s;
-  if (Status s = Database::Open(path, database); !s.ok()) return s;
+  if (Status s = Database::Open(path, access, database); !s.ok()) return s;
   return (*database)->Select(selection);
+}
+
+Status Database::EngineFailed(std::int32_t code) const {
+  return Status::Error(EngineCodeInWords(code, path_.given));
 }
 
 Status Database::Failed(const std::string& what) const {
@@ -268,7 +383,7 @@ Status Database::Select(const Selection& selection) {
     rc = MDbRecsetSort(&env_, &recordSet_, static_cast<std::int16_t>(sortField),
                        selection.descending ? 1 : 0);
   }
-  if (rc != MDbErrNone) return Status::Error(EngineCodeInWords(rc, path_.given));
+  if (rc != MDbErrNone) return EngineFailed(rc);
   return {};
 }
 

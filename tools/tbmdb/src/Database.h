@@ -28,8 +28,21 @@ struct DatabasePath {
 // Resolves a path; a handheld path that cannot exist is refused in words.
 Status ResolveDatabasePath(const std::string& given, DatabasePath* path);
 
-// The engine's result codes in words, for a database named `file`.
+// The engine's result codes in words, for a database named `file`. A code
+// that stands for a failure of the store says what the engine reports as
+// its cause (busy, no space, no permission, damaged), so call
+// MDbClearFailureCause before the calls whose failure this describes.
 std::string EngineCodeInWords(std::int32_t code, const std::string& file);
+
+// What a command does with a database.
+//  kRead: only reads. A file this user may not write, or in a folder this
+//    user may not write, is read from a private copy, because opening a
+//    database writes beside it (the store's journal files, a find's found
+//    set); nothing is left behind.
+//  kChange: changes it. The whole change is one batch: durable together at
+//    Commit, or not at all when the command fails or is killed, and other
+//    programs wait for it rather than change what it reads.
+enum class Access { kRead, kChange };
 
 struct FieldInfo {
   std::string name;  // UTF-8
@@ -65,7 +78,12 @@ class Database {
 
   // Opens the database at path; on failure *database stays empty and the
   // status says why in words.
-  static Status Open(const DatabasePath& path, std::unique_ptr<Database>* database);
+  static Status Open(const DatabasePath& path, Access access, std::unique_ptr<Database>* database);
+
+  // Makes the change of a kChange database durable, ending the use of its
+  // records. Without it the change is rolled back when the database is
+  // closed.
+  Status Commit();
 
   MDbEnv* env() { return &env_; }
   MDbRecset* records() { return &recordSet_; }
@@ -95,6 +113,8 @@ class Database {
 
   // "file: what went wrong".
   Status Failed(const std::string& what) const;
+  // The engine's code for this database in words, with its cause.
+  Status EngineFailed(std::int32_t code) const;
 
  private:
   Database() = default;
@@ -106,6 +126,8 @@ class Database {
   MDbRecset recordSet_{};
   bool engineStarted_ = false;
   bool opened_ = false;
+  bool inBatch_ = false;
+  std::string privateCopy_;  // the folder of a private copy, removed on closing
   DatabasePath path_;
   std::vector<FieldInfo> fields_;
   std::u16string findText_;  // the record set points at it
@@ -113,7 +135,7 @@ class Database {
 
 // Resolves the path named on the command line, opens the database and
 // builds the record set for selection.
-Status OpenDatabase(const std::string& given, const Selection& selection,
+Status OpenDatabase(const std::string& given, const Selection& selection, Access access,
                     std::unique_ptr<Database>* database);
 
 // Checks value against a field's type and size through an environment whose

@@ -68,18 +68,18 @@ std::int32_t WriteFields(Database& db, std::uint32_t position,
 Status AddRecord(const std::string& database, const std::vector<std::string>& assignments,
                  std::uint32_t* position) {
   std::unique_ptr<Database> db;
-  if (Status s = OpenDatabase(database, {}, &db); !s.ok()) return s;
+  if (Status s = OpenDatabase(database, {}, Access::kChange, &db); !s.ok()) return s;
   std::vector<FieldValue> values;
   if (Status s = Prepare(*db, assignments, &values); !s.ok()) return s;
+  // The new record and its values are one change: a failure or a kill on
+  // the way leaves no record at all.
   std::uint16_t added = 0;
   std::int32_t rc = MDbRecsetNewRec(db->env(), db->records(), &added);
-  if (rc != MDbErrNone) return Status::Error(EngineCodeInWords(rc, database));
-  rc = WriteFields(*db, added, values);
-  if (rc != MDbErrNone) {
-    // No half-filled record stays behind.
-    MDbRecsetDelRec(db->env(), db->records(), static_cast<std::int16_t>(added), 1);
-    return Status::Error(EngineCodeInWords(rc, database));
-  }
+  if (rc == MDbErrNone) rc = WriteFields(*db, added, values);
+  if (rc != MDbErrNone) return db->EngineFailed(rc);
+  if (Status s = db->Commit(); !s.ok()) return s;
+  // The change held the database from before its records were counted, so
+  // the position is the record's place among them all.
   *position = added + 1u;
   return {};
 }
@@ -87,25 +87,25 @@ Status AddRecord(const std::string& database, const std::vector<std::string>& as
 Status SetRecord(const std::string& database, const Selection& selection, std::uint32_t position,
                  const std::vector<std::string>& assignments) {
   std::unique_ptr<Database> db;
-  if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
+  if (Status s = OpenDatabase(database, selection, Access::kChange, &db); !s.ok()) return s;
   if (Status s = CheckPosition(*db, position); !s.ok()) return s;
   std::vector<FieldValue> values;
   if (Status s = Prepare(*db, assignments, &values); !s.ok()) return s;
   if (std::int32_t rc = WriteFields(*db, position - 1, values); rc != MDbErrNone) {
-    return Status::Error(EngineCodeInWords(rc, database));
+    return db->EngineFailed(rc);
   }
-  return {};
+  return db->Commit();
 }
 
 Status DeleteRecord(const std::string& database, const Selection& selection, std::uint32_t position,
                     bool tracked) {
   std::unique_ptr<Database> db;
-  if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
+  if (Status s = OpenDatabase(database, selection, Access::kChange, &db); !s.ok()) return s;
   if (Status s = CheckPosition(*db, position); !s.ok()) return s;
   const std::int32_t rc = MDbRecsetDelRec(db->env(), db->records(),
                                           static_cast<std::int16_t>(position - 1), tracked ? 0 : 1);
-  if (rc != MDbErrNone) return Status::Error(EngineCodeInWords(rc, database));
-  return {};
+  if (rc != MDbErrNone) return db->EngineFailed(rc);
+  return db->Commit();
 }
 
 }  // namespace tbm::tbmdb

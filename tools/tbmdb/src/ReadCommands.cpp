@@ -160,7 +160,7 @@ std::string RecordCount(std::uint32_t count) {
 
 Status ListRecords(const std::string& database, const ListOptions& options) {
   std::unique_ptr<Database> db;
-  if (Status s = OpenDatabase(database, options.selection, &db); !s.ok()) return s;
+  if (Status s = OpenDatabase(database, options.selection, Access::kRead, &db); !s.ok()) return s;
   std::vector<int> columns;
   if (Status s = Columns(*db, options.fields, &columns); !s.ok()) return s;
 
@@ -186,7 +186,7 @@ Status ListRecords(const std::string& database, const ListOptions& options) {
 Status ExportRecords(const std::string& database, const Selection& selection,
                      const std::string& file) {
   std::unique_ptr<Database> db;
-  if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
+  if (Status s = OpenDatabase(database, selection, Access::kRead, &db); !s.ok()) return s;
   CsvOutput out(file);
   if (Status s = out.opened(); !s.ok()) return s;
   std::vector<std::string> header;
@@ -208,7 +208,7 @@ Status ExportRecords(const std::string& database, const Selection& selection,
 
 Status ShowSchema(const std::string& database) {
   std::unique_ptr<Database> db;
-  if (Status s = OpenDatabase(database, {}, &db); !s.ok()) return s;
+  if (Status s = OpenDatabase(database, {}, Access::kRead, &db); !s.ok()) return s;
   MDbEnv* env = db->env();
   MDbRecset* rs = db->records();
   std::string out;
@@ -281,7 +281,7 @@ Status ShowSchema(const std::string& database) {
 Status ShowRecordStates(const std::string& database, const Selection& selection, bool csv,
                         bool deletedTable) {
   std::unique_ptr<Database> db;
-  if (Status s = OpenDatabase(database, selection, &db); !s.ok()) return s;
+  if (Status s = OpenDatabase(database, selection, Access::kRead, &db); !s.ok()) return s;
   std::vector<std::string> headings = {"#", "State", "Identity"};
   for (const FieldInfo& f : db->fields()) {
     headings.push_back(f.name);
@@ -309,7 +309,7 @@ Status ShowRecordStates(const std::string& database, const Selection& selection,
 
 Status CheckDatabase(const std::string& database) {
   std::unique_ptr<Database> db;
-  if (Status s = OpenDatabase(database, {}, &db); !s.ok()) return s;
+  if (Status s = OpenDatabase(database, {}, Access::kRead, &db); !s.ok()) return s;
   std::vector<std::u16string> values;
   const std::uint32_t count = db->count();
   for (std::uint32_t p = 0; p < count; ++p) {
