@@ -1,9 +1,10 @@
-// A fault-injection point for tests of what survives a process killed in
-// the middle of its work. With TBM_STORE_FAULT set to "kill-after-flush:N"
-// or "kill-after-write:N" in its environment, a process kills itself
-// (SIGKILL, as a crash or a power cut would stop it) right after its Nth
-// successful flush, or its Nth successful write call. Without the variable
-// the points cost one branch.
+// A fault-injection point for tests of what survives a process killed or
+// stopped in the middle of its work. With TBM_STORE_FAULT set to
+// "ACTION-after-POINT:N" in its environment, where ACTION is kill (SIGKILL,
+// as a crash or a power cut stops a process) or stop (SIGSTOP, as Ctrl-Z
+// leaves it) and POINT is flush or write, a process does that to itself
+// right after its Nth successful flush, or its Nth successful write call.
+// Without the variable a point costs one branch.
 #pragma once
 
 namespace tbm::store {

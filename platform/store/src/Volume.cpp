@@ -297,23 +297,40 @@ bool Volume::CreateLayout(Failure* failure) {
   return true;
 }
 
+// A failed check of a volume's file says "damaged" only when SQLite found
+// the file's content at fault; the volume being busy, unreadable or
+// unwritable for this process, or memory running out, is said as such.
+bool Volume::CheckFailed(Failure* failure, int rc, const std::string& damaged) const {
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_NOMEM:
+    case SQLITE_FULL:
+      return SqlFail(failure, "mount");
+    case SQLITE_IOERR:
+      if (rc != SQLITE_IOERR_SHORT_READ) return SqlFail(failure, "mount");
+      break;
+    default:
+      break;
+  }
+  return Fail(failure, ERROR_FILE_CORRUPT, damaged);
+}
+
 bool Volume::CheckLayout(Failure* failure) {
   const std::string damaged = "'" + path_ + "' is a damaged Tabulon Mobile database volume";
   // The check reads every page once; a small cache keeps it from holding
   // them all.
-  if (sqlite3_exec(db_, "PRAGMA cache_size=-256", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return Fail(failure, ERROR_FILE_CORRUPT, damaged);
+  if (int rc = sqlite3_exec(db_, "PRAGMA cache_size=-256", nullptr, nullptr, nullptr);
+      rc != SQLITE_OK) {
+    return CheckFailed(failure, sqlite3_extended_errcode(db_), damaged);
   }
   Statement check(db_, "PRAGMA quick_check");
-  if (!check.Valid()) {
-    if ((sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY) return SqlFail(failure, "mount");
-    return Fail(failure, ERROR_FILE_CORRUPT, damaged);
-  }
+  if (!check.Valid()) return CheckFailed(failure, sqlite3_extended_errcode(db_), damaged);
   const int rc = check.Step();
-  if (rc != SQLITE_ROW) {
-    if ((rc & 0xFF) == SQLITE_BUSY) return SqlFail(failure, "mount");
-    return Fail(failure, ERROR_FILE_CORRUPT, damaged);
-  }
+  if (rc != SQLITE_ROW) return CheckFailed(failure, rc, damaged);
   if (check.Text(0) != "ok")
     return Fail(failure, ERROR_FILE_CORRUPT, damaged + " (" + check.Text(0) + ")");
   check.Finalize();

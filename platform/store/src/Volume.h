@@ -159,6 +159,7 @@ class Volume {
   bool RollBack(Failure* failure);
   bool CreateLayout(Failure* failure);
   bool CheckLayout(Failure* failure);
+  bool CheckFailed(Failure* failure, int rc, const std::string& damaged) const;
   bool PrepareStatements(Failure* failure);
   bool LoadDatabases(Failure* failure);
   bool BeginWrite(Failure* failure);

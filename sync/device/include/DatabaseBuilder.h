@@ -9,9 +9,11 @@
 // MDbCreate) and returns an engine result code (MDbErr*). Steps are taken in
 // the order a synchronisation takes them: mark the database inconsistent,
 // replace the schema, write the attributes, replace the value lists, empty
-// and load the records, mark it consistent. A step that fails part-way
-// leaves what it wrote so far; the database is then still marked
-// inconsistent, so the handheld program does not take it for whole.
+// and load the records, mark it consistent. Each step is one change, so a
+// process killed during a step leaves what the step replaces as it was. A
+// step that fails part-way leaves what it wrote so far; the database is then
+// still marked inconsistent, so the handheld program does not take it for
+// whole.
 #pragma once
 
 #include <array>
@@ -93,7 +95,9 @@ std::int32_t EmptyRecords(MDbEnv* env);
 // Adds records in order to the data table, each with state 0 (as the
 // desktop has it) and the identity block synchronisation gave it. Opens the
 // schema and data tables of env for its life (creating the data tables
-// when the database has none) and keeps the creation sequence cached.
+// when the database has none) and keeps the creation sequence cached. The
+// records are one change from Start to Finish: durable together at Finish,
+// and other processes' writes to the volume wait until then.
 class RecordLoader {
  public:
   explicit RecordLoader(MDbEnv* env) : env_(env) {}
@@ -125,6 +129,7 @@ class RecordLoader {
  private:
   MDbEnv* env_;
   bool started_ = false;
+  bool batched_ = false;                 // the loader's change is open
   std::vector<std::uint32_t> maxSizes_;  // per field; 0 for no limit
   std::uint32_t added_ = 0;
 };

@@ -130,6 +130,18 @@ std::array<std::uint8_t, MDbAttrBytes> NewAttributeBlock(const DatabaseFormats& 
   return block;
 }
 
+// Runs one step as a single change: what it writes becomes durable
+// together, so a step cut short by a killed process leaves what the step
+// replaces as it was.
+template <typename Step>
+std::int32_t AsOneChange(MDbEnv* env, Step step) {
+  std::int32_t rc = MDbBeginWriteBatch(env);
+  if (rc != MDbErrNone) return rc;
+  rc = step();
+  const std::int32_t ended = MDbEndWriteBatch(env, 1);
+  return rc != MDbErrNone ? rc : ended;
+}
+
 std::int32_t MarkConsistent(MDbEnv* env, bool consistent) {
   return MDbWriteChecksome(env, &env->ref, consistent ? 1 : 0);
 }
@@ -168,37 +180,45 @@ std::int32_t ReplaceSchema(MDbEnv* env, std::span<const FieldSpec> fields, bool 
   }
   if (unchanged) *unchanged = same;
 
-  std::int32_t rc = MDbSchemaTblDelete(env, &env->ref);
-  if (rc == MDbErrNone) rc = MDbFieldOpTblDelete(env, &env->ref);
-  if (rc == MDbErrNone)
-    rc = MDbSchemaTblCreateEx(env, &env->ref, infos.data(), names.data(), count);
-  if (rc == MDbErrNone) rc = MDbFieldOpTblCreateEx(env, &env->ref, options.data(), count);
-  return rc;
+  return AsOneChange(env, [&] {
+    std::int32_t rc = MDbSchemaTblDelete(env, &env->ref);
+    if (rc == MDbErrNone) rc = MDbFieldOpTblDelete(env, &env->ref);
+    if (rc == MDbErrNone)
+      rc = MDbSchemaTblCreateEx(env, &env->ref, infos.data(), names.data(), count);
+    if (rc == MDbErrNone) rc = MDbFieldOpTblCreateEx(env, &env->ref, options.data(), count);
+    return rc;
+  });
 }
 
 std::int32_t ReplaceAttributes(MDbEnv* env, const std::array<std::uint8_t, MDbAttrBytes>& block,
                                std::u16string_view name) {
   const std::u16string terminated(name);
-  std::int32_t rc = MDbAttrTblDelete(env, &env->ref);
-  if (rc == MDbErrNone) rc = MDbAttrTblCreateEx(env, &env->ref, block.data(), terminated.c_str());
-  return rc;
+  return AsOneChange(env, [&] {
+    std::int32_t rc = MDbAttrTblDelete(env, &env->ref);
+    if (rc == MDbErrNone) rc = MDbAttrTblCreateEx(env, &env->ref, block.data(), terminated.c_str());
+    return rc;
+  });
 }
 
 std::int32_t ReplaceValueLists(MDbEnv* env, std::span<const std::u16string> lists) {
   if (lists.size() > 0x7FFF) return MDbErrFailed;
   std::vector<const char16_t*> texts;
   for (const std::u16string& list : lists) texts.push_back(list.c_str());
-  std::int32_t rc = MDbValListTblDelete(env, &env->ref);
-  if (rc == MDbErrNone) {
-    rc = MDbValListTblCreateEx(env, &env->ref, texts.data(),
-                               static_cast<std::int16_t>(texts.size()));
-  }
-  return rc;
+  return AsOneChange(env, [&] {
+    std::int32_t rc = MDbValListTblDelete(env, &env->ref);
+    if (rc == MDbErrNone) {
+      rc = MDbValListTblCreateEx(env, &env->ref, texts.data(),
+                                 static_cast<std::int16_t>(texts.size()));
+    }
+    return rc;
+  });
 }
 
 std::int32_t EmptyRecords(MDbEnv* env) {
-  MDbDataTblDelete(env, &env->ref, nullptr);  // nothing to delete is fine
-  std::int32_t rc = MDbDataTblCreate(env, &env->ref, nullptr);
+  std::int32_t rc = AsOneChange(env, [&] {
+    MDbDataTblDelete(env, &env->ref, nullptr);  // nothing to delete is fine
+    return MDbDataTblCreate(env, &env->ref, nullptr);
+  });
   MDbDataTbl data{};
   if (rc == MDbErrNone) rc = MDbDataTblOpen(env, &env->ref, &data, nullptr);
   if (rc == MDbErrNone) rc = MDbDataTblClose(env, &env->ref, &data);
@@ -207,8 +227,15 @@ std::int32_t EmptyRecords(MDbEnv* env) {
 
 std::int32_t RecordLoader::Start() {
   if (started_) return MDbErrFailed;
-  std::int32_t rc = MDbSchemaTblOpen(env_, &env_->ref, &env_->schema);
+  // The records go in as one change, made durable by Finish.
+  std::int32_t rc = MDbBeginWriteBatch(env_);
   if (rc != MDbErrNone) return rc;
+  batched_ = true;
+  rc = MDbSchemaTblOpen(env_, &env_->ref, &env_->schema);
+  if (rc != MDbErrNone) {
+    Finish();
+    return rc;
+  }
   if (MDbDataTblOpen(env_, &env_->ref, &env_->data, nullptr) != MDbErrNone) {
     // A new database has no data tables yet.
     rc = MDbDataTblCreate(env_, &env_->ref, nullptr);
@@ -254,9 +281,13 @@ std::int32_t RecordLoader::Add(const std::uint8_t identity[MDbIdentityBytes],
 }
 
 std::int32_t RecordLoader::Finish() {
+  std::int32_t rc = MDbErrNone;
+  if (batched_ && !started_) {
+    batched_ = false;
+    return MDbEndWriteBatch(env_, 1);
+  }
   if (!started_) return MDbErrNone;
   started_ = false;
-  std::int32_t rc = MDbErrNone;
   if (MDbDataTblIsOpened(env_, &env_->ref, &env_->data)) {
     rc = EndCreationSeqCache(env_, &env_->ref, &env_->data);
     const std::int32_t closed = MDbDataTblClose(env_, &env_->ref, &env_->data);
@@ -264,6 +295,11 @@ std::int32_t RecordLoader::Finish() {
   }
   if (MDbSchemaTblIsOpened(env_, &env_->ref, &env_->schema)) {
     MDbSchemaTblClose(env_, &env_->ref, &env_->schema);
+  }
+  if (batched_) {
+    batched_ = false;
+    const std::int32_t ended = MDbEndWriteBatch(env_, 1);
+    if (rc == MDbErrNone) rc = ended;
   }
   return rc;
 }

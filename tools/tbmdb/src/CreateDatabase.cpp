@@ -109,13 +109,21 @@ class CreationEngine {
   bool started_ = false;
 };
 
-// Whether the file at host is a database (so that --replace never destroys
-// anything else).
-bool IsDatabase(const std::string& host) {
+// Whether the file at host is a database, a damaged one included (so that
+// --replace never destroys anything else); when it cannot tell (the file is
+// busy, or may not be read), *problem says why.
+bool IsDatabase(const DatabasePath& path, std::string* problem) {
   CreationEngine engine;
   if (!engine.started()) return false;
-  const std::int32_t rc = MDbOpen(engine.env(), Utf8ToUtf16(host).c_str(), &engine.env()->ref);
-  return rc == MDbErrNone || rc == MDbErrBadFormat;
+  MDbClearFailureCause();
+  const std::int32_t rc = MDbOpen(engine.env(), Utf8ToUtf16(path.host).c_str(), &engine.env()->ref);
+  if (rc == MDbErrNone || rc == MDbErrBadFormat) return true;
+  const std::uint32_t cause = MDbGetFailureCause(nullptr);
+  if (cause == ERROR_FILE_CORRUPT) return true;
+  if (cause != ERROR_SUCCESS && cause != ERROR_BAD_FORMAT) {
+    *problem = EngineCodeInWords(rc, path.given) + "; it is not replaced";
+  }
+  return false;
 }
 
 class Creation {
@@ -162,7 +170,9 @@ class Creation {
                              ": a file of that name exists already; use --replace "
                              "to replace a database");
       }
-      if (!IsDatabase(path.host)) {
+      std::string problem;
+      if (!IsDatabase(path, &problem)) {
+        if (!problem.empty()) return Status::Error(problem);
         return Status::Error(path.given +
                              ": exists and is not a Tabulon Mobile database; it is not replaced");
       }

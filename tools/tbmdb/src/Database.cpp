@@ -223,6 +223,12 @@ Status CopyToPrivateFolder(const DatabasePath& path, std::string* folder, std::s
   if (!error && stdfs::exists(path.host + "-wal")) {
     stdfs::copy_file(path.host + "-wal", *copy + "-wal", error);
   }
+  // The copies are this user's to write, whatever the originals allowed.
+  for (const std::string& file : {*copy, *copy + "-wal"}) {
+    if (!error && stdfs::exists(file)) {
+      stdfs::permissions(file, stdfs::perms::owner_read | stdfs::perms::owner_write, error);
+    }
+  }
   if (error) {
     return Status::Error(path.given + ": cannot be read (" + error.message() + ")");
   }
@@ -264,6 +270,11 @@ Status Database::Open(const DatabasePath& path, Access access,
     return Status::Error(path.given + ": permission denied: you may not read the database");
   }
   std::u16string enginePath = path.engine;
+  if (access == Access::kChange && !Writable(path.host)) {
+    return Status::Error(path.given +
+                         ": permission denied: you may not change the database (it, or its "
+                         "folder, may not be written by you)");
+  }
   if (access == Access::kRead && !Writable(path.host)) {
     std::string copy;
     if (Status s = CopyToPrivateFolder(path, &db->privateCopy_, &copy); !s.ok()) return s;

@@ -311,13 +311,13 @@ Status CheckDatabase(const std::string& database) {
   std::unique_ptr<Database> db;
   if (Status s = OpenDatabase(database, {}, Access::kRead, &db); !s.ok()) return s;
   std::vector<std::u16string> values;
+  std::uint8_t state = 0;
+  std::uint8_t identity[MDbIdentityBytes];
   const std::uint32_t count = db->count();
   for (std::uint32_t p = 0; p < count; ++p) {
-    if (Status s = db->ReadRecord(p, &values); !s.ok()) return s;
+    if (Status s = db->ReadRecord(p, &values, &state, identity); !s.ok()) return s;
   }
   for (std::uint32_t p = 0; p < db->deletedCount(); ++p) {
-    std::uint8_t state = 0;
-    std::uint8_t identity[MDbIdentityBytes];
     if (Status s = db->ReadDeletedRecord(p, &values, &state, identity); !s.ok()) return s;
   }
   return WriteOut(database + ": the database opens as on the handheld: " +
