@@ -27,6 +27,7 @@ using tbm::testing::WriteWholeFile;
 namespace stdfs = std::filesystem;
 
 constexpr int kKilled = -9;
+constexpr int kProgramNotStartedByShell = 127;
 
 class SharedUseTest : public ::testing::Test {
  protected:
@@ -174,6 +175,53 @@ TEST_F(SharedUseTest, ConcurrentAddsReportTheirOwnRecordsPosition) {
       EXPECT_EQ(rows[position - 1].substr(0, name.size()), name);
     }
   }
+}
+
+// Processes deleting at once wait their turn: each delete lands on the
+// record that is first when it runs, or says the database is busy.
+TEST_F(SharedUseTest, ConcurrentDeletesEachLandOrSayBusy) {
+  Create("stack.tbm", 30);
+  std::atomic<int> deleted{0};
+  std::vector<std::thread> deleters;
+  for (int d = 0; d < 3; ++d) {
+    deleters.emplace_back([&] {
+      for (int i = 0; i < 5; ++i) {
+        const ProgramResult r = Run({"delete", Path("stack.tbm"), "1"});
+        if (r.status == 0) ++deleted;
+        EXPECT_TRUE(r.status == 0 || r.err.find("busy") != std::string::npos) << r.err;
+      }
+    });
+  }
+  for (auto& t : deleters) t.join();
+  const std::vector<std::string> rows = Rows("stack.tbm");
+  ASSERT_EQ(rows.size(), 30u - deleted.load());
+  EXPECT_EQ(rows.front().substr(0, rows.front().find(',')), "Person " + std::to_string(deleted));
+}
+
+// A disk that fills up is named as such, and the database stays whole.
+TEST_F(SharedUseTest, AFullDiskIsNamedNoSpaceAndTheDatabaseStaysWhole) {
+  Create("full.tbm", 100);
+  const std::string small = Path("small");
+  stdfs::create_directory(small);
+  const std::string big(2000, 'x');
+  // A small file system of its own, in a mount namespace of its own; where
+  // this test may not make one, there is nothing to test.
+  const std::string script =
+      "mount -t tmpfs -o size=" + std::to_string(stdfs::file_size(Path("full.tbm")) / 1024 + 96) +
+      "k tmpfs \"$1\" || exit 200; cp \"$2\" \"$1/full.tbm\" || exit 201; "
+      "for i in $(seq 200); do \"$3\" add \"$1/full.tbm\" Note=\"$4\" 2>\"$1/../err\" || break; "
+      "done; cat \"$1/../err\" >&2; \"$3\" check \"$1/full.tbm\"";
+  const ProgramResult r = tbm::testing::RunProgram(
+      "/usr/bin/unshare",
+      {"-m", "/bin/sh", "-c", script, "sh", small, Path("full.tbm"), Tbmdb(), big}, {},
+      {{"TBM_DEVICE_ROOT", Path("device")}});
+  if (r.status == 200 || r.status == kProgramNotStartedByShell) {
+    GTEST_SKIP() << "no file system of its own could be made here: " << r.err;
+  }
+  EXPECT_NE(r.err.find("no space left"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("damaged"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;  // check, after the disk filled up
+  EXPECT_NE(r.out.find("the database opens"), std::string::npos) << r.out;
 }
 
 // A database held by a change of another program (here one stopped in the
