@@ -92,21 +92,27 @@ TEST_F(SharedUseTest, ReplacingWhileAnotherProgramWritesNeverDamagesTheDatabase)
   const std::string csv = Contacts("again.csv", 300);
   std::atomic<bool> done{false};
   std::atomic<int> adds{0};
-  std::thread writer([&] {
-    for (int i = 0; i < 200 && !done; ++i) {
-      const ProgramResult r = Run({"add", Path("shop.tbm"), "Name=added " + std::to_string(i)});
-      if (r.status == 0) ++adds;
-      EXPECT_TRUE(r.status == 0 || r.err.find("busy") != std::string::npos) << r.err;
-    }
-  });
+  // Two writers, so that one still holds the database while another opens
+  // it: a file swapped under them would meet the other's journal.
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 2; ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < 300 && !done; ++i) {
+        const ProgramResult r = Run(
+            {"add", Path("shop.tbm"), "Name=added " + std::to_string(w) + "/" + std::to_string(i)});
+        if (r.status == 0) ++adds;
+        EXPECT_TRUE(r.status == 0 || r.err.find("busy") != std::string::npos) << r.err;
+      }
+    });
+  }
   int replaced = 0;
-  for (int i = 0; i < 25; ++i) {
+  for (int i = 0; i < 40; ++i) {
     const ProgramResult r = Run({"create", csv, Path("shop.tbm"), "--replace"});
     if (r.status == 0) ++replaced;
     EXPECT_TRUE(r.status == 0 || r.err.find("in use") != std::string::npos) << r.err;
   }
   done = true;
-  writer.join();
+  for (auto& t : writers) t.join();
   EXPECT_GT(replaced, 0);
   EXPECT_GT(adds.load(), 0);
   ExpectChecksOut("shop.tbm");
@@ -152,10 +158,10 @@ TEST_F(SharedUseTest, AChangeKilledAnywhereIsWholeOrAbsent) {
 TEST_F(SharedUseTest, ConcurrentAddsReportTheirOwnRecordsPosition) {
   Create("queue.tbm", 5);
   std::vector<std::thread> adders;
-  std::vector<std::vector<std::pair<std::string, int>>> reported(3);
-  for (int a = 0; a < 3; ++a) {
+  std::vector<std::vector<std::pair<std::string, int>>> reported(4);
+  for (int a = 0; a < 4; ++a) {
     adders.emplace_back([&, a] {
-      for (int i = 0; i < 8; ++i) {
+      for (int i = 0; i < 10; ++i) {
         const std::string name = "adder " + std::to_string(a) + " #" + std::to_string(i);
         const ProgramResult r = Run({"add", Path("queue.tbm"), "Name=" + name});
         ASSERT_EQ(r.status, 0) << r.err;
@@ -167,7 +173,7 @@ TEST_F(SharedUseTest, ConcurrentAddsReportTheirOwnRecordsPosition) {
   }
   for (auto& t : adders) t.join();
   const std::vector<std::string> rows = Rows("queue.tbm");
-  ASSERT_EQ(rows.size(), 5u + 3 * 8);
+  ASSERT_EQ(rows.size(), 5u + 4 * 10);
   for (const auto& adder : reported) {
     for (const auto& [name, position] : adder) {
       ASSERT_GE(position, 1);
