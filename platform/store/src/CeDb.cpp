@@ -155,6 +155,18 @@ std::shared_ptr<OpenDatabase> DatabaseFor(HANDLE handle) {
   return db ? *db : nullptr;
 }
 
+// Runs a whole-volume operation under the volume's lock, reporting its
+// failure as the thread's last error.
+template <typename Operation>
+BOOL OnVolume(CEGUID* guid, Operation operation) {
+  auto volume = VolumeFor(guid);
+  if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
+  std::lock_guard lock(volume->mutex());
+  Failure failure;
+  if (!operation(*volume, &failure)) return Failed(failure, FALSE);
+  return TRUE;
+}
+
 CEGUID NewGuid() {
   static std::mt19937 generator{std::random_device{}()};
   CEGUID g{};
@@ -207,21 +219,14 @@ void StoreClearCause() {
 }
 
 BOOL StoreBeginBatch(CEGUID* guid) {
-  auto volume = VolumeFor(guid);
-  if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
-  std::lock_guard lock(volume->mutex());
-  Failure failure;
-  if (!volume->BeginBatch(&failure)) return Failed(failure, FALSE);
-  return TRUE;
+  return OnVolume(guid,
+                  [](Volume& volume, Failure* failure) { return volume.BeginBatch(failure); });
 }
 
 BOOL StoreEndBatch(CEGUID* guid, BOOL keep) {
-  auto volume = VolumeFor(guid);
-  if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
-  std::lock_guard lock(volume->mutex());
-  Failure failure;
-  if (!volume->EndBatch(keep != FALSE, &failure)) return Failed(failure, FALSE);
-  return TRUE;
+  return OnVolume(guid, [keep](Volume& volume, Failure* failure) {
+    return volume.EndBatch(keep != FALSE, failure);
+  });
 }
 
 BOOL StoreReplaceVolume(const WCHAR* target, const WCHAR* replacement) {
@@ -336,12 +341,7 @@ BOOL CeUnmountDBVol(CEGUID* guid) {
 }
 
 BOOL CeFlushDBVol(CEGUID* guid) {
-  auto volume = VolumeFor(guid);
-  if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
-  std::lock_guard lock(volume->mutex());
-  Failure failure;
-  if (!volume->Flush(&failure)) return Failed(failure, FALSE);
-  return TRUE;
+  return OnVolume(guid, [](Volume& volume, Failure* failure) { return volume.Flush(failure); });
 }
 
 CEOID CeCreateDatabaseEx(CEGUID* guid, CEDBASEINFO* info) {

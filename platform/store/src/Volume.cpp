@@ -97,6 +97,11 @@ std::shared_ptr<Volume> Volume::Mount(const std::string& hostPath, DWORD disposi
     *failure = {ERROR_ACCESS_DENIED, "'" + hostPath + "' is a folder, not a database volume"};
     return nullptr;
   }
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A pipe or a device would never end, or never start, a read.
+    *failure = {ERROR_BAD_FORMAT, "'" + hostPath + "' is not a file, so not a database volume"};
+    return nullptr;
+  }
   bool create = false;
   switch (disposition) {
     case CREATE_NEW:

@@ -105,7 +105,7 @@ bool VolumeFileLock::Acquire(const std::string& path, Mode mode, Failure* failur
   const int operation = (mode == Mode::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
   const auto deadline = std::chrono::steady_clock::now() + kFileLockWait;
   for (;;) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return FailWithErrno(failure, errno, "cannot open '" + path + "'");
     int rc;
     while ((rc = ::flock(fd, operation)) != 0 && errno == EWOULDBLOCK &&
