@@ -19,11 +19,12 @@ std::size_t DisplayWidth(std::string_view text);
 std::string CutToWidth(std::string_view text, std::size_t width);
 
 // text with every character that a terminal would act on instead of
-// showing written as an escape a person can read: control characters
-// (\t, \n, \r, others as \x1b; C1 controls as \u009b), line and
-// paragraph separators (\u2028) and the marks that reorder text from right
-// to left (\u202e). A byte that is not UTF-8 is written as \xNN. Other
-// text, backslashes included, is left as it is.
+// showing, or that cannot be seen, written as an escape a person can read:
+// control characters (\t, \n, \r, others as \x1b; C1 controls as
+// \u009b), line and paragraph separators (\u2028), the marks that reorder
+// text from right to left (\u202e) and the byte order mark (\ufeff). A
+// byte that is not UTF-8 is written as \xNN. Other text, backslashes
+// included, is left as it is.
 std::string EscapeControls(std::string_view text);
 
 class TextTable {
