@@ -33,7 +33,9 @@ struct CsvValue {
 inline constexpr std::size_t kCsvMaxValueBytes = 1 << 20;
 
 // Reads rows from an open file, one at a time, without holding the file.
-// Empty lines are skipped; a byte order mark at the start is ignored.
+// Empty lines are skipped; a byte order mark at the start is ignored. A NUL
+// character anywhere, and a file in UTF-16 (with or without its byte order
+// mark), are refused as errors that say so.
 class CsvReader {
  public:
   // file stays the caller's; totalBytes (0 when unknown) gives the share of

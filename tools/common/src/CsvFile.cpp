@@ -3,6 +3,8 @@
 #include <csv.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
+
 namespace tbm::tools {
 
 namespace {
@@ -79,10 +81,32 @@ void CsvReader::OnRowEnd(int, void* self) {
   reader->rowStartPending_ = true;
 }
 
-// Whether libcsv may end a value or a row at this byte, or fail on it:
-// every other byte only extends the value being read.
+// Whether libcsv may end a value or a row at this byte, or fail on it, or
+// (a NUL) the reader refuses it: every other byte only extends the value
+// being read.
 static bool IsSpecial(unsigned char byte) {
-  return byte == ',' || byte == '"' || byte == '\r' || byte == '\n';
+  return byte == ',' || byte == '"' || byte == '\r' || byte == '\n' || byte == 0;
+}
+
+// Whether the file starts as UTF-16 text: with its byte order mark, or
+// without one, when nearly every pair of bytes has one zero byte on the
+// same side (text that is mostly Latin letters, digits and punctuation, as
+// a header row is).
+static bool LooksLikeUtf16(const unsigned char* bytes, std::size_t count) {
+  if (count >= 2 &&
+      ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+    return true;
+  }
+  const std::size_t pairs = std::min<std::size_t>(count, 256) / 2;
+  std::size_t zeroHigh = 0;
+  std::size_t zeroLow = 0;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const unsigned char first = bytes[2 * i];
+    const unsigned char second = bytes[2 * i + 1];
+    zeroHigh += first != 0 && second == 0 ? 1 : 0;
+    zeroLow += first == 0 && second != 0 ? 1 : 0;
+  }
+  return pairs > 0 && (zeroHigh * 4 >= pairs * 3 || zeroLow * 4 >= pairs * 3);
 }
 
 void CsvReader::Advance(const unsigned char* bytes, std::size_t count) {
@@ -155,6 +179,12 @@ bool CsvReader::Next(std::vector<CsvValue>* row) {
       }
       if (!started_) {
         started_ = true;
+        if (LooksLikeUtf16(chunk_.data(), chunkEnd_)) {
+          return Fail(
+              "the file is UTF-16 text; CSV files are read as UTF-8: save it again with the "
+              "encoding UTF-8",
+              at_);
+        }
         if (chunkEnd_ >= 3 && chunk_[0] == 0xEF && chunk_[1] == 0xBB && chunk_[2] == 0xBF) {
           chunkAt_ = 3;
         }
@@ -164,6 +194,12 @@ bool CsvReader::Next(std::vector<CsvValue>* row) {
     // Bytes that can end a value go one at a time, so that the next value's
     // start is known; the runs between them go whole.
     while (chunkAt_ < chunkEnd_ && ready_.empty() && !failed()) {
+      if (chunk_[chunkAt_] == 0) {
+        return Fail(
+            "a NUL character (a zero byte) is in the value; no field can hold one: remove it "
+            "from the file",
+            at_);
+      }
       std::size_t run = 1;
       if (!IsSpecial(chunk_[chunkAt_])) {
         while (chunkAt_ + run < chunkEnd_ && !IsSpecial(chunk_[chunkAt_ + run])) ++run;

@@ -39,6 +39,36 @@ void ForEachCodePoint(std::string_view text, Visit visit) {
   }
 }
 
+// Whether a terminal would act on c (move, recolour, ring, reorder)
+// rather than show it.
+bool ActsOnTerminal(UChar32 c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x061C ||
+         c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+void AppendHex(std::string* text, unsigned value, int digits) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    *text += kDigits[(value >> shift) & 0xF];
+}
+
+std::string Escape(UChar32 c) {
+  switch (c) {
+    case '\t':
+      return "\\t";
+    case '\n':
+      return "\\n";
+    case '\r':
+      return "\\r";
+    default:
+      break;
+  }
+  std::string text = c < 0x80 ? "\\x" : "\\u";
+  AppendHex(&text, static_cast<unsigned>(c), c < 0x80 ? 2 : 4);
+  return text;
+}
+
 std::string FirstLine(const std::string& cell) {
   const std::size_t end = cell.find_first_of("\r\n");
   if (end == std::string::npos) return cell;
@@ -46,6 +76,30 @@ std::string FirstLine(const std::string& cell) {
 }
 
 }  // namespace
+
+std::string EscapeControls(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  for (int32_t at = 0; at < length;) {
+    const int32_t start = at;
+    UChar32 c;
+    U8_NEXT(bytes, at, length, c);
+    if (c < 0) {
+      for (int32_t i = start; i < at; ++i) {
+        escaped += "\\x";
+        AppendHex(&escaped, bytes[i], 2);
+      }
+    } else if (ActsOnTerminal(c)) {
+      escaped += Escape(c);
+    } else {
+      escaped.append(
+          text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start)));
+    }
+  }
+  return escaped;
+}
 
 std::size_t DisplayWidth(std::string_view text) {
   std::size_t width = 0;
@@ -77,7 +131,9 @@ TextTable::TextTable(std::vector<std::string> headings, std::size_t maxCellWidth
 
 void TextTable::AddRow(std::vector<std::string> cells) {
   cells.resize(headings_.size());
-  for (std::string& cell : cells) cell = CutToWidth(FirstLine(cell), maxCellWidth_);
+  for (std::string& cell : cells) {
+    cell = CutToWidth(EscapeControls(FirstLine(cell)), maxCellWidth_);
+  }
   rows_.push_back(std::move(cells));
 }
 

@@ -121,6 +121,39 @@ TEST(CsvReaderTest, RefusesTextThatIsNotUtf8) {
   EXPECT_NE(r.error.find("UTF-8"), std::string::npos);
 }
 
+TEST(CsvReaderTest, RefusesANulCharacterWhereItStands) {
+  // Quoted or not, a zero byte would cut the value where it is stored.
+  for (const std::string& text :
+       {std::string("Name,Note\nAnn,\"x\0y\"\n", 20), std::string("Name,Note\nAnn,xy\0\n", 18)}) {
+    const ReadResult r = Read(text);
+    EXPECT_TRUE(r.failed);
+    EXPECT_EQ(r.errorAt.line, 2u);
+    EXPECT_EQ(r.errorAt.column, 7u);
+    EXPECT_NE(r.error.find("NUL"), std::string::npos) << r.error;
+  }
+}
+
+TEST(CsvReaderTest, RefusesUtf16TextWithOrWithoutItsByteOrderMark) {
+  const std::string header = "Name:text,Born:date\nAnn,3/4/2002\n";
+  std::string little;
+  std::string big;
+  for (const char c : header) {
+    little += std::string{c, '\0'};
+    big += std::string{'\0', c};
+  }
+  for (const std::string& text : {little, big, "\xFF\xFE" + little, "\xFE\xFF" + big}) {
+    const ReadResult r = Read(text);
+    EXPECT_TRUE(r.failed);
+    EXPECT_EQ(r.errorAt.line, 1u);
+    EXPECT_EQ(r.errorAt.column, 1u);
+    EXPECT_NE(r.error.find("UTF-16"), std::string::npos) << r.error;
+    EXPECT_TRUE(r.rows.empty());
+  }
+  // Text in scripts far from Latin is not taken for UTF-16.
+  const ReadResult cyrillic = Read("\xD0\x98\xD0\xBC\xD1\x8F\n\xD0\x98\xD0\xB2\n");
+  EXPECT_FALSE(cyrillic.failed) << cyrillic.error;
+}
+
 TEST(CsvReaderTest, StopsAtAValueTooLongForAnyField) {
   std::string text = "a\n\"";
   text.append(kCsvMaxValueBytes + 10, 'x');

@@ -46,6 +46,26 @@ TEST(TextTableTest, LongAndMultiLineCellsAreCut) {
   EXPECT_EQ(lines[3], "first\xE2\x80\xA6");
 }
 
+TEST(TextTableTest, ControlCharactersShowEscapedAndTakeTheirWidth) {
+  TextTable table({"Name", "Note"});
+  table.AddRow({"\x1b[31mred\x1b[0m", "bell\a\ttab"});
+  table.AddRow(
+      {"\xE2\x80\xAE"
+       "reversed",
+       "nel\xC2\x85\xE2\x80\xA8"
+       "end \xFF"});
+  table.AddRow({"plain", "C:\\Temp"});
+  const std::vector<std::string> lines = Lines(table.Render());
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2], "\\x1b[31mred\\x1b[0m  bell\\x07\\ttab");
+  EXPECT_EQ(lines[3], "\\u202ereversed      nel\\u0085\\u2028end \\xff");
+  EXPECT_EQ(lines[4], "plain               C:\\Temp");
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.find_first_of("\x07\x1b\t"), std::string::npos) << line;
+  }
+  EXPECT_EQ(EscapeControls("Zo\xC3\xAB \xE5\xB1\xB1"), "Zo\xC3\xAB \xE5\xB1\xB1");
+}
+
 TEST(TextTableTest, RightAlignedColumnsPadOnTheLeft) {
   TextTable table({"#", "Name"});
   table.AlignRight(0);

@@ -11,7 +11,9 @@
 
 #include "CsvFile.h"
 #include "Database.h"
+#include "NumberRule.h"
 #include "Progress.h"
+#include "TemporaryFile.h"
 #include "Utf16.h"
 
 namespace tbm::tbmdb {
@@ -24,6 +26,9 @@ constexpr std::size_t kMaxFields = 50;
 // Names travel to the desktop in slots of 63 and 255 bytes.
 constexpr std::size_t kMaxFieldNameChars = 63;
 constexpr std::size_t kMaxDatabaseNameChars = 255;
+// A value list is stored as one text (items joined by a line break) of at
+// most 65472 bytes with its terminator.
+constexpr std::size_t kMaxValueListChars = 65472 / 2 - 1;
 constexpr std::uint16_t kFlagLocked = 0x1;
 constexpr std::uint16_t kFlagCapitalise = 0x2;
 
@@ -48,7 +53,9 @@ std::string Trimmed(std::string text) {
   return text.substr(first, last - first + 1);
 }
 
-// A name is one line of at most maxChars characters.
+// A name is one line of at most maxChars characters, with nothing in it
+// that breaks the line or hides: no control character (C0 or C1, U+0085
+// among them), no line or paragraph separator, no byte order mark.
 Status CheckName(const std::string& what, const std::string& name, std::size_t maxChars) {
   const std::u16string wide = Utf8ToUtf16(name);
   if (wide.size() > maxChars) {
@@ -56,8 +63,16 @@ Status CheckName(const std::string& what, const std::string& name, std::size_t m
                          " characters a name may have");
   }
   for (const char16_t c : wide) {
-    if (c < 0x20 || c == 0x7F)
-      return Status::Error(what + " holds a line break or control character");
+    if (c == 0xFEFF) {
+      return Status::Error(what +
+                           " holds a byte order mark (U+FEFF); a file that starts with two keeps "
+                           "the second in its first name: remove it");
+    }
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+      return Status::Error(what +
+                           " holds a line break, a line or paragraph separator or a control "
+                           "character; a name is one line");
+    }
   }
   return {};
 }
@@ -66,10 +81,12 @@ bool SameName(const std::string& a, const std::string& b) {
   return EqualsIgnoreCase(Utf8ToUtf16(a), Utf8ToUtf16(b));
 }
 
-// The file being built and its journal files, removed unless kept.
+// The file being built and its journal files, removed unless kept, and on
+// the signals that end a process.
 class TemporaryVolume {
  public:
-  explicit TemporaryVolume(std::string path) : path_(std::move(path)) {}
+  explicit TemporaryVolume(std::string path)
+      : path_(std::move(path)), guard_({path_, path_ + "-wal", path_ + "-shm"}) {}
   ~TemporaryVolume() {
     if (keep_) return;
     for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
@@ -79,6 +96,7 @@ class TemporaryVolume {
 
  private:
   std::string path_;
+  tools::RemovedOnSignal guard_;
   bool keep_ = false;
 };
 
@@ -133,6 +151,9 @@ class Creation {
         csvPath_(csvPath),
         options_(options) {}
 
+  // The number values met that will not sort or find as they look.
+  const NumberSurprises& surprises() const { return surprises_; }
+
   Status Run(const std::string& target, std::uint32_t* records) {
     DatabasePath path;
     if (Status s = ResolveDatabasePath(target, &path); !s.ok()) return s;
@@ -156,10 +177,25 @@ class Creation {
     stdfs::path host(path.host);
     std::error_code error;
     const bool handheld = path.given.find('/') == std::string::npos;
-    if (handheld && host.has_parent_path()) stdfs::create_directories(host.parent_path(), error);
+    if (handheld && host.has_parent_path()) {
+      stdfs::create_directories(host.parent_path(), error);
+      if (error) {
+        return Status::Error(path.given + ": the folder " + host.parent_path().string() +
+                             " cannot be made (" + error.message() + ")");
+      }
+    }
     const stdfs::path folder = host.has_parent_path() ? host.parent_path() : stdfs::path(".");
     if (!stdfs::is_directory(folder, error)) {
       return Status::Error(path.given + ": the folder " + folder.string() + " does not exist");
+    }
+    // The database needs room beside its name for its journal ("-wal").
+    const std::size_t nameBytes = host.filename().string().size();
+    const std::size_t limit = tools::NameLimit(folder.string()) - tools::kJournalSuffixBytes;
+    if (nameBytes > limit) {
+      return Status::Error(path.given + ": the file name has " + std::to_string(nameBytes) +
+                           " bytes; in the folder " + folder.string() +
+                           " a database's file name may have at most " + std::to_string(limit) +
+                           " (the folder's limit on names, less 4 for the journal beside it)");
     }
     if (stdfs::is_directory(host, error)) {
       return Status::Error(path.given + ": is a folder, not a database file");
@@ -251,6 +287,13 @@ class Creation {
             if (!list.empty()) list += u"\r\n";
             list += Utf8ToUtf16(item);
           }
+          if (list.size() > kMaxValueListChars) {
+            return Status::Error("--values " + name + ": the value list takes " +
+                                 std::to_string(list.size()) +
+                                 " characters (counting 2 for each break between items); a value "
+                                 "list holds at most " +
+                                 std::to_string(kMaxValueListChars));
+          }
           spec.valueList = static_cast<std::int16_t>(lists_.size());
           lists_.push_back(std::move(list));
         }
@@ -273,28 +316,27 @@ class Creation {
     if (Status s = ReadHeader(reader); !s.ok()) return s;
 
     const stdfs::path host(path.host);
-    TemporaryVolume temporary(
-        (host.has_parent_path() ? host.parent_path().string() + "/" : std::string()) + "." +
-        host.filename().string() + ".creating-" + std::to_string(::getpid()));
-    CreationEngine engine;
-    if (!engine.started()) return Status::Error(path.given + ": the engine could not start");
-    MDbEnv* env = engine.env();
-    std::int32_t rc = MDbCreate(env, Utf8ToUtf16(temporary.path()).c_str(), &env->ref);
-    if (rc != MDbErrNone) {
-      return Status::Error(path.given + ": the database cannot be created in " +
-                           host.parent_path().string() + " (is the folder writable?)");
-    }
     std::string name = options_.name;
     if (name.empty()) name = host.stem().string();
     if (Status s = CheckName("the database name '" + name + "'", name, kMaxDatabaseNameChars);
         !s.ok()) {
       return Status::Error(path.given + ": " + s.message() + " (choose one with --name)");
     }
+    tools::RemoveStaleTemporaries(path.host, "creating");
+    TemporaryVolume temporary(tools::TemporaryNameBeside(path.host, "creating"));
+    if (Status s = CheckWritable(temporary.path()); !s.ok()) return s;
+    CreationEngine engine;
+    if (!engine.started()) return Status::Error(path.given + ": the engine could not start");
+    MDbEnv* env = engine.env();
+    std::int32_t rc = MDbCreate(env, Utf8ToUtf16(temporary.path()).c_str(), &env->ref);
+    if (rc != MDbErrNone) return EngineFailed(rc);
     rc = sync::MarkConsistent(env, false);
     if (rc == MDbErrNone) rc = sync::ReplaceSchema(env, specs_, false, nullptr);
     if (rc == MDbErrNone) {
-      rc = sync::ReplaceAttributes(env, sync::NewAttributeBlock(options_.formats),
-                                   Utf8ToUtf16(name));
+      rc = sync::ReplaceAttributes(
+          env,
+          options_.attributes ? *options_.attributes : sync::NewAttributeBlock(options_.formats),
+          Utf8ToUtf16(name));
     }
     if (rc == MDbErrNone && !lists_.empty()) rc = sync::ReplaceValueLists(env, lists_);
     if (rc == MDbErrNone) rc = MDbAttrTblOpen(env, &env->ref, &env->attributes);
@@ -306,6 +348,21 @@ class Creation {
     if (rc == MDbErrNone) rc = engine.Close();
     if (rc != MDbErrNone) return EngineFailed(rc);
     return PutInPlace(temporary, path);
+  }
+
+  // Whether a file can be made at path: the folder's own answer (permission,
+  // read-only file system, no space), before the engine is asked.
+  Status CheckWritable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      const stdfs::path folder = stdfs::path(path).parent_path();
+      return Status::Error(target_.given + ": the database cannot be created in " +
+                           (folder.empty() ? std::string(".") : folder.string()) + " (" +
+                           std::strerror(errno) + ")");
+    }
+    ::close(fd);
+    ::unlink(path.c_str());
+    return {};
   }
 
   Status LoadRecords(tools::CsvReader& reader, MDbEnv* env, std::uint32_t* records) {
@@ -336,6 +393,9 @@ class Creation {
           return s;
         }
         pointers[f] = values[f].c_str();
+        if (specs_[f].type == MDbFieldNumber) {
+          surprises_.Note(f, names_[f], values[f], "line " + std::to_string(row[f].where.line));
+        }
       }
       if (std::int32_t rc = loader.Add(identity, pointers); rc != MDbErrNone) {
         return EngineFailed(rc);
@@ -387,6 +447,7 @@ class Creation {
   std::vector<sync::FieldSpec> specs_;
   std::vector<std::string> names_;
   std::vector<std::u16string> lists_;
+  NumberSurprises surprises_;
 };
 
 }  // namespace
@@ -408,7 +469,10 @@ std::string StyleName(std::uint8_t style) {
 Status CreateDatabase(const std::string& csvPath, const std::string& target,
                       const CreateOptions& options, std::uint32_t* records) {
   *records = 0;
-  return Creation(csvPath, options).Run(target, records);
+  Creation creation(csvPath, options);
+  if (Status s = creation.Run(target, records); !s.ok()) return s;
+  PrintWarnings(creation.surprises().Warnings());
+  return {};
 }
 
 }  // namespace tbm::tbmdb

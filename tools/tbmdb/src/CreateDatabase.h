@@ -6,6 +6,7 @@
 // place only when it is complete: a failure leaves nothing behind.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -40,6 +41,9 @@ struct FieldSettings {
 struct CreateOptions {
   std::string name;  // the database's name; empty: the file's name
   sync::DatabaseFormats formats;
+  // The whole attribute block (formats and attribute words) of a model
+  // database; unset: a new database's block with formats.
+  std::optional<std::array<std::uint8_t, MDbAttrBytes>> attributes;
   // Settings by field name (matched without regard to case).
   std::map<std::string, FieldSettings> fields;
   bool replace = false;  // replace a database already at the target
@@ -47,7 +51,16 @@ struct CreateOptions {
 
 // Creates the database at target (a handheld or host path) from the CSV file
 // csvPath ("-" for standard input). *records receives the number loaded.
+// Values of number fields that will not sort or find as the numbers they
+// look like are told on standard error, one line per field.
+// Temporaries left by creations that were killed are removed first; an
+// interrupted creation (Ctrl-C, SIGTERM, SIGHUP) removes its own.
 Status CreateDatabase(const std::string& csvPath, const std::string& target,
                       const CreateOptions& options, std::uint32_t* records);
+
+// The settings of the existing database at model, as options that create a
+// database like it: its name, its attribute block (date and time formats
+// included), and each field's style, value list and flags by field name.
+Status SettingsOfDatabase(const std::string& model, CreateOptions* options);
 
 }  // namespace tbm::tbmdb

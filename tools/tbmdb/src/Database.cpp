@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "DevicePath.h"
+#include "Explanations.h"
 #include "Utf16.h"
 
 namespace tbm::tbmdb {
@@ -28,12 +29,7 @@ Status ResolveDatabasePath(const std::string& given, DatabasePath* path) {
     path->host = given;
   } else {
     const MappedPath mapped = HostPathFromDevicePath(wide);
-    if (!mapped) {
-      return Status::Error(given +
-                           ": not a handheld path a database can have (a handheld path such as "
-                           "\\My Documents\\Tabulon\\Sales.tbm, or a path on this machine "
-                           "holding '/')");
-    }
+    if (!mapped) return Status::Error(given + ": " + UnmappedInWords(mapped.error, wide.size()));
     path->host = mapped.hostPath;
   }
   path->engine = Utf8ToUtf16(path->host);
@@ -142,8 +138,7 @@ std::string ShownText(std::u16string_view stored) {
 Status CheckFieldValue(MDbEnv* env, std::uint8_t type, std::uint32_t maxChars,
                        const std::u16string& value, const std::string& fieldText) {
   if (maxChars > 0 && value.size() > maxChars) {
-    return Status::Error(fieldText + ": the value has " + std::to_string(value.size()) +
-                         " characters; the field holds at most " + std::to_string(maxChars));
+    return Status::Error(fieldText + ": " + TooLongInWords(value, maxChars));
   }
   if (value.empty()) return {};
   if (type == MDbFieldDate) {
@@ -151,6 +146,11 @@ Status CheckFieldValue(MDbEnv* env, std::uint8_t type, std::uint32_t maxChars,
     MDbRecsetDateStrToDateRec(env, value.c_str(), &date, 0, nullptr);
     if (date.status != MDbDateValid && date.status != MDbDateValidThisYear &&
         date.status != MDbDateBlank) {
+      if (HasNumberPastLastYear(value)) {
+        return Status::Error(fieldText + ": '" + ShownText(value) +
+                             "' is not a date the database can hold: years go from 1 to " +
+                             std::to_string(kLastDateYear));
+      }
       return Status::Error(fieldText + ": '" + ShownText(value) +
                            "' is not a date in the database's format (" + DescribeDateFormat(env) +
                            ")");

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Commands.h"
+#include "NumberRule.h"
 #include "Utf16.h"
 
 namespace tbm::tbmdb {
@@ -15,9 +16,10 @@ struct FieldValue {
   std::u16string text;
 };
 
-// Resolves and checks every "Field=value" before anything is written.
+// Resolves and checks every "Field=value" before anything is written, and
+// notes the numbers that will not sort or find as they look.
 Status Prepare(Database& db, const std::vector<std::string>& assignments,
-               std::vector<FieldValue>* values) {
+               std::vector<FieldValue>* values, NumberSurprises* surprises) {
   for (const std::string& text : assignments) {
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos || equals == 0) {
@@ -33,6 +35,9 @@ Status Prepare(Database& db, const std::vector<std::string>& assignments,
     }
     value.text = StoredText(Utf8ToUtf16(text.substr(equals + 1)));
     if (Status s = db.CheckValue(value.field, value.text); !s.ok()) return s;
+    const FieldInfo& info = db.fields()[static_cast<std::size_t>(value.field)];
+    if (info.type == MDbFieldNumber)
+      surprises->Note(static_cast<std::size_t>(value.field), info.name, value.text, "");
     values->push_back(std::move(value));
   }
   return {};
@@ -70,7 +75,8 @@ Status AddRecord(const std::string& database, const std::vector<std::string>& as
   std::unique_ptr<Database> db;
   if (Status s = OpenDatabase(database, {}, Access::kChange, &db); !s.ok()) return s;
   std::vector<FieldValue> values;
-  if (Status s = Prepare(*db, assignments, &values); !s.ok()) return s;
+  NumberSurprises surprises;
+  if (Status s = Prepare(*db, assignments, &values, &surprises); !s.ok()) return s;
   // The new record and its values are one change: a failure or a kill on
   // the way leaves no record at all.
   std::uint16_t added = 0;
@@ -81,6 +87,7 @@ Status AddRecord(const std::string& database, const std::vector<std::string>& as
   // The change held the database from before its records were counted, so
   // the position is the record's place among them all.
   *position = added + 1u;
+  PrintWarnings(surprises.Warnings());
   return {};
 }
 
@@ -90,11 +97,14 @@ Status SetRecord(const std::string& database, const Selection& selection, std::u
   if (Status s = OpenDatabase(database, selection, Access::kChange, &db); !s.ok()) return s;
   if (Status s = CheckPosition(*db, position); !s.ok()) return s;
   std::vector<FieldValue> values;
-  if (Status s = Prepare(*db, assignments, &values); !s.ok()) return s;
+  NumberSurprises surprises;
+  if (Status s = Prepare(*db, assignments, &values, &surprises); !s.ok()) return s;
   if (std::int32_t rc = WriteFields(*db, position - 1, values); rc != MDbErrNone) {
     return db->EngineFailed(rc);
   }
-  return db->Commit();
+  if (Status s = db->Commit(); !s.ok()) return s;
+  PrintWarnings(surprises.Warnings());
+  return {};
 }
 
 Status DeleteRecord(const std::string& database, const Selection& selection, std::uint32_t position,

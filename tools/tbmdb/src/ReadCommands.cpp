@@ -1,14 +1,18 @@
 // The commands that read a database: list, export, schema, records,
 // deleted and check.
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "Commands.h"
 #include "CreateDatabase.h"
 #include "CsvFile.h"
 #include "Progress.h"
+#include "TemporaryFile.h"
 #include "TextTable.h"
 #include "Utf16.h"
 
@@ -16,18 +20,38 @@ namespace tbm::tbmdb {
 
 namespace {
 
-// The columns to show: the named fields, or all.
-Status Columns(const Database& db, const std::vector<std::string>& names,
+// The columns to show: the fields named in lists (each names fields
+// separated by commas), or all. A field whose name holds a comma is named
+// as it is: the longest run of pieces that names a field is taken.
+Status Columns(const Database& db, const std::vector<std::string>& lists,
                std::vector<int>* columns) {
   columns->clear();
-  if (names.empty()) {
+  if (lists.empty()) {
     for (std::size_t f = 0; f < db.fields().size(); ++f) columns->push_back(static_cast<int>(f));
     return {};
   }
-  for (const std::string& name : names) {
-    int field = 0;
-    if (Status s = db.FindField(name, &field); !s.ok()) return s;
-    columns->push_back(field);
+  for (const std::string& list : lists) {
+    std::vector<std::string> pieces;
+    for (std::size_t start = 0;;) {
+      const std::size_t comma = list.find(',', start);
+      pieces.push_back(list.substr(start, comma - start));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    for (std::size_t first = 0; first < pieces.size();) {
+      int field = 0;
+      std::size_t end = pieces.size();
+      for (; end > first + 1; --end) {
+        std::string joined = pieces[first];
+        for (std::size_t p = first + 1; p < end; ++p) joined += "," + pieces[p];
+        if (db.FindField(joined, &field).ok()) break;
+      }
+      if (end == first + 1) {
+        if (Status s = db.FindField(pieces[first], &field); !s.ok()) return s;
+      }
+      columns->push_back(field);
+      first = end;
+    }
   }
   return {};
 }
@@ -82,17 +106,71 @@ Status WriteOut(const std::string& text) {
   return {};
 }
 
-// Writes rows to a file through a temporary file renamed into place, or to
-// standard output.
+// Where an export writes, and how. A regular file, or a name not taken
+// yet, is written under a temporary name and renamed into place, so that
+// nobody sees half of it; through a symbolic link, the file the link names
+// is the one replaced, and the link stays. Anything else (a FIFO, a device,
+// a terminal, /dev/stdout, a process substitution) cannot be replaced and
+// is written directly, appending to a regular file reached through /dev or
+// /proc as a shell's redirection left it.
+struct OutputPlace {
+  std::string path;
+  bool replace = false;
+  mode_t mode = 0;  // of the file replaced; 0 for a new file
+};
+
+bool IsSpecialFolder(const std::string& path) {
+  return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+}
+
+// The path a chain of symbolic links ends at (which need not exist).
+std::string EndOfLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) break;
+    std::string next(target, static_cast<std::size_t>(length));
+    const std::size_t slash = path.rfind('/');
+    if (next[0] != '/' && slash != std::string::npos) next = path.substr(0, slash + 1) + next;
+    path = next;
+  }
+  return path;
+}
+
+OutputPlace PlaceOf(const std::string& file) {
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) {
+    const std::string end = EndOfLinks(file);
+    if (IsSpecialFolder(file) || IsSpecialFolder(end)) return {file};
+    return {end, true};
+  }
+  if (!S_ISREG(info.st_mode)) return {file};
+  std::unique_ptr<char, void (*)(void*)> real(::realpath(file.c_str(), nullptr), std::free);
+  if (!real || IsSpecialFolder(file) || IsSpecialFolder(real.get())) return {file};
+  return {real.get(), true, static_cast<mode_t>(info.st_mode & 07777)};
+}
+
+// Writes rows to a file (see OutputPlace) or to standard output. A
+// temporary file is removed on failure and on the signals that end a
+// process; one left by an export that was killed goes on the next export
+// to the same file.
 class CsvOutput {
  public:
   explicit CsvOutput(const std::string& file) : file_(file) {
     if (file == "-") {
       out_ = stdout;
-    } else {
-      temporary_ = file + ".writing-" + std::to_string(::getpid());
-      out_ = std::fopen(temporary_.c_str(), "wb");
+      return;
     }
+    place_ = PlaceOf(file);
+    if (!place_.replace) {
+      out_ = std::fopen(file.c_str(), "ab");
+      return;
+    }
+    tools::RemoveStaleTemporaries(place_.path, "writing");
+    temporary_ = tools::TemporaryNameBeside(place_.path, "writing");
+    guard_ = std::make_unique<tools::RemovedOnSignal>(std::vector<std::string>{temporary_});
+    out_ = std::fopen(temporary_.c_str(), "wb");
+    if (out_ && place_.mode != 0) ::fchmod(::fileno(out_), place_.mode);
   }
   ~CsvOutput() {
     if (out_ && out_ != stdout) std::fclose(out_);
@@ -112,7 +190,9 @@ class CsvOutput {
     }
     const bool closed = std::fclose(out_) == 0;
     out_ = nullptr;
-    if (!closed || std::rename(temporary_.c_str(), file_.c_str()) != 0) return Failed();
+    if (!closed) return Failed();
+    if (temporary_.empty()) return {};
+    if (std::rename(temporary_.c_str(), place_.path.c_str()) != 0) return Failed();
     temporary_.clear();
     return {};
   }
@@ -123,7 +203,9 @@ class CsvOutput {
 
  private:
   std::string file_;
+  OutputPlace place_;
   std::string temporary_;
+  std::unique_ptr<tools::RemovedOnSignal> guard_;
   std::FILE* out_ = nullptr;
 };
 
@@ -214,7 +296,7 @@ Status ShowSchema(const std::string& database) {
   std::string out;
   char16_t name[261] = {};
   MDbAgentGetDbName(env, name, sizeof(name));
-  out += "Database:     " + Utf16ToUtf8(name) + "\n";
+  out += "Database:     " + tools::EscapeControls(Utf16ToUtf8(name)) + "\n";
   out += "File:         " + db->path().host + "\n";
   out += "Records:      " + std::to_string(db->count()) +
          " (in the delete table: " + std::to_string(db->deletedCount()) + ")\n";
@@ -268,9 +350,13 @@ Status ShowSchema(const std::string& database) {
     std::u16string text(bytes / 2, u'\0');
     if (MDbAgentGetValList(env, list, text.data(), bytes) != MDbErrNone) break;
     text.resize(Utf16Length(text.c_str()));
-    std::string items = ShownText(text);
-    for (std::size_t at = 0; (at = items.find('\n', at)) != std::string::npos;) {
-      items.replace(at, 1, " | ");
+    const std::string shown = ShownText(text);
+    std::string items;
+    for (std::size_t start = 0;;) {
+      const std::size_t end = shown.find('\n', start);
+      items += (start == 0 ? "" : " | ") + tools::EscapeControls(shown.substr(start, end - start));
+      if (end == std::string::npos) break;
+      start = end + 1;
     }
     out += (list == 0 ? "\n" : "") + std::string("Value list ") + std::to_string(list + 1) + ": " +
            items + "\n";

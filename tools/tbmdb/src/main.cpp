@@ -5,9 +5,11 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 #include "Commands.h"
 #include "CreateDatabase.h"
+#include "TextTable.h"
 #include "Utf16.h"
 
 namespace tbm::tbmdb {
@@ -63,6 +65,7 @@ struct CreateArguments {
   std::vector<std::string> values;
   std::vector<std::string> locked;
   std::vector<std::string> capitalise;
+  std::string like;
   bool replace = false;
 };
 
@@ -87,6 +90,46 @@ Status SplitSetting(const std::string& option, const std::string& text, std::str
   return {};
 }
 
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Formats whose dates or times the database could not read back: a digit
+// as a separator runs into the numbers, and a 12-hour clock cannot tell
+// the afternoon from the morning when both are written alike.
+Status CheckFormats(const CreateArguments& a, char16_t dateSeparator, char16_t timeSeparator) {
+  if (IsDigit(dateSeparator) || IsDigit(timeSeparator)) {
+    return Status::Error(
+        std::string(IsDigit(dateSeparator) ? "--date-separator" : "--time-separator") +
+        " cannot be a digit: it would run into the numbers around it");
+  }
+  auto trimmed = [](const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string()
+                                      : text.substr(first, text.find_last_not_of(' ') + 1 - first);
+  };
+  if (a.clock == 12 &&
+      EqualsIgnoreCase(Utf8ToUtf16(trimmed(a.morning)), Utf8ToUtf16(trimmed(a.afternoon)))) {
+    return Status::Error(
+        "--am and --pm must differ (not counting case and spaces), or a time could "
+        "not say whether it is morning or afternoon");
+  }
+  return {};
+}
+
+// A drop-down list offers only the items of its value list: one without a
+// list could not be given any value on the handheld.
+Status CheckListsHaveValues(const CreateOptions& options) {
+  for (const auto& [field, settings] : options.fields) {
+    if (settings.style == DisplayStyle::kDropDownList &&
+        (!settings.values || settings.values->empty() ||
+         (settings.values->size() == 1 && settings.values->front().empty()))) {
+      return Status::Error("--style " + field +
+                           "=list needs the items of its list: add --values '" + field +
+                           "=ITEM|ITEM|...'");
+    }
+  }
+  return {};
+}
+
 Status MakeCreateOptions(const CreateArguments& a, CreateOptions* options) {
   static constexpr const char* kOrders[] = {"mdy", "dmy", "ymd", "myd", "dym", "ydm"};
   std::uint8_t order = 6;
@@ -105,6 +148,7 @@ Status MakeCreateOptions(const CreateArguments& a, CreateOptions* options) {
   if (Status s = SingleCharacter("--time-separator", a.timeSeparator, &timeSeparator); !s.ok()) {
     return s;
   }
+  if (Status s = CheckFormats(a, dateSeparator, timeSeparator); !s.ok()) return s;
   const std::u16string morning = Utf8ToUtf16(a.morning);
   const std::u16string afternoon = Utf8ToUtf16(a.afternoon);
   const std::u16string twentyFour = Utf8ToUtf16(a.twentyFour);
@@ -141,7 +185,7 @@ Status MakeCreateOptions(const CreateArguments& a, CreateOptions* options) {
   }
   for (const std::string& f : a.locked) options->fields[f].locked = true;
   for (const std::string& f : a.capitalise) options->fields[f].capitalise = true;
-  return {};
+  return CheckListsHaveValues(*options);
 }
 
 void AddCreate(CLI::App& app, CreateArguments& a, std::function<Status()>* run) {
@@ -171,9 +215,27 @@ void AddCreate(CLI::App& app, CreateArguments& a, std::function<Status()>* run) 
   c->add_option("--locked", a.locked, "FIELD: entry is locked on the handheld");
   c->add_option("--capitalise", a.capitalise, "FIELD: the first letter is capitalised");
   c->add_flag("--replace", a.replace, "replace a database already at that path");
+  CLI::Option* like =
+      c->add_option("--like", a.like,
+                    "take every setting (name, formats, styles, value lists, flags) from an "
+                    "existing DATABASE, as one exported to the CSV file")
+          ->type_name("DATABASE");
+  for (CLI::Option* setting : c->get_options()) {
+    const std::string name = setting->get_name();
+    if (setting != like && name != "--replace" && name != "--name" && name != "--help" &&
+        !setting->get_positional()) {
+      like->excludes(setting);
+    }
+  }
   *run = [&a]() -> Status {
     CreateOptions options;
-    if (Status s = MakeCreateOptions(a, &options); !s.ok()) return s;
+    if (Status s =
+            a.like.empty() ? MakeCreateOptions(a, &options) : SettingsOfDatabase(a.like, &options);
+        !s.ok()) {
+      return s;
+    }
+    options.replace = a.replace;
+    if (!a.name.empty()) options.name = a.name;
     std::uint32_t records = 0;
     if (Status s = CreateDatabase(a.csv, a.database, options, &records); !s.ok()) return s;
     std::printf("Created %s with %u records.\n", a.database.c_str(), records);
@@ -181,25 +243,45 @@ void AddCreate(CLI::App& app, CreateArguments& a, std::function<Status()>* run) 
   };
 }
 
-// An error stays on one line even when it quotes a value or a name that
-// spans lines.
-std::string OneLine(const std::string& message) {
-  std::string line;
-  for (const char c : message) {
-    if (c == '\n') {
-      line += "\\n";
-    } else if (c == '\r') {
-      line += "\\r";
-    } else {
-      line += c;
-    }
+// An error stays on one line, whole, and harmless to the terminal, even
+// when it quotes a value or a name that spans lines or holds a NUL or an
+// escape sequence.
+std::string OneLine(const std::string& message) { return tools::EscapeControls(message); }
+
+// A limit on the records shown is a count from 1.
+struct RecordLimit : CLI::Validator {
+  RecordLimit() {
+    name_ = "RECORDS";
+    func_ = [](const std::string& text) -> std::string {
+      if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+          text.find_first_not_of('0') == std::string::npos) {
+        return "takes a number of records, 1 or more, not '" + text + "'";
+      }
+      return {};
+    };
   }
-  return line;
+};
+
+// The command line's first word names no command: say so, with the
+// commands there are (CLI11 would only ask for "a subcommand").
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, char** argv) {
+  std::string commands;
+  for (const CLI::App* command : app.get_subcommands({})) {
+    commands += (commands.empty() ? "" : ", ") + command->get_name();
+  }
+  if (argc < 2) return "no command given; the commands are " + commands;
+  const std::string first = argv[1];
+  if (first.empty() || first[0] == '-') return std::nullopt;
+  for (const CLI::App* command : app.get_subcommands({})) {
+    if (command->get_name() == first) return std::nullopt;
+  }
+  return "'" + first + "' is not a command; the commands are " + commands;
 }
 
 int Main(int argc, char** argv) {
   CLI::App app{"tbmdb: Tabulon Mobile's handheld databases from the command line", "tbmdb"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("tbmdb (Tabulon Mobile) ") + TBM_VERSION);
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return "tbmdb: " + std::string(e.what()) + " (run 'tbmdb --help' for the commands)\n";
   });
@@ -214,12 +296,13 @@ int Main(int argc, char** argv) {
   CLI::App* listCommand = app.add_subcommand("list", "list the records as a table, or as CSV");
   listCommand->add_option("database", database, kDatabaseHelp)->required();
   selection.AddTo(listCommand);
-  listCommand->add_option("--fields", list.fields, "the fields to show (default: all)")
-      ->delimiter(',');
+  listCommand->add_option("--fields", list.fields,
+                          "the fields to show, separated by commas (default: all); a name that "
+                          "holds a comma is written as it is");
   listCommand->add_flag("--csv", list.csv, "write CSV instead of a table");
   listCommand->add_option("--limit", list.limit, "show only the first N records")
       ->type_name("N")
-      ->check(CLI::PositiveNumber);
+      ->check(RecordLimit());
   listCommand->callback([&] {
     run = [&] {
       list.selection = selection.Get();
@@ -262,8 +345,14 @@ int Main(int argc, char** argv) {
   CLI::App* addCommand =
       app.add_subcommand("add", "add a record, as the handheld adds one (state: added)");
   addCommand->add_option("database", database, kDatabaseHelp)->required();
-  addCommand->add_option("values", assignments, "FIELD=VALUE for each field to fill");
+  addCommand->add_option("values", assignments,
+                         "FIELD=VALUE for each field to fill (at least one; FIELD= for empty)");
   addCommand->callback([&] {
+    if (assignments.empty()) {
+      throw CLI::ValidationError("add",
+                                 "give at least one FIELD=VALUE; an empty record is added "
+                                 "with one field given empty, as Name=");
+    }
     run = [&]() -> Status {
       std::uint32_t position = 0;
       if (Status s = AddRecord(database, assignments, &position); !s.ok()) return s;
@@ -311,11 +400,17 @@ int Main(int argc, char** argv) {
   checkCommand->add_option("database", database, kDatabaseHelp)->required();
   checkCommand->callback([&] { run = [&] { return CheckDatabase(database); }; });
 
+  if (const std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) {
+    std::fprintf(stderr, "tbmdb: %s (run 'tbmdb --help' for more)\n", OneLine(*unknown).c_str());
+    return 2;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);

@@ -1,6 +1,12 @@
 // tbmdb run as a user runs it: real CSV files, real database files, the
 // program's output, error lines and exit status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -104,6 +110,13 @@ class TbmdbTest : public ::testing::Test {
 
   ScratchFolder folder_{"tbmdb"};
   stdfs::path device_ = folder_.path() / "device";
+};
+
+// A command, the exit status it must end with and what its error says.
+struct Case2 {
+  std::vector<std::string> args;
+  int status;
+  const char* what;
 };
 
 // A refused input: failure status, one error line that says where, and
@@ -577,6 +590,272 @@ TEST_F(TbmdbTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_EQ(Lines(r.err), 1) << r.err;
   }
+}
+
+TEST_F(TbmdbTest, ANulCharacterOrAUtf16FileIsRefusedInWords) {
+  ExpectRefused(Run({"create", Write("nul.csv", std::string("Name,Note\nAnn,\"x\0y\"\n", 20)),
+                     Db("out.tbm")}),
+                "nul.csv: line 2, column 7", "NUL character");
+  // In a header the message is whole, not cut at the NUL.
+  ExpectRefused(Run({"create", Write("nul.csv", std::string("Na\0me\nx\n", 8)), Db("out.tbm")}),
+                "line 1, column 3", "remove it from the file");
+  std::string utf16;
+  for (const char c : std::string("Name:text,Qty:number\nAnn,3\n")) utf16 += std::string{c, '\0'};
+  ExpectRefused(Run({"create", Write("nul.csv", utf16), Db("out.tbm")}), "line 1, column 1",
+                "UTF-16");
+  EXPECT_EQ(Files(), std::vector<std::string>{"nul.csv"});
+}
+
+TEST_F(TbmdbTest, ExportWritesIntoAFifoAndThroughSymbolicLinks) {
+  Create("c.tbm", kContacts);
+  const std::string fifo = Db("reader.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Opened without waiting for a writer: a program that never writes into
+  // it leaves it empty, and the test does not hang.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const ProgramResult r = Run({"export", Db("c.tbm"), fifo});
+  std::string received;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(reader, buffer, sizeof buffer)) > 0;) {
+    received.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(reader);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(received, kContacts);
+  EXPECT_TRUE(stdfs::is_fifo(fifo));
+
+  // Through a link the file it names is written, keeping its permissions,
+  // and the link stays; a link to nothing yet makes the file it names.
+  WriteWholeFile(Db("real.csv"), "old\n");
+  ::chmod(Db("real.csv").c_str(), 0640);
+  stdfs::create_symlink("real.csv", Db("link.csv"));
+  stdfs::create_symlink("made.csv", Db("dangling.csv"));
+  ASSERT_EQ(Run({"export", Db("c.tbm"), Db("link.csv")}).status, 0);
+  ASSERT_EQ(Run({"export", Db("c.tbm"), Db("dangling.csv")}).status, 0);
+  EXPECT_TRUE(stdfs::is_symlink(Db("link.csv")));
+  EXPECT_EQ(ReadWholeFile(Db("real.csv")), kContacts);
+  EXPECT_EQ(stdfs::status(Db("real.csv")).permissions(),
+            stdfs::perms::owner_read | stdfs::perms::owner_write | stdfs::perms::group_read);
+  EXPECT_TRUE(stdfs::is_symlink(Db("dangling.csv")));
+  EXPECT_EQ(ReadWholeFile(Db("made.csv")), kContacts);
+
+  // A device is written, never replaced.
+  EXPECT_EQ(Run({"export", Db("c.tbm"), "/dev/null"}).status, 0);
+  EXPECT_TRUE(stdfs::is_character_file("/dev/null"));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"c.tbm", "c.tbm.csv", "dangling.csv", "link.csv",
+                                               "made.csv", "reader.fifo", "real.csv"}));
+}
+
+TEST_F(TbmdbTest, NumbersThatSortOtherwiseThanTheyLookAreToldButKept) {
+  const ProgramResult r = Run({"create",
+                               Write("n.csv",
+                                     "Item:text,Qty:number,Price:number\nbolts,1e5,2\nnuts,15,1.5\n"
+                                     "washers,\"1,234\",abc\nscrews,-7,0x10\nglue,,3.00\n"),
+                               Db("m.tbm")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.err), 2) << r.err;
+  EXPECT_NE(r.err.find("number field 'Qty': 1 value will not sort or find as the number it looks "
+                       "like: '1e5' (line 2) sorts and finds as 15"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("number field 'Price': 3 values will not sort or find as the numbers they "
+                       "look like; the first, '1.5' (line 3), sorts and finds as 1"),
+            std::string::npos)
+      << r.err;
+  // What the warning says is what happens.
+  const auto found = Csv({"list", Db("m.tbm"), "--find", "Qty", "15", "--csv"});
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[1][1], "1e5");
+  EXPECT_EQ(found[2][1], "15");
+
+  const ProgramResult odd = Run({"add", Db("m.tbm"), "Item=tape", "Qty=12abc"});
+  EXPECT_EQ(odd.status, 0) << odd.err;
+  EXPECT_NE(odd.err.find("'12abc' sorts and finds as 12"), std::string::npos) << odd.err;
+  const ProgramResult plain = Run({"add", Db("m.tbm"), "Item=tape", "Qty=1,200", "Price=-3"});
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.err, "");
+}
+
+// Starts tbmdb with args (and the device root) without waiting for it.
+pid_t Start(const std::vector<std::string>& args, const std::string& device) {
+  std::vector<std::string> text = {(tbm::testing::ProgramFolder() / "tbmdb").string()};
+  text.insert(text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::setenv("TBM_DEVICE_ROOT", device.c_str(), 1);
+  pid_t pid = -1;
+  ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+  return pid;
+}
+
+TEST_F(TbmdbTest, InterruptedOrKilledCreationsLeaveNoTemporaries) {
+  // Leftovers of a creation and an export that were killed: their process
+  // is gone, so the next run on the same target removes them.
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string dead = std::to_string(gone);
+  for (const std::string& name : {".c.tbm.creating-" + dead, ".c.tbm.creating-" + dead + "-wal",
+                                  ".c.tbm.creating-" + dead + "-shm", ".c.csv.writing-" + dead}) {
+    WriteWholeFile(Db(name), "left over");
+  }
+  Create("c.tbm", kContacts);
+  ASSERT_EQ(Run({"export", Db("c.tbm"), Db("c.csv")}).status, 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"c.csv", "c.tbm", "c.tbm.csv"}));
+
+  // Interrupted while it reads its input: the half-built volume and its
+  // journal files go with the process, which ends by the signal.
+  const std::string fifo = Db("slow.csv");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const pid_t pid = Start({"create", fifo, Db("big.tbm")}, device_.string());
+  ASSERT_GT(pid, 0);
+  // Waits for tbmdb to open its input, and then for it to have written
+  // part of the volume; the input stays open, so it waits for more.
+  int input = -1;
+  for (int tries = 0; tries < 3000 && input < 0; ++tries) {
+    input = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (input < 0) ::usleep(10000);
+  }
+  std::string rows = "Item:text,Qty:number\n";
+  for (int r = 0; rows.size() < 100000; ++r) rows += "item " + std::to_string(r) + ",1\n";
+  if (input >= 0) {
+    ::fcntl(input, F_SETFL, 0);
+    EXPECT_EQ(::write(input, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+  }
+  const std::string journal = ".big.tbm.creating-" + std::to_string(pid) + "-wal";
+  for (int tries = 0; tries < 3000 && !stdfs::exists(Db(journal)); ++tries) ::usleep(10000);
+  EXPECT_TRUE(stdfs::exists(Db(journal)));
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::close(input);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"c.csv", "c.tbm", "c.tbm.csv", "slow.csv"}));
+}
+
+TEST_F(TbmdbTest, ExportAndCreateLikeRebuildTheSameDatabase) {
+  const std::vector<std::string> settings = {"--name",           "Staff list",
+                                             "--date-order",     "ymd",
+                                             "--date-separator", "-",
+                                             "--clock",          "24",
+                                             "--style",          "Kind=list",
+                                             "--values",         "Kind=Customer|-|Supplier",
+                                             "--style",          "Active=checkbox",
+                                             "--values",         "Active=Yes",
+                                             "--locked",         "Name",
+                                             "--capitalise",     "Name"};
+  Create("staff.tbm",
+         "Name,Born:date,Start:time,Kind,Active\nAnn,1987-3-14,9:30,Customer,Yes\n"
+         "Bob,2002-12-1,17:05,Supplier,\n",
+         settings);
+  ASSERT_EQ(Run({"export", Db("staff.tbm"), Db("staff.csv")}).status, 0);
+  // Without the settings, the dates are refused; with them taken from the
+  // database, all is as it was.
+  EXPECT_EQ(Run({"create", Db("staff.csv"), Db("plain.tbm")}).status, 1);
+  const ProgramResult r =
+      Run({"create", Db("staff.csv"), Db("copy.tbm"), "--like", Db("staff.tbm")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto schema = [&](const std::string& db) {
+    std::string text = Run({"schema", Db(db)}).out;
+    const std::size_t file = text.find("File:");
+    return text.erase(file, text.find('\n', file) - file);
+  };
+  EXPECT_EQ(schema("copy.tbm"), schema("staff.tbm"));
+  EXPECT_NE(schema("copy.tbm").find("Staff list"), std::string::npos);
+  EXPECT_EQ(Run({"records", Db("copy.tbm"), "--csv"}).out,
+            Run({"records", Db("staff.tbm"), "--csv"}).out);
+  // The settings come from the model alone.
+  EXPECT_EQ(
+      Run({"create", Db("staff.csv"), Db("x.tbm"), "--like", Db("staff.tbm"), "--clock", "12"})
+          .status,
+      2);
+}
+
+TEST_F(TbmdbTest, OptionsThatMakeADatabaseRefuseItsOwnValuesAreRefused) {
+  const std::string csv = Write("k.csv", "Name,Kind\nAnn,Tools\n");
+  const std::string tooLong = "Kind=" + std::string(20000, 'a') + "|" + std::string(20000, 'b');
+  struct Case {
+    std::vector<std::string> args;
+    const char* what;
+  };
+  const Case cases[] = {
+      {{"create", csv, Db("o.tbm"), "--date-separator", "0"}, "cannot be a digit"},
+      {{"create", csv, Db("o.tbm"), "--am", "h", "--pm", " H"}, "--am and --pm must differ"},
+      {{"create", csv, Db("o.tbm"), "--style", "Kind=list"}, "needs the items of its list"},
+      {{"create", csv, Db("o.tbm"), "--values", tooLong}, "holds at most 32735"},
+      {{"create", Write("s.csv", "Name\xE2\x80\xA8Two\nx\n"), Db("o.tbm")}, "name is one line"},
+      {{"create", Write("n.csv", "Name\xC2\x85Two\nx\n"), Db("o.tbm")}, "Name\\u0085Two"},
+      {{"create", Write("b.csv", "\xEF\xBB\xBF\xEF\xBB\xBFName\nx\n"), Db("o.tbm")},
+       "byte order mark"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectRefused(Run(c.args), "", c.what);
+  }
+  EXPECT_FALSE(stdfs::exists(Db("o.tbm")));
+
+  // A name with a comma is still one that --fields can select.
+  Create("c.tbm", "\"Smith, Jones\",Qty:number,Kind\nAnn,3,x\n");
+  EXPECT_EQ(Csv({"list", Db("c.tbm"), "--fields", "Qty,Smith, Jones", "--csv"}),
+            (std::vector<std::vector<std::string>>{{"Qty", "Smith, Jones"}, {"3", "Ann"}}));
+  // An add without values is a mistake, not an empty record.
+  const ProgramResult empty = Run({"add", Db("c.tbm")});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_NE(empty.err.find("at least one FIELD=VALUE"), std::string::npos) << empty.err;
+  EXPECT_EQ(Csv({"list", Db("c.tbm"), "--csv"}).size(), 2u);
+}
+
+TEST_F(TbmdbTest, MessagesNameTheRealCauseAndTheRealLimit) {
+  Create("c.tbm", kContacts);
+  const Case2 cases[] = {
+      {{"add", Db("c.tbm"), "Born=1/1/3001"}, 1, "years go from 1 to 3000"},
+      {{"add", Db("c.tbm"), "Notes=" + std::string(2000, 'x') + std::string(30, '\n')},
+       1,
+       "the value has 2030 characters, which take 2060 places; the field holds at most 2048 (a "
+       "line break takes 2"},
+      {{"list", Db("c.tbm"), "--limit", "0"}, 2, "1 or more, not '0'"},
+      {{"frobnicate", Db("c.tbm")}, 2, "'frobnicate' is not a command; the commands are create"},
+      {{"create", Db("c.tbm.csv"), Db(std::string(252, 'n'))}, 1, "may have at most 251"},
+      {{"create", Db("c.tbm.csv"), "\\My Documents\\" + std::string(250, 'n')},
+       1,
+       "a handheld path has at most 259"},
+  };
+  for (const Case2& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ProgramResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(c.what), std::string::npos) << r.err;
+  }
+  // A long name whose temporary name would not fit is fine.
+  ASSERT_EQ(Run({"create", Db("c.tbm.csv"), Db(std::string(251, 'n'))}).status, 0);
+  EXPECT_EQ(Run({"--version"}).out, "tbmdb (Tabulon Mobile) " TBM_VERSION "\n");
+
+  // A device root that cannot be made, and a link out of it.
+  device_ = folder_.path() / "c.tbm" / "device";
+  ProgramResult r = Run({"create", Db("c.tbm.csv"), "\\My Documents\\x.tbm"});
+  EXPECT_NE(
+      r.err.find("the device root " + device_.string() + " cannot be used: it cannot be made"),
+      std::string::npos)
+      << r.err;
+  device_ = folder_.path() / "device";
+  stdfs::create_directories(device_);
+  stdfs::create_symlink(folder_.path(), device_ / "out");
+  r = Run({"create", Db("c.tbm.csv"), "\\out\\x.tbm"});
+  EXPECT_NE(r.err.find("leads out of the device root"), std::string::npos) << r.err;
+}
+
+TEST_F(TbmdbTest, ListShowsControlCharactersEscapedAndCsvKeepsThem) {
+  Create("c.tbm", "Name,Note\n");
+  ASSERT_EQ(Run({"add", Db("c.tbm"), "Name=\x1b[2J\x1b[31mred", "Note=bell\a\ttab"}).status, 0);
+  const ProgramResult table = Run({"list", Db("c.tbm")});
+  EXPECT_NE(table.out.find("\\x1b[2J\\x1b[31mred  bell\\x07\\ttab"), std::string::npos)
+      << table.out;
+  EXPECT_EQ(table.out.find_first_of("\x1b\a\t"), std::string::npos);
+  EXPECT_EQ(Csv({"list", Db("c.tbm"), "--csv"})[1],
+            (std::vector<std::string>{"\x1b[2J\x1b[31mred", "bell\a\ttab"}));
 }
 
 }  // namespace
