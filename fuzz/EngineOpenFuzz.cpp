@@ -1,9 +1,11 @@
 // A real database damaged record by record, then opened and used as the
 // handheld program uses it. The database is made once per process through
 // the engine (schema, options, attributes, value lists, records); every
-// input starts from a copy of it and is a list of damages, each written
-// through the store's own calls, so that every one reaches the engine's
-// readers rather than the store's refusal of a bad file:
+// input starts from a copy of it, names the search text's first character
+// (two bytes) and the fields to find and sort on (one byte), then lists
+// damages, each written through the store's own calls, so that every one
+// reaches the engine's readers rather than the store's refusal of a bad
+// file:
 //
 //   record  byte   which record of the volume (all its tables, in order)
 //   action  byte   bits 0-2: 0 a string, 1 a byte block, 2 a 2-byte, 3 a
@@ -159,7 +161,7 @@ void Damage(InputBytes& input) {
     prop.propid = PropId(index, kTypes[action]);
     std::u16string text;
     std::uint32_t number = 0;
-    std::memcpy(&number, value.data(), std::min<std::size_t>(value.size(), 4));
+    if (!value.empty()) std::memcpy(&number, value.data(), std::min<std::size_t>(value.size(), 4));
     switch (kTypes[action]) {
       case CEVT_LPWSTR:
         for (std::size_t i = 0; i + 1 < value.size(); i += 2) {
@@ -253,9 +255,11 @@ void WalkTables(MDbEnv* env) {
   }
 }
 
-// Everything the handheld program does with an open database, short of
-// changing values.
-void UseDatabase(MDbEnv* env, const std::u16string& searchText) {
+// What the handheld program does with an open database, short of changing
+// values: its name, attributes and value lists, every record's state and
+// identity, every record's fields; a find and two sorts on the fields
+// chosen.
+void UseDatabase(MDbEnv* env, const std::u16string& searchText, std::uint8_t chosen) {
   char16_t name[40];
   MDbAgentGetDbName(env, name, sizeof name);
   std::uint32_t attribute = 0;
@@ -277,25 +281,26 @@ void UseDatabase(MDbEnv* env, const std::u16string& searchText) {
   }
   MDbRecsetDestroy(env, &all);
 
-  for (std::uint16_t f = 0; f < fields && f < 8; ++f) {
-    const MDbFindRequest request{static_cast<std::int16_t>(f), 0, searchText.c_str()};
-    MDbRecset found;
-    MDbRecsetInitialize(&found);
-    if (MDbAgentQuery(env, &found, &request) == MDbErrNone) {
-      WalkSet(env, &found);
-      if (MDbRecsetSort(env, &found, static_cast<std::int16_t>(f), 0) == MDbErrNone) {
-        WalkSet(env, &found);
-      }
-    }
-    MDbRecsetDestroy(env, &found);
-    MDbRecset sorted;
-    MDbRecsetInitialize(&sorted);
-    if (MDbAgentQuery(env, &sorted, nullptr) == MDbErrNone &&
-        MDbRecsetSort(env, &sorted, static_cast<std::int16_t>(f), 1) == MDbErrNone) {
-      WalkSet(env, &sorted);
-    }
-    MDbRecsetDestroy(env, &sorted);
+  if (fields == 0) return;
+  // A find on one field, sorted by it; then the whole table sorted by
+  // another, the other way round.
+  const auto findField = static_cast<std::int16_t>(chosen % fields);
+  const auto sortField = static_cast<std::int16_t>((chosen / 16) % fields);
+  const MDbFindRequest request{findField, 0, searchText.c_str()};
+  MDbRecset found;
+  MDbRecsetInitialize(&found);
+  if (MDbAgentQuery(env, &found, &request) == MDbErrNone) {
+    WalkSet(env, &found);
+    if (MDbRecsetSort(env, &found, findField, 0) == MDbErrNone) WalkSet(env, &found);
   }
+  MDbRecsetDestroy(env, &found);
+  MDbRecset sorted;
+  MDbRecsetInitialize(&sorted);
+  if (MDbAgentQuery(env, &sorted, nullptr) == MDbErrNone &&
+      MDbRecsetSort(env, &sorted, sortField, 1) == MDbErrNone) {
+    WalkSet(env, &sorted);
+  }
+  MDbRecsetDestroy(env, &sorted);
 }
 
 }  // namespace
@@ -308,16 +313,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out.write(pristine.data(), static_cast<std::streamsize>(pristine.size()));
   }
   InputBytes input(data, size);
-  // The first two bytes are the search text's first character.
+  // The first two bytes are the search text's first character, the third
+  // chooses the fields found and sorted.
   const char16_t first = static_cast<char16_t>(input.Byte() | (input.Byte() << 8));
   const std::u16string searchText = first == 0 ? u"1" : std::u16string(1, first);
+  const std::uint8_t chosen = input.Byte();
   Damage(input);
 
   MDbEnv env;
   MDbEnvInitialize(&env);
   if (MDbInit(&env, 1) != MDbErrNone) std::abort();
   if (MDbAgentOpenDb(&env, VolumePath().c_str()) == MDbErrNone) {
-    UseDatabase(&env, searchText);
+    UseDatabase(&env, searchText, chosen);
     MDbAgentCloseDb(&env);
   }
   MDbShutdown(&env);
