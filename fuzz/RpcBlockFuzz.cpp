@@ -53,13 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (Load(image) < 16 && answer.result != 0) std::abort();
 
   // The program's side, through the section, which lives as long as the
-  // process.
+  // process (and goes with it, so that no leftover stays in the host).
   static std::uint8_t* const view = [] {
-    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        kRpcBlockBytes, kRpcBlockName);
-    void* mapped =
+    static HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                               kRpcBlockBytes, kRpcBlockName);
+    static void* mapped =
         section ? MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, kRpcBlockBytes) : nullptr;
     if (mapped == nullptr) std::abort();
+    std::atexit([] {
+      UnmapViewOfFile(mapped);
+      CloseSharedHandle(section);
+    });
     return static_cast<std::uint8_t*>(mapped);
   }();
   std::memcpy(view, image, kRpcBlockBytes);
