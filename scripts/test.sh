@@ -2,6 +2,8 @@
 # The test command: installs what is missing, builds, and runs every test.
 #   scripts/test.sh          the default (optimised) build in build/
 #   scripts/test.sh asan     AddressSanitizer and UBSan build in build-asan/
+#   scripts/test.sh fuzz     clang build with libFuzzer in build-fuzz/; runs
+#                            only the fuzz targets over their seed corpora
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"

@@ -378,8 +378,10 @@ std::int32_t MDbSchemaTblRead(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl, std::
 // fieldCount fields, in characters with the terminator: text 2049 for at
 // most 20 fields, 1537 for 21 to 30, 1025 for 31 or more; number, date and
 // time 256. Another type gives MDbErrFailed and leaves *size unchanged.
-// Everything that writes values the handheld program will edit checks them
-// against this.
+// Edits (the handheld's editors, the tools) hold new values to this. The
+// engine itself stores and reads any length: a copy from the desktop may
+// bring a longer number, date or time value (up to a text field's size),
+// and it is kept as sent.
 std::int32_t MDbGetFieldMaxSize(std::uint8_t type, std::uint16_t fieldCount, std::uint32_t* size);
 std::int32_t MDbSchemaTblReadFldInfo(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
                                      std::int16_t field, std::uint8_t info[18]);

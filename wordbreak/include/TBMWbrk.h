@@ -95,8 +95,9 @@ TBMWBR_EXPORT int TBMWbrShutdown(void);
 // REQUIRES: a successful TBMWbrInit.
 // Returns 0 and sets *session, which the caller closes with FWCloseSession.
 // Returns 1, leaving *session unchanged, when searchText or session is null,
-// TBMWbrInit has not succeeded, tbmwd.brk cannot be read or is not compiled
-// break rules, or ICU fails.
+// TBMWbrInit has not succeeded, tbmwd.brk cannot be read or is not the
+// compiled rules this library was built with (a damaged file is refused
+// whole: ICU does not check the tables inside), or ICU fails.
 TBMWBR_EXPORT int FWOpenSession(const char16_t* searchText, FWSession** session);
 
 // Tells whether text (zero-terminated UTF-16) has a word boundary, other

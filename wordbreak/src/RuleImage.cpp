@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "IcuDataHeader.h"
+#include "InstalledRules.h"
+#include "RulesDigest.h"
 
 namespace tbm::wordbreak {
 
@@ -57,6 +59,11 @@ std::optional<RuleImage> ReadRuleImage(const std::string& path) {
   const std::optional<IcuDataHeader> header = ReadIcuDataHeader(*file);
   if (!header || !IsNativeIcuData(*header) || !HasDataFormat(*header, kBreakRulesFormat) ||
       !OpensLikeCompiledRules(std::span(*file).subspan(header->headerSize), *header)) {
+    return std::nullopt;
+  }
+  // ICU trusts the tables inside the rules; only the rules this library was
+  // built with are handed to it.
+  if (file->size() != kInstalledRulesBytes || RulesDigest(*file) != kInstalledRulesDigest) {
     return std::nullopt;
   }
   // malloc's blocks are aligned for any type, which covers the 4-byte

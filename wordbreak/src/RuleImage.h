@@ -24,9 +24,11 @@ struct RuleImage {
 
 // Reads and checks the compiled rules file at path. Returns nothing when the
 // file cannot be read, its header is not that of break rules compiled for
-// this machine (byte order, UTF-16), or what follows the header does not
-// open with the rules' signature and the header's format version. The rest
-// of the rules is checked by ICU when the iterator is made.
+// this machine (byte order, UTF-16), what follows the header does not open
+// with the rules' signature and the header's format version, or the file is
+// not, byte for byte as far as its size and digest tell, the rules this
+// library was built with (ICU reads the rules' tables without checking
+// them; see RulesDigest.h).
 std::optional<RuleImage> ReadRuleImage(const std::string& path);
 
 }  // namespace tbm::wordbreak

@@ -2,6 +2,7 @@
 
 #include <unicode/putil.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "WordBreakTesting.h"
@@ -183,6 +184,15 @@ TEST_F(DamagedRules, AHeaderWithoutRulesOpensNoSession) {
 TEST_F(DamagedRules, AHeaderClaimingMoreThanTheFileOpensNoSession) {
   std::vector<std::uint8_t> rules = ReadInstalled("tbmwd.brk");
   rules.resize(30);
+  EXPECT_EQ(OpenWithRules(rules), TBMWBR_FAILURE);
+}
+
+// ICU would read the damaged tables without checking them, and read past
+// the rules while breaking a text.
+TEST_F(DamagedRules, RulesWhoseTablesWereOverwrittenOpenNoSession) {
+  std::vector<std::uint8_t> rules = ReadInstalled("tbmwd.brk");
+  ASSERT_GT(rules.size(), 6000u);
+  std::copy_n(rules.begin() + 4096, 1024, rules.begin() + 1200);
   EXPECT_EQ(OpenWithRules(rules), TBMWBR_FAILURE);
 }
 

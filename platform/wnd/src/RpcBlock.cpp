@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "RpcBlockReply.h"
 #include "SharedMemory.h"
 
 namespace tbm {
@@ -81,15 +82,19 @@ std::optional<RpcAnswer> CallThroughRpcBlock(HWND window, const RpcCall& call, D
   if (SendMessageTimeoutW(window, WM_USER, 0, 0, SMTO_NORMAL, timeoutMs, &handled) == 0) {
     return std::nullopt;
   }
+  return ReadRpcAnswer(view, call.kind, static_cast<LRESULT>(handled));
+}
+
+RpcAnswer ReadRpcAnswer(const std::uint8_t* block, std::uint32_t kind, LRESULT handled) {
   // The size word tells how much of the answer to take, never more than the
   // block holds.
   std::uint8_t reply[kRpcBlockBytes] = {};
-  const std::uint32_t back = std::min<std::uint32_t>(Load(view + kSize), kRpcBlockBytes);
-  std::memcpy(reply, view, back);
+  const std::uint32_t back = std::min<std::uint32_t>(Load(block + kSize), kRpcBlockBytes);
+  std::memcpy(reply, block, back);
   RpcAnswer answer;
-  answer.handled = static_cast<LRESULT>(handled);
+  answer.handled = handled;
   answer.result = back >= kResult + 4 ? Load(reply + kResult) : 0;
-  if (call.kind == kRpcArgumentAndResult) answer.reply = TextAt(reply);
+  if (kind == kRpcArgumentAndResult) answer.reply = TextAt(reply);
   return answer;
 }
 

@@ -107,12 +107,17 @@ class RecordLoader {
 
   // Must succeed before Add.
   std::int32_t Start();
-  // The first of values (one per field, in field order) that is too long
-  // for its field: its length reaches the field's maximum size, so the
-  // handheld program could not have written it. -1 when all fit. Fields of
-  // an unknown type take any length.
+  // The first of values (one per field, in field order) that is longer
+  // than CopyMaxChars(): longer than the desktop sends, so the copy is
+  // damaged. -1 when all fit. Fields of an unknown type take any length.
+  // A number, date or time value may be longer than MaxChars allows: the
+  // engine keeps every value as text, and only the handheld's editors hold
+  // new values to their field's size.
   int FirstTooLong(std::span<const char16_t* const> values) const;
-  // The most characters field may hold (its maximum size less the
+  // The most characters the desktop sends in any field of this database,
+  // whatever the field's type: a text field's maximum less the terminator.
+  std::uint32_t CopyMaxChars() const;
+  // The most characters an edit may give field (its maximum size less the
   // terminator); 0 for a field of unknown type or out of range.
   std::uint32_t MaxChars(int field) const;
 
@@ -131,6 +136,7 @@ class RecordLoader {
   bool started_ = false;
   bool batched_ = false;                 // the loader's change is open
   std::vector<std::uint32_t> maxSizes_;  // per field; 0 for no limit
+  std::uint32_t textMaxSize_ = 0;        // a text field's, for this many fields
   std::uint32_t added_ = 0;
 };
 

@@ -197,7 +197,7 @@ class Import {
       if (const int f = loader.FirstTooLong(pointers); f >= 0) {
         return {ExchangeError::kBadLength,
                 where + ", field " + std::to_string(f + 1) + ": the text is longer than the " +
-                    std::to_string(loader.MaxChars(f)) + " characters the field can hold"};
+                    std::to_string(loader.CopyMaxChars()) + " characters a copy may hold"};
       }
       if (std::int32_t rc = loader.Add(record.header.identity.data(), pointers); rc != MDbErrNone) {
         return EngineFailure(rc, where);

@@ -245,6 +245,7 @@ std::int32_t RecordLoader::Start() {
   std::uint16_t count = 0;
   if (rc == MDbErrNone) rc = MDbSchemaTblGetCount(env_, &env_->ref, &env_->schema, &count);
   maxSizes_.assign(count, 0);
+  MDbGetFieldMaxSize(MDbFieldText, count, &textMaxSize_);
   for (std::uint16_t f = 0; rc == MDbErrNone && f < count; ++f) {
     std::uint8_t type = 0;
     rc = MDbSchemaTblReadFldType(env_, &env_->ref, &env_->schema, static_cast<std::int16_t>(f),
@@ -262,10 +263,16 @@ std::uint32_t RecordLoader::MaxChars(int field) const {
   return size == 0 ? 0 : size - 1;
 }
 
+std::uint32_t RecordLoader::CopyMaxChars() const {
+  return textMaxSize_ == 0 ? 0 : textMaxSize_ - 1;
+}
+
 int RecordLoader::FirstTooLong(std::span<const char16_t* const> values) const {
   for (std::size_t f = 0; f < values.size() && f < maxSizes_.size(); ++f) {
     if (maxSizes_[f] == 0 || values[f] == nullptr) continue;
-    if (std::char_traits<char16_t>::length(values[f]) >= maxSizes_[f]) return static_cast<int>(f);
+    if (std::char_traits<char16_t>::length(values[f]) > CopyMaxChars()) {
+      return static_cast<int>(f);
+    }
   }
   return -1;
 }

@@ -302,7 +302,7 @@ TEST_F(DatabaseBuilderTest, TheLoaderStopsAtTheRecordLimit) {
   EXPECT_EQ(loader.Finish(), MDbErrNone);
 }
 
-TEST_F(DatabaseBuilderTest, TheLoaderKnowsWhichValuesTheirFieldsCannotHold) {
+TEST_F(DatabaseBuilderTest, EditsAreHeldToTheFieldsSizeAndCopiesToTheDesktopsTextLimit) {
   ASSERT_EQ(MDbCreate(&env_, path_.c_str(), &env_.ref), MDbErrNone);
   const std::vector<FieldSpec> fields = {Field(MDbFieldText, u"Notes", "K-NOTES"),
                                          Field(MDbFieldNumber, u"Qty", "K-QTY"),
@@ -313,14 +313,19 @@ TEST_F(DatabaseBuilderTest, TheLoaderKnowsWhichValuesTheirFieldsCannotHold) {
   EXPECT_EQ(loader.MaxChars(0), 2048u);
   EXPECT_EQ(loader.MaxChars(1), 255u);
   EXPECT_EQ(loader.MaxChars(2), 0u);
+  EXPECT_EQ(loader.CopyMaxChars(), 2048u);
+  // The desktop sends a number field's text up to its text limit.
   const std::u16string notes(2048, u'n');
-  const std::u16string fits(255, u'7');
+  const std::u16string longNumber(2048, u'7');
   const std::u16string huge(5000, u'x');
-  const char16_t* ok[] = {notes.c_str(), fits.c_str(), huge.c_str()};
+  const char16_t* ok[] = {notes.c_str(), longNumber.c_str(), huge.c_str()};
   EXPECT_EQ(loader.FirstTooLong(ok), -1);
-  const std::u16string longer = fits + u"7";
-  const char16_t* tooLong[] = {notes.c_str(), longer.c_str(), u""};
+  const std::u16string pastTheLimit = longNumber + u"7";
+  const char16_t* tooLong[] = {notes.c_str(), pastTheLimit.c_str(), u""};
   EXPECT_EQ(loader.FirstTooLong(tooLong), 1);
+  const std::u16string longNotes = notes + u"n";
+  const char16_t* notesTooLong[] = {longNotes.c_str(), u"1", u""};
+  EXPECT_EQ(loader.FirstTooLong(notesTooLong), 0);
 }
 
 }  // namespace

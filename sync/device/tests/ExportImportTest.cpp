@@ -349,9 +349,11 @@ TEST_F(AgentWorkTest, AFailedRebuildLeavesTheDatabaseMarkedInconsistent) {
   EXPECT_EQ(handheld.opened, MDbErrInconsistent);
 }
 
-TEST_F(AgentWorkTest, ATextTooLongForItsFieldStopsTheImport) {
+TEST_F(AgentWorkTest, AValueLongerThanTheDesktopSendsStopsTheImport) {
   DesktopCopy copy;
-  copy.records[1].values[1] = std::string(256, '9');  // a number holds 255 characters
+  // The desktop sends at most 2048 characters in any field of a database of
+  // up to 20 fields; a longer one is damage.
+  copy.records[1].values[1] = std::string(2049, '9');
   DatabaseStore store;
   MemoryByteSink echo;
   const ImportResult result = Create(copy, store, echo);

@@ -101,8 +101,9 @@ void WriteInt32(IRAPIStream* stream, std::int32_t value) {
   stream->Write(b, 4, nullptr);
 }
 
-// A desktop copy of Sales with the given customers, all new.
-std::vector<std::uint8_t> SalesCopy(const std::vector<std::string>& customers) {
+// A desktop copy of Sales with the given customers and amounts, all new.
+std::vector<std::uint8_t> SalesCopyWithAmounts(
+    const std::vector<std::pair<std::string, std::string>>& records) {
   std::unique_ptr<AnsiCodePage> page;
   AnsiCodePage::Open("1252", &page);
   ExchangeLayout layout;
@@ -111,20 +112,27 @@ std::vector<std::uint8_t> SalesCopy(const std::vector<std::string>& customers) {
   layout.header.timeSeparator = ':';
   layout.fields = {{1, "Customer", "C-CUST", 0, 0, -1}, {2, "Amount", "C-AMT", 0, 0, -1}};
   layout.header.fieldCount = 2;
-  layout.header.recordCount = static_cast<std::int32_t>(customers.size());
+  layout.header.recordCount = static_cast<std::int32_t>(records.size());
   MemoryByteSink sink;
   ExchangeWriter writer(sink, *page);
   writer.WriteLayout(layout);
   std::uint8_t n = 0;
-  for (const std::string& customer : customers) {
+  for (const auto& [customer, amount] : records) {
     RecordHeader header;
     header.changeCode = kChangeNew;
     header.identity = {1, ++n, 0, 0, 0, 0, 0, 0, 0, n};
-    const std::vector<std::string> values = {customer, "10"};
+    const std::vector<std::string> values = {customer, amount};
     writer.WriteRecord(header, values);
   }
   writer.Finish();
   return sink.bytes();
+}
+
+// A desktop copy of Sales with the given customers, each with amount 10.
+std::vector<std::uint8_t> SalesCopy(const std::vector<std::string>& customers) {
+  std::vector<std::pair<std::string, std::string>> records;
+  for (const std::string& customer : customers) records.emplace_back(customer, "10");
+  return SalesCopyWithAmounts(records);
 }
 
 class SyncAgentTest : public ::testing::Test {
@@ -254,6 +262,35 @@ class SyncAgentTest : public ::testing::Test {
     return count;
   }
 
+  // Every record's amount as the handheld program reads it, sorted by
+  // amount; empty when the database does not open.
+  std::vector<std::u16string> SortedAmounts(const char16_t* path) {
+    MDbEnv env;
+    MDbEnvInitialize(&env);
+    MDbInit(&env, 0);
+    std::vector<std::u16string> amounts;
+    if (MDbAgentOpenDb(&env, path) == MDbErrNone) {
+      MDbRecset rs;
+      MDbRecsetInitialize(&rs);
+      std::uint32_t count = 0;
+      if (MDbAgentQuery(&env, &rs, nullptr) == MDbErrNone &&
+          MDbRecsetSort(&env, &rs, 1, 0) == MDbErrNone &&
+          MDbRecsetGetRecCount(&env, &rs, &count) == MDbErrNone) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+          MDbRecsetSetInx(&env, &rs, static_cast<std::int16_t>(i));
+          const char16_t* amount = nullptr;
+          if (MDbRecsetOpenRec(&env, &rs) != MDbErrNone) break;
+          if (MDbRecsetGetFieldPtr(&env, &rs, 1, &amount) == MDbErrNone) amounts.push_back(amount);
+          MDbRecsetCloseRec(&env, &rs);
+        }
+      }
+      MDbRecsetDestroy(&env, &rs);
+      MDbAgentCloseDb(&env);
+    }
+    MDbShutdown(&env);
+    return amounts;
+  }
+
   ScratchFolder root_{"tbm-agent-e2e"};
   ScopedEnvironment device_{"TBM_DEVICE_ROOT", root_.path().c_str()};
   Agent agent_;
@@ -357,6 +394,37 @@ TEST_F(SyncAgentTest, ASynchronisationExportsChangesAndTakesTheDesktopsCopy) {
 
   EXPECT_EQ(RecordCount(path), 3u);
   EXPECT_FALSE(stdfs::exists(temp.hostPath + "/TBSC.sdb"));
+}
+
+TEST_F(SyncAgentTest, ALongValueInANumberFieldIsTakenAsTheDesktopSentIt) {
+  ASSERT_EQ(CreateThroughAgent(SalesCopy({"Ann", "Bo"})), std::make_pair(0, std::int16_t{0}));
+  const char16_t* path = u"\\My Documents\\Tabulon\\Sales.tbm";
+  // Someone pasted a note into Bo's amount on the desktop: 300 characters,
+  // more than the handheld's editor takes in a number field.
+  std::string note = "250 paid on delivery, the rest when the spring order is complete";
+  while (note.size() < 300) note += "; see the delivery notes";
+  note.resize(300);
+  LocalStreamPair pair = CreateLocalStreamPair();
+  std::optional<std::int32_t> ready;
+  std::thread agent = StartSynchronisingSales(pair, &ready);
+  IRAPIStream* desktop = pair.desktop.get();
+  ASSERT_TRUE(ready.has_value());
+  WriteInt32(desktop, 0);  // take the desktop's copy
+  const std::vector<std::uint8_t> copy =
+      SalesCopyWithAmounts({{"Ann", "10"}, {"Bo", note}, {"Cy", "7"}});
+  desktop->Write(copy.data(), static_cast<ULONG>(copy.size()), nullptr);
+  ReadBytes(desktop, 10);  // the name echo
+  const std::vector<std::uint8_t> skipped = ReadBytes(desktop, 4);
+  agent.join();
+  ASSERT_EQ(skipped.size(), 4u);
+  EXPECT_EQ(Int32(skipped), 0);
+
+  // The database opens whole, and the note sorts by the number it starts with.
+  const std::vector<std::u16string> amounts = SortedAmounts(path);
+  ASSERT_EQ(amounts.size(), 3u);
+  EXPECT_EQ(amounts[0], u"7");
+  EXPECT_EQ(amounts[1], u"10");
+  EXPECT_EQ(amounts[2], Utf8ToUtf16(note));
 }
 
 TEST_F(SyncAgentTest, KeepingTheHandheldDataLeavesItAndItsStatesUntouched) {
