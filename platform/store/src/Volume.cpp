@@ -210,11 +210,13 @@ bool Volume::Open(const std::string& hostPath, bool create, Failure* failure) {
   } else {
     if (!fileLock_.Acquire(hostPath, VolumeFileLock::Mode::kShared, failure)) return false;
     std::string problem;
+    DWORD error = ERROR_BAD_FORMAT;
     switch (CheckHeader(fileLock_.fd())) {
       case HeaderCheck::kVolume:
         break;
       case HeaderCheck::kUnreadable:
         problem = "cannot read '" + hostPath + "': " + std::strerror(errno);
+        error = ERROR_ACCESS_DENIED;
         break;
       case HeaderCheck::kEmpty:
         problem = "'" + hostPath + "' is empty, not a Tabulon Mobile database volume";
@@ -225,8 +227,7 @@ bool Volume::Open(const std::string& hostPath, bool create, Failure* failure) {
     }
     if (!problem.empty()) {
       fileLock_.Release();
-      const bool unreadable = problem.rfind("cannot read", 0) == 0;
-      return Fail(failure, unreadable ? ERROR_ACCESS_DENIED : ERROR_BAD_FORMAT, problem);
+      return Fail(failure, error, problem);
     }
   }
   const bool hadWal = ::access((hostPath + "-wal").c_str(), F_OK) == 0;
