@@ -105,9 +105,9 @@ std::int32_t ReadInt32(IRAPIStream* stream) {
 }
 
 void WriteInt32(IRAPIStream* stream, std::int32_t value) {
-  const std::uint8_t b[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                             static_cast<std::uint8_t>(value >> 16),
-                             static_cast<std::uint8_t>(value >> 24)};
+  const std::uint8_t b[4] = {
+      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
   stream->Write(b, 4, nullptr);
 }
 
@@ -161,8 +161,8 @@ void BuildChangedSample() {
       pointers[f] = values[f].c_str();
     }
     // Not clean: state 5, added on the handheld since the last synchronisation.
-    if (MDbDataTblAddRec(&env, &env.ref, &env.data, identity, pointers.data(), kFields, 0,
-                         nullptr, nullptr) != MDbErrNone) {
+    if (MDbDataTblAddRec(&env, &env.ref, &env.data, identity, pointers.data(), kFields, 0, nullptr,
+                         nullptr) != MDbErrNone) {
       std::abort();
     }
   }
@@ -181,8 +181,8 @@ void BM_SyncExportChanges(benchmark::State& state) {
       WriteInt32(desktop, 7);
       desktop->Write("Sample", 7, nullptr);
       if (ReadInt32(desktop) != 0) std::abort();  // the file is ready
-      WriteInt32(desktop, 1);                      // keep the handheld's data
-      ReadInt32(desktop);                          // skipped
+      WriteInt32(desktop, 1);                     // keep the handheld's data
+      ReadInt32(desktop);                         // skipped
     });
   }
   state.SetItemsProcessed(state.iterations() * kRecords);

@@ -17,7 +17,6 @@ namespace tbm {
 DWORD ErrorFromErrno(int error, const std::string& hostPath,
                      DWORD existsError = ERROR_ALREADY_EXISTS);
 
-
 // The same guard for calls that return their error number instead of
 // setting the last error (the registry calls): body returns an error number,
 // an exception becomes ERROR_NOT_ENOUGH_MEMORY or ERROR_INTERNAL_ERROR.

@@ -1,7 +1,6 @@
-#include "Machine.h"
-
 #include <gtest/gtest.h>
 
+#include "Machine.h"
 #include "TestSupport.h"
 
 using tbm::Machine;

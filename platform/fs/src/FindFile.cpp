@@ -129,8 +129,7 @@ BOOL FindNext(HANDLE find, WIN32_FIND_DATAW* findData) {
 }  // namespace tbm::fs
 
 extern "C" HANDLE FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) {
-  return tbm::Guarded(INVALID_HANDLE_VALUE,
-                          [&] { return tbm::fs::FindFirst(pattern, findData); });
+  return tbm::Guarded(INVALID_HANDLE_VALUE, [&] { return tbm::fs::FindFirst(pattern, findData); });
 }
 
 extern "C" BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* findData) {

@@ -127,6 +127,5 @@ extern "C" DWORD GetTempPathW(DWORD bufferLength, WCHAR* buffer) {
 }
 
 extern "C" DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) {
-  return tbm::Guarded(DWORD{0},
-                          [&] { return tbm::fs::ModuleFileName(module, fileName, size); });
+  return tbm::Guarded(DWORD{0}, [&] { return tbm::fs::ModuleFileName(module, fileName, size); });
 }
