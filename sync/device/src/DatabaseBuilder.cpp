@@ -5,16 +5,16 @@
 #include <cstring>
 #include <vector>
 
+#include "LittleEndian.h"
+#include "MDbBlocks.h"
+
 namespace tbm::sync {
 
 namespace {
 
-// Fixed bytes and starting words of a new attribute block.
+// The marker byte and starting words of a new attribute block.
 constexpr std::size_t kAttrMarker = 4;
-constexpr std::size_t kAttrWords = 8;
-constexpr std::uint32_t kStartWords[4] = {0, 0, 3584, 0x00030001};
-constexpr std::size_t kAttrDateFormat = 24;
-constexpr std::size_t kAttrTimeFormat = 30;
+constexpr std::array<std::uint32_t, 4> kStartWords = {0, 0, 3584, 0x00030001};
 
 // Where the time format keeps its parts.
 constexpr std::size_t kTimeMorning = 2;
@@ -23,36 +23,25 @@ constexpr std::size_t kTimeTwentyFour = 26;
 constexpr std::size_t kTimeLeadingZero = 46;
 constexpr std::size_t kTimeTwelveHour = 47;
 
-// The key sits after the type byte and a zero byte of the field block.
-constexpr std::size_t kInfoKey = 2;
 constexpr std::size_t kKeyBytes = 16;
-
-void PutU16(std::uint8_t* at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void PutU32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 // Writes text cut to maxUnits characters and a terminating zero.
 void PutText(std::uint8_t* at, std::u16string_view text, std::size_t maxUnits) {
   const std::size_t units = std::min(text.size(), maxUnits);
-  for (std::size_t i = 0; i < units; ++i) PutU16(at + 2 * i, text[i]);
-  PutU16(at + 2 * units, 0);
+  for (std::size_t i = 0; i < units; ++i) tbm::StoreU16(at + 2 * i, text[i]);
+  tbm::StoreU16(at + 2 * units, 0);
 }
 
 // Keys are equal when their length bytes and that many bytes agree; a
 // length byte beyond the slot counts as the whole slot.
-bool SameKey(const std::uint8_t* a, const std::uint8_t* b) {
+bool SameKey(const MDbCountedBytes<kKeyBytes>& a, const MDbCountedBytes<kKeyBytes>& b) {
   if (a[0] != b[0]) return false;
   const std::size_t length = std::min<std::size_t>(a[0], kKeyBytes - 1);
-  return std::memcmp(a + 1, b + 1, length) == 0;
+  return std::memcmp(a.data() + 1, b.data() + 1, length) == 0;
 }
 
 struct ExistingField {
-  std::uint8_t key[kKeyBytes];
+  MDbCountedBytes<kKeyBytes> key{};
   std::uint8_t listSettings[MDbOptionExBytes];
 };
 
@@ -75,7 +64,7 @@ std::vector<ExistingField> ReadExistingFields(MDbEnv* env) {
                                     field.listSettings) != MDbErrNone) {
         break;
       }
-      std::memcpy(field.key, info + kInfoKey, kKeyBytes);
+      field.key = MDbDecodeFieldInfo(info).key;
       fields.push_back(field);
     }
     MDbFieldOpTblClose(env, &env->ref, &options);
@@ -98,7 +87,7 @@ std::array<std::uint8_t, MDbDateFormatBytes> MakeDateFormat(char16_t separator, 
                                                             bool twoDigitMonth, bool twoDigitDay,
                                                             bool preferTyped) {
   std::array<std::uint8_t, MDbDateFormatBytes> block{};
-  PutU16(block.data(), separator);
+  tbm::StoreU16(block.data(), separator);
   block[2] = order <= 5 ? order : 0;
   block[3] = twoDigitMonth ? 1 : 0;
   block[4] = twoDigitDay ? 1 : 0;
@@ -112,7 +101,7 @@ std::array<std::uint8_t, MDbTimeFormatBytes> MakeTimeFormat(char16_t separator,
                                                             std::u16string_view twentyFour,
                                                             bool leadingZero, bool twelveHour) {
   std::array<std::uint8_t, MDbTimeFormatBytes> block{};
-  PutU16(block.data(), separator);
+  tbm::StoreU16(block.data(), separator);
   PutText(block.data() + kTimeMorning, morning, 5);
   PutText(block.data() + kTimeAfternoon, afternoon, 5);
   PutText(block.data() + kTimeTwentyFour, twentyFour, 9);
@@ -122,11 +111,13 @@ std::array<std::uint8_t, MDbTimeFormatBytes> MakeTimeFormat(char16_t separator,
 }
 
 std::array<std::uint8_t, MDbAttrBytes> NewAttributeBlock(const DatabaseFormats& formats) {
+  MDbAttributes attrs;
+  attrs.lead[kAttrMarker] = 1;
+  attrs.words = kStartWords;
+  attrs.dateFormat = formats.date;
+  attrs.timeFormat = formats.time;
   std::array<std::uint8_t, MDbAttrBytes> block{};
-  block[kAttrMarker] = 1;
-  for (int w = 0; w < 4; ++w) PutU32(block.data() + kAttrWords + 4 * w, kStartWords[w]);
-  std::memcpy(block.data() + kAttrDateFormat, formats.date.data(), formats.date.size());
-  std::memcpy(block.data() + kAttrTimeFormat, formats.time.data(), formats.time.size());
+  MDbEncodeAttributes(attrs, block.data());
   return block;
 }
 
@@ -159,24 +150,25 @@ std::int32_t ReplaceSchema(MDbEnv* env, std::span<const FieldSpec> fields, bool 
   bool same = existing.size() == fields.size();
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const FieldSpec& field = fields[i];
-    std::uint8_t* info = infos.data() + i * MDbFieldInfoBytes;
-    info[0] = field.type >= MDbFieldText && field.type <= 4 ? field.type : 0;
-    std::memcpy(info + kInfoKey, field.key.data(), kKeyBytes);
+    MDbFieldInfo info;
+    info.type = field.type >= MDbFieldText && field.type <= MDbFieldTime ? field.type : 0;
+    info.key = field.key;
+    MDbEncodeFieldInfo(info, infos.data() + i * MDbFieldInfoBytes);
     names[i] = field.name.c_str();
 
     std::uint8_t* option = options.data() + i * MDbOptionEntryBytes;
-    PutU16(option, field.optionWord1);
-    PutU16(option + 2, field.optionWord2);
-    PutU16(option + 4, static_cast<std::uint16_t>(field.valueList));
+    MDbEncodeFieldOption(
+        {field.optionWord1, field.optionWord2, static_cast<std::uint16_t>(field.valueList)},
+        option);
     std::uint8_t* listSettings = option + MDbOptionBytes;
     MDbFieldOpTblGetDefOptionEx(listSettings, static_cast<std::uint8_t>(i), count);
     for (const ExistingField& old : existing) {
-      if (SameKey(old.key, info + kInfoKey)) {
+      if (SameKey(old.key, info.key)) {
         std::memcpy(listSettings, old.listSettings, MDbOptionExBytes);
         break;
       }
     }
-    if (same && !SameKey(existing[i].key, info + kInfoKey)) same = false;
+    if (same && !SameKey(existing[i].key, info.key)) same = false;
   }
   if (unchanged) *unchanged = same;
 

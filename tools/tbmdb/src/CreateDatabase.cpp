@@ -11,6 +11,7 @@
 
 #include "CsvFile.h"
 #include "Database.h"
+#include "MDbBlocks.h"
 #include "NumberRule.h"
 #include "Progress.h"
 #include "TemporaryFile.h"
@@ -29,8 +30,6 @@ constexpr std::size_t kMaxDatabaseNameChars = 255;
 // A value list is stored as one text (items joined by a line break) of at
 // most 65472 bytes with its terminator.
 constexpr std::size_t kMaxValueListChars = 65472 / 2 - 1;
-constexpr std::uint16_t kFlagLocked = 0x1;
-constexpr std::uint16_t kFlagCapitalise = 0x2;
 
 struct StyleWord {
   const char* name;
@@ -279,8 +278,8 @@ class Creation {
       for (const auto& [name, settings] : options_.fields) {
         if (!SameName(names_[f], name)) continue;
         if (settings.style) spec.optionWord2 = static_cast<std::uint16_t>(*settings.style);
-        if (settings.locked) spec.optionWord1 |= kFlagLocked;
-        if (settings.capitalise) spec.optionWord1 |= kFlagCapitalise;
+        if (settings.locked) spec.optionWord1 |= MDbFieldLocked;
+        if (settings.capitalise) spec.optionWord1 |= MDbFieldCapitalise;
         if (settings.values && spec.valueList < 0) {
           std::u16string list;
           for (const std::string& item : *settings.values) {

@@ -4,6 +4,7 @@
 // flags.
 #include "CreateDatabase.h"
 #include "Database.h"
+#include "MDbBlocks.h"
 #include "Utf16.h"
 
 namespace tbm::tbmdb {
@@ -52,18 +53,18 @@ Status SettingsOfDatabase(const std::string& model, CreateOptions* options) {
   options->attributes = attributes;
   const auto fieldCount = static_cast<std::int16_t>(db->fields().size());
   for (std::int16_t f = 0; f < fieldCount; ++f) {
-    std::uint8_t option[MDbOptionBytes] = {};
-    if (MDbRecsetGetFldOption(env, db->records(), f, option) != MDbErrNone) continue;
+    std::uint8_t block[MDbOptionBytes] = {};
+    if (MDbRecsetGetFldOption(env, db->records(), f, block) != MDbErrNone) continue;
+    const MDbFieldOption option = MDbDecodeFieldOption(block);
     FieldSettings settings;
-    const unsigned flags = option[0] | (option[1] << 8);
-    settings.locked = (flags & 0x1) != 0;
-    settings.capitalise = (flags & 0x2) != 0;
-    if (option[2] != 0) settings.style = static_cast<DisplayStyle>(option[2]);
-    if (option[4] != 0xFF) {
+    settings.locked = (option.flags & MDbFieldLocked) != 0;
+    settings.capitalise = (option.flags & MDbFieldCapitalise) != 0;
+    if (option.displayStyle() != 0)
+      settings.style = static_cast<DisplayStyle>(option.displayStyle());
+    if (option.valueListNumber() != MDbNoValueList) {
       std::vector<std::string> items;
-      if (Status s = ReadValueList(*db, static_cast<std::int16_t>(option[4]), &items); !s.ok()) {
-        return s;
-      }
+      const auto list = static_cast<std::int16_t>(option.valueListNumber());
+      if (Status s = ReadValueList(*db, list, &items); !s.ok()) return s;
       settings.values = std::move(items);
     }
     options->fields[db->fields()[static_cast<std::size_t>(f)].name] = std::move(settings);

@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "CreateDatabase.h"
 #include "CsvFile.h"
+#include "MDbBlocks.h"
 #include "Progress.h"
 #include "TemporaryFile.h"
 #include "TextTable.h"
@@ -90,12 +91,13 @@ std::string CountedText(const std::uint8_t* block, std::size_t slot) {
 
 // The identity block as the desktop's record identity and modification
 // count ("A001/3"), or "-" for a record the desktop has not seen.
-std::string IdentityText(const std::uint8_t identity[MDbIdentityBytes]) {
-  bool zero = true;
-  for (std::size_t i = 0; i < MDbIdentityBytes; ++i) zero = zero && identity[i] == 0;
+std::string IdentityText(const std::uint8_t block[MDbIdentityBytes]) {
+  const MDbIdentity identity = MDbDecodeIdentity(block);
+  bool zero = identity.modificationCount == 0;
+  for (const std::uint8_t b : identity.desktopId) zero = zero && b == 0;
   if (zero) return "-";
-  const unsigned count = identity[8] | (identity[9] << 8);
-  return CountedText(identity, 8) + "/" + std::to_string(count);
+  return CountedText(identity.desktopId.data(), identity.desktopId.size()) + "/" +
+         std::to_string(identity.modificationCount);
 }
 
 Status WriteOut(const std::string& text) {
@@ -316,20 +318,26 @@ Status ShowSchema(const std::string& database) {
   const auto fieldCount = static_cast<std::int16_t>(db->fields().size());
   for (std::int16_t f = 0; f < fieldCount; ++f) {
     const FieldInfo& field = db->fields()[static_cast<std::size_t>(f)];
-    std::uint8_t info[MDbFieldInfoBytes] = {};
-    std::uint8_t option[MDbOptionBytes] = {};
-    std::uint8_t ex[MDbOptionExBytes] = {};
-    MDbSchemaTblReadFldInfo(env, &env->ref, &env->schema, f, info);
-    const bool hasOption = MDbRecsetGetFldOption(env, rs, f, option) == MDbErrNone;
-    const bool hasEx = MDbRecsetGetFldOptionEx(env, rs, f, ex) == MDbErrNone;
-    const unsigned flags = option[0] | (option[1] << 8);
+    std::uint8_t infoBlock[MDbFieldInfoBytes] = {};
+    std::uint8_t optionBlock[MDbOptionBytes] = {};
+    std::uint8_t exBlock[MDbOptionExBytes] = {};
+    MDbSchemaTblReadFldInfo(env, &env->ref, &env->schema, f, infoBlock);
+    const bool hasOption = MDbRecsetGetFldOption(env, rs, f, optionBlock) == MDbErrNone;
+    const bool hasEx = MDbRecsetGetFldOptionEx(env, rs, f, exBlock) == MDbErrNone;
+    const MDbFieldInfo info = MDbDecodeFieldInfo(infoBlock);
+    const MDbFieldOption option = MDbDecodeFieldOption(optionBlock);
     std::string flagText;
-    if (flags & 0x1) flagText += "locked";
-    if (flags & 0x2) flagText += std::string(flagText.empty() ? "" : ", ") + "capitalise";
+    if (option.flags & MDbFieldLocked) flagText += "locked";
+    if (option.flags & MDbFieldCapitalise) {
+      flagText += std::string(flagText.empty() ? "" : ", ") + "capitalise";
+    }
+    const bool hasList = hasOption && option.valueListNumber() != MDbNoValueList;
     table.AddRow({std::to_string(f + 1), field.name, TypeName(field.type),
-                  CountedText(info + 2, 16), hasOption ? StyleName(option[2]) : "edit",
-                  hasOption && option[4] != 0xFF ? std::to_string(option[4] + 1) : "-",
-                  flagText.empty() ? "-" : flagText, hasEx ? std::to_string(ex[0]) : "-",
+                  CountedText(info.key.data(), info.key.size()),
+                  hasOption ? StyleName(option.displayStyle()) : "edit",
+                  hasList ? std::to_string(option.valueListNumber() + 1) : "-",
+                  flagText.empty() ? "-" : flagText,
+                  hasEx ? std::to_string(MDbDecodeFieldOptionEx(exBlock).width) : "-",
                   std::to_string(field.maxChars)});
   }
   out += table.Render();
