@@ -18,14 +18,15 @@
 #include <string_view>
 
 #include "MDb.h"
+#include "MDbBlocks.h"
 
 namespace tbm::engine {
 
 // ---- the format blocks ----
 
 // Where the two formats lie in the 78-byte attribute block.
-constexpr std::size_t kDateFormatOffset = 24;  // MDbDateFormatBytes
-constexpr std::size_t kTimeFormatOffset = 30;  // MDbTimeFormatBytes
+constexpr std::size_t kDateFormatOffset = MDbAttrDateFormatOffset;  // MDbDateFormatBytes
+constexpr std::size_t kTimeFormatOffset = MDbAttrTimeFormatOffset;  // MDbTimeFormatBytes
 
 // Date format block (6 bytes): separator (UTF-16 LE) at 0, component order
 // at 2, two-digit month at 3, two-digit day at 4, "prefer the separator the

@@ -9,6 +9,7 @@
 #include "DataTable.h"
 #include "DateTime.h"
 #include "Description.h"
+#include "MDbBlocks.h"
 #include "ObjectTable.h"
 #include "Recset.h"
 #include "TBMWbrk.h"
@@ -19,8 +20,6 @@ namespace {
 
 constexpr char16_t kFoundName[] = u"VTBL_0";
 // Where the database's date and time formats lie in the attribute block.
-constexpr std::size_t kAttrDateFormat = 24;
-constexpr std::size_t kAttrTimeFormat = 30;
 
 // Converts a field's text the way its type compares as a whole value.
 std::int32_t Convert(std::uint8_t type, const std::uint8_t attrs[MDbAttrBytes],
@@ -29,9 +28,9 @@ std::int32_t Convert(std::uint8_t type, const std::uint8_t attrs[MDbAttrBytes],
     case MDbFieldNumber:
       return NumberValue(text, value);
     case MDbFieldDate:
-      return DateDayNumber(text, attrs + kAttrDateFormat, value);
+      return DateDayNumber(text, attrs + MDbAttrDateFormatOffset, value);
     case MDbFieldTime:
-      return TimeSeconds(text, attrs + kAttrTimeFormat, value);
+      return TimeSeconds(text, attrs + MDbAttrTimeFormatOffset, value);
     default:
       return MDbErrFailed;
   }

@@ -8,6 +8,7 @@
 #include "DataTable.h"
 #include "DateTime.h"
 #include "Description.h"
+#include "MDbBlocks.h"
 #include "ObjectTable.h"
 #include "Sequence.h"
 
@@ -15,8 +16,6 @@ using namespace tbm::engine;
 
 namespace {
 
-constexpr std::size_t kAttrDateFormat = 24;
-constexpr std::size_t kAttrTimeFormat = 30;
 // The sort key of a text that does not convert: first when ascending.
 constexpr std::int32_t kNoSortKey = std::int32_t(0x80000000u);
 
@@ -105,10 +104,10 @@ std::int32_t WriteSortKeys(MDbEnv* env, std::int16_t field, std::uint8_t type) {
         rc = NumberValue(text, &key);
         break;
       case MDbFieldDate:
-        rc = DateDayNumber(text, attrs + kAttrDateFormat, &key);
+        rc = DateDayNumber(text, attrs + MDbAttrDateFormatOffset, &key);
         break;
       case MDbFieldTime:
-        rc = TimeSeconds(text, attrs + kAttrTimeFormat, &key);
+        rc = TimeSeconds(text, attrs + MDbAttrTimeFormatOffset, &key);
         break;
       default:
         break;
