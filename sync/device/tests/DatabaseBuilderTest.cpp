@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DatabaseBuilder.h"
+#include "MDbBlocks.h"
 #include "TestSupport.h"
 #include "Utf16.h"
 
@@ -124,13 +125,11 @@ TEST_F(DatabaseBuilderTest, ANewDatabaseOpensOnTheHandheldWithEverythingItWasGiv
   // The option block carries the desktop's words and the value-list number.
   std::uint8_t option[MDbOptionBytes];
   ASSERT_EQ(MDbRecsetGetFldOption(&env_, &rs, 0, option), MDbErrNone);
-  EXPECT_EQ(option[0], 0x02);
-  EXPECT_EQ(option[1], 0x01);
-  EXPECT_EQ(option[2], 0x04);
-  EXPECT_EQ(option[3], 0x03);
-  EXPECT_EQ(option[4], 0xFF);  // no value list: -1
+  EXPECT_EQ(MDbDecodeFieldOption(option).flags, 0x0102);
+  EXPECT_EQ(MDbDecodeFieldOption(option).style, 0x0304);
+  EXPECT_EQ(MDbDecodeFieldOption(option).valueListNumber(), MDbNoValueList);  // -1
   ASSERT_EQ(MDbRecsetGetFldOption(&env_, &rs, 3, option), MDbErrNone);
-  EXPECT_EQ(option[4], 0);
+  EXPECT_EQ(MDbDecodeFieldOption(option).valueListNumber(), 0);
   char16_t list[32];
   ASSERT_EQ(MDbAgentGetValList(&env_, 0, list, sizeof list), MDbErrNone);
   EXPECT_EQ(std::u16string(list), u"A1\r\nA2\r\nB1");
@@ -184,13 +183,16 @@ TEST_F(DatabaseBuilderTest, ARebuildKeepsListSettingsOfFieldsItRecognisesByKey) 
   MDbRecset rs;
   MDbRecsetInitialize(&rs);
   ASSERT_EQ(MDbAgentQuery(&env_, &rs, nullptr), MDbErrNone);
-  std::uint8_t ex[MDbOptionExBytes];
-  ASSERT_EQ(MDbRecsetGetFldOptionEx(&env_, &rs, 1, ex), MDbErrNone);
-  ex[0] = 140;
-  ASSERT_EQ(MDbRecsetSetFldOptionEx(&env_, &rs, 1, ex), MDbErrNone);
-  ASSERT_EQ(MDbRecsetGetFldOptionEx(&env_, &rs, 3, ex), MDbErrNone);
-  ex[1] = 0;
-  ASSERT_EQ(MDbRecsetSetFldOptionEx(&env_, &rs, 3, ex), MDbErrNone);
+  std::uint8_t block[MDbOptionExBytes];
+  auto change = [&](std::int16_t field, auto edit) {
+    ASSERT_EQ(MDbRecsetGetFldOptionEx(&env_, &rs, field, block), MDbErrNone);
+    MDbFieldOptionEx ex = MDbDecodeFieldOptionEx(block);
+    edit(ex);
+    MDbEncodeFieldOptionEx(ex, block);
+    ASSERT_EQ(MDbRecsetSetFldOptionEx(&env_, &rs, field, block), MDbErrNone);
+  };
+  change(1, [](MDbFieldOptionEx& ex) { ex.width = 140; });
+  change(3, [](MDbFieldOptionEx& ex) { ex.alignment = 0; });
   MDbRecsetDestroy(&env_, &rs);
   MDbAgentCloseDb(&env_);
 
@@ -207,14 +209,16 @@ TEST_F(DatabaseBuilderTest, ARebuildKeepsListSettingsOfFieldsItRecognisesByKey) 
   OpenAsHandheld();
   MDbRecsetInitialize(&rs);
   ASSERT_EQ(MDbAgentQuery(&env_, &rs, nullptr), MDbErrNone);
-  ASSERT_EQ(MDbRecsetGetFldOptionEx(&env_, &rs, 0, ex), MDbErrNone);
-  EXPECT_EQ(ex[1], 0) << "Shelf stays hidden";
-  ASSERT_EQ(MDbRecsetGetFldOptionEx(&env_, &rs, 2, ex), MDbErrNone);
-  EXPECT_EQ(ex[0], 140) << "Quantity keeps its width";
-  ASSERT_EQ(MDbRecsetGetFldOptionEx(&env_, &rs, 3, ex), MDbErrNone);
-  EXPECT_EQ(ex[0], 75) << "Supplier, new, gets the default width";
-  EXPECT_EQ(ex[1], 1);
-  EXPECT_EQ(ex[6], 3) << "and its position as display order";
+  auto read = [&](std::int16_t field) {
+    EXPECT_EQ(MDbRecsetGetFldOptionEx(&env_, &rs, field, block), MDbErrNone);
+    return MDbDecodeFieldOptionEx(block);
+  };
+  EXPECT_EQ(read(0).alignment, 0) << "Shelf keeps its settings";
+  EXPECT_EQ(read(2).width, 140) << "Quantity keeps its width";
+  const MDbFieldOptionEx supplier = read(3);
+  EXPECT_EQ(supplier.width, 75) << "Supplier, new, gets the default width";
+  EXPECT_EQ(supplier.alignment, 1);
+  EXPECT_EQ(supplier.displayOrder, 3) << "and its position as display order";
   MDbRecsetDestroy(&env_, &rs);
   MDbAgentCloseDb(&env_);
 }
