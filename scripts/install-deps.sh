@@ -11,6 +11,7 @@ packages=(
   libcli11-dev libcsv-dev
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libspdlog-dev
   clang libclang-rt-14-dev clang-format
 )
 

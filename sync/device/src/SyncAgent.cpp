@@ -18,6 +18,7 @@
 #include "DevicePath.h"
 #include "FileCalls.h"
 #include "HandheldProgram.h"
+#include "ProgramLog.h"
 #include "RapiStream.h"
 #include "RpcBlock.h"
 #include "SyncActiveFlag.h"
@@ -25,6 +26,23 @@
 
 namespace tbm::sync {
 namespace {
+
+// The agent's log, in the handheld's log folder.
+void Log(LogLevel level, std::string_view text) { WriteLog("TBMSYNBKCE", level, text); }
+
+// What the exception being handled says, for the log; called inside a
+// catch block.
+std::string CaughtException() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return "memory ran out";
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an unknown exception";
+  }
+}
 
 using tbm::RpcAnswer;
 using tbm::RpcCall;
@@ -171,16 +189,31 @@ std::vector<DatabaseListEntry> ListDatabases(DatabaseStore& store, const std::st
 void SynchroniseDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage& codePage) {
   // 1. The database's name.
   const std::optional<std::int32_t> length = ReadInt32(stream);
-  if (!length || *length < 1 || *length > kMaxNameBytes) return;
+  if (!length || *length < 1 || *length > kMaxNameBytes) {
+    Log(LogLevel::kError, "the desktop sent no database name, or one of a wrong length");
+    return;
+  }
   std::string name(static_cast<std::size_t>(*length), '\0');
-  if (FAILED(ReadExactly(stream, name.data(), static_cast<ULONG>(name.size())))) return;
+  if (FAILED(ReadExactly(stream, name.data(), static_cast<ULONG>(name.size())))) {
+    Log(LogLevel::kError, "the connection broke while the desktop sent a database name");
+    return;
+  }
   name.resize(std::strlen(name.c_str()));
   std::u16string wideName;
-  if (!codePage.ToUtf16(name, &wideName).ok()) return;
+  if (!codePage.ToUtf16(name, &wideName).ok()) {
+    Log(LogLevel::kError, "a database name from the desktop is not text of this code page");
+    return;
+  }
   const std::optional<std::u16string> path = DatabasePathForName(wideName);
-  if (!path || store.Open(*path) != MDbErrNone) return;
+  if (!path || store.Open(*path) != MDbErrNone) {
+    Log(LogLevel::kError, name + ": " +
+                              (path ? "the database cannot be opened"
+                                    : "the name leads outside the handheld's database folder"));
+    return;
+  }
   const bool wasConsistent = MDbVerifyChecksome(store.env(), &store.env()->ref) == MDbErrNone;
   if (store.GatherChanges() != MDbErrNone) {
+    Log(LogLevel::kError, name + ": the handheld's changes cannot be read");
     store.Close();
     return;
   }
@@ -208,6 +241,19 @@ void SynchroniseDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage
   }
   // 7. The records the desktop sent unchanged.
   if (talking) WriteInt32(stream, imported.skipped);
+  if (!exported) {
+    Log(LogLevel::kError, name + ": the handheld's changes could not be written for the desktop");
+  } else if (!imported.status.ok()) {
+    Log(LogLevel::kError,
+        name + ": rebuilding from the desktop's copy failed: " + imported.status.message());
+  } else if (!talking) {
+    Log(LogLevel::kError, name + ": the connection broke during the synchronisation");
+  } else {
+    Log(LogLevel::kInfo, name + ": synchronised" +
+                             (imported.touched ? ", rebuilt from the desktop's copy"
+                                               : ", the handheld's records kept") +
+                             " (" + std::to_string(imported.skipped) + " sent unchanged)");
+  }
   // A rebuild that did not finish leaves the database marked inconsistent,
   // so the handheld program does not show a partial database as whole; and
   // a database left so by an earlier synchronisation stays so until a
@@ -225,6 +271,12 @@ void CreateDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage& cod
   if (!imported.streamFailed && WriteInt32(stream, imported.skipped)) {
     WriteInt16(stream, imported.status.ok() ? 0 : 1);
   }
+  if (imported.status.ok()) {
+    Log(LogLevel::kInfo, "a database was made from the desktop's copy");
+  } else {
+    Log(LogLevel::kError,
+        "making a database from the desktop's copy failed: " + imported.status.message());
+  }
   if (store.opened() && imported.status.ok()) MarkConsistent(store.env(), true);
   store.Close();
 }
@@ -239,6 +291,7 @@ std::unique_ptr<AnsiCodePage> SystemCodePage() {
 }  // namespace tbm::sync
 
 using namespace tbm::sync;
+using tbm::LogLevel;
 
 extern "C" {
 
@@ -248,8 +301,14 @@ __attribute__((visibility("default"))) HRESULT StartSync(DWORD, BYTE*, DWORD* ou
   if (output) *output = nullptr;
   if (stream) stream->Release();
   try {
+    Log(LogLevel::kInfo, "synchronisation started");
     const std::optional<std::u16string> program = HandheldProgramPath();
-    if (!program) return E_FAIL;
+    if (!program) {
+      Log(LogLevel::kError,
+          "the handheld program is not registered (HKEY_CLASSES_ROOT\\tbmfile\\shell\\open\\"
+          "command); the synchronisation cannot start");
+      return E_FAIL;
+    }
     HRESULT result = 1;
     if (const HWND window = FindHandheldProgramWindow(*program); window != nullptr) {
       tbm::RpcCall call;
@@ -257,11 +316,16 @@ __attribute__((visibility("default"))) HRESULT StartSync(DWORD, BYTE*, DWORD* ou
       call.id = kCloseViewsForSync;
       call.kind = tbm::kRpcResult;
       tbm::CallThroughRpcBlock(window, call, kProgramAnswerMs);
+      Log(LogLevel::kInfo, "the handheld program was asked to close its views");
       result = 0;
     }
-    if (!WriteSyncActive(true)) return E_FAIL;
+    if (!WriteSyncActive(true)) {
+      Log(LogLevel::kError, "the synchronisation-in-progress word cannot be set");
+      return E_FAIL;
+    }
     return result;
   } catch (...) {
+    Log(LogLevel::kError, "starting the synchronisation failed: " + CaughtException());
     return E_FAIL;
   }
 }
@@ -272,8 +336,14 @@ __attribute__((visibility("default"))) HRESULT EndSync(DWORD, BYTE*, DWORD* outp
   if (output) *output = nullptr;
   if (stream) stream->Release();
   try {
-    return WriteSyncActive(false) ? 0 : E_FAIL;
+    if (!WriteSyncActive(false)) {
+      Log(LogLevel::kError, "the synchronisation-in-progress word cannot be cleared");
+      return E_FAIL;
+    }
+    Log(LogLevel::kInfo, "synchronisation ended");
+    return 0;
   } catch (...) {
+    Log(LogLevel::kError, "ending the synchronisation failed: " + CaughtException());
     return E_FAIL;
   }
 }
@@ -301,8 +371,13 @@ __attribute__((visibility("default"))) HRESULT FindFiles(DWORD, BYTE*, DWORD* ou
         ULONG written = 0;
         stream->Write(list->data(), static_cast<ULONG>(list->size()), &written);
       }
+    } else {
+      Log(LogLevel::kError, program ? "the system code page cannot be loaded"
+                                    : "the handheld program is not registered");
     }
   } catch (...) {
+    // The desktop reads no list and takes the listing as failed.
+    Log(LogLevel::kError, "listing the databases failed: " + CaughtException());
   }
   stream->Release();
   return 0;
@@ -324,8 +399,13 @@ __attribute__((visibility("default"))) HRESULT SyncDatabase(DWORD inputBytes, BY
       } else {
         SynchroniseDatabase(stream, store, *page);
       }
+    } else {
+      Log(LogLevel::kError,
+          page ? "the database engine cannot be started" : "the system code page cannot be loaded");
     }
   } catch (...) {
+    // The conversation ends here; the desktop sees the stream stop.
+    Log(LogLevel::kError, "synchronising a database failed: " + CaughtException());
   }
   const std::string exchangePath = ExchangeFilePath();
   if (!exchangePath.empty()) DeleteFileW(tbm::Utf8ToUtf16(exchangePath).c_str());

@@ -292,6 +292,11 @@ class SyncAgentTest : public ::testing::Test {
   }
 
   ScratchFolder root_{"tbm-agent-e2e"};
+  // What the agent wrote into its log on this handheld.
+  std::string AgentLog() const {
+    return tbm::testing::ReadWholeFile(root_.path() / "log" / "TBMSYNBKCE.log");
+  }
+
   ScopedEnvironment device_{"TBM_DEVICE_ROOT", root_.path().c_str()};
   Agent agent_;
 };
@@ -302,6 +307,9 @@ TEST_F(SyncAgentTest, StartSyncWithTheProgramClosedReturnsOneAndStillSetsTheFlag
   EXPECT_EQ(ReadSyncActive(), true);
   EXPECT_EQ(Call("EndSync"), 0);
   EXPECT_EQ(ReadSyncActive(), false);
+  const std::string log = AgentLog();
+  EXPECT_LT(log.find("info: synchronisation started"), log.find("info: synchronisation ended"))
+      << log;
 }
 
 TEST_F(SyncAgentTest, StartSyncTellsARunningProgramToCloseItsViews) {
@@ -320,6 +328,7 @@ TEST_F(SyncAgentTest, WithoutTheProgramsRegistrationStartSyncFails) {
   RegDeleteKeyW(classes, u"tbmfile");
   RegCloseKey(classes);
   EXPECT_EQ(Call("StartSync"), E_FAIL);
+  EXPECT_NE(AgentLog().find("error: the handheld program is not registered"), std::string::npos);
 }
 
 TEST_F(SyncAgentTest, FindFilesOnAnEmptyHandheldSendsAnEmptyList) {
@@ -394,6 +403,9 @@ TEST_F(SyncAgentTest, ASynchronisationExportsChangesAndTakesTheDesktopsCopy) {
 
   EXPECT_EQ(RecordCount(path), 3u);
   EXPECT_FALSE(stdfs::exists(temp.hostPath + "/TBSC.sdb"));
+  EXPECT_NE(AgentLog().find("info: Sales: synchronised, rebuilt from the desktop's copy"),
+            std::string::npos)
+      << AgentLog();
 }
 
 TEST_F(SyncAgentTest, ALongValueInANumberFieldIsTakenAsTheDesktopSentIt) {
@@ -471,6 +483,9 @@ TEST_F(SyncAgentTest, ANameTooLongForItsSlotGetsNoAnswer) {
   pair.desktop->Write(name.data(), 261, nullptr);
   agent.join();
   EXPECT_TRUE(ReadBytes(pair.desktop.get(), 4).empty());
+  EXPECT_NE(AgentLog().find("error: the desktop sent no database name, or one of a wrong length"),
+            std::string::npos)
+      << AgentLog();
 }
 
 TEST_F(SyncAgentTest, AnUnknownDatabaseGetsNoAnswer) {
@@ -480,6 +495,8 @@ TEST_F(SyncAgentTest, AnUnknownDatabaseGetsNoAnswer) {
   pair.desktop->Write("Missing", 8, nullptr);
   agent.join();
   EXPECT_TRUE(ReadBytes(pair.desktop.get(), 4).empty());
+  EXPECT_NE(AgentLog().find("error: Missing: the database cannot be opened"), std::string::npos)
+      << AgentLog();
 }
 
 TEST_F(SyncAgentTest, ACopyCutShortLeavesTheNewDatabaseMarkedInconsistent) {
