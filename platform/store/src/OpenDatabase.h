@@ -48,6 +48,31 @@ class OpenDatabase {
   std::optional<OrderRow> MoveToPosition(const DatabaseInfo& info, int slot, std::uint32_t position,
                                          Failure* failure);
 
+  // The kinds of Seek. Each makes the record it finds current and returns
+  // its identifier (its position in *index when index is given), or returns
+  // 0 with *failure filled.
+  CEOID SeekRecord(const DatabaseInfo& info, int slot, CEOID oid, DWORD* index, Failure* failure);
+  CEOID SeekPosition(const DatabaseInfo& info, int slot, bool fromEnd, DWORD value, DWORD* index,
+                     Failure* failure);
+  CEOID SeekFromCurrent(const DatabaseInfo& info, int slot, std::int32_t offset, DWORD* index,
+                        Failure* failure);
+  CEOID SeekValue(const DatabaseInfo& info, int slot, DWORD seekType, const CEPROPVAL* wanted,
+                  DWORD* index, Failure* failure);
+  CEOID SeekNextEqual(int slot, const SortKey& key, DWORD* index, Failure* failure);
+  CEOID Land(std::optional<OrderRow> row, std::int64_t position, int slot, DWORD* index,
+             Failure* failure);
+  CEOID ReportCurrent(int slot, DWORD* index, Failure* failure);
+
+  // The steps of Read.
+  bool StartAtFirstRecord(const DatabaseInfo& info, Failure* failure);
+  const std::vector<StoredProperty>* CurrentProperties(Failure* failure);
+  bool RefreshCurrentImage(Failure* failure);
+  void ChooseProperties(const std::vector<StoredProperty>& props, const CEPROPID* ids, WORD count);
+  std::size_t BytesNeeded() const;
+  bool FitBuffer(DWORD flags, BYTE** buffer, DWORD* bufferBytes, Failure* failure);
+  void FillBuffer(BYTE* buffer) const;
+  void StepAfterRead();
+
   std::shared_ptr<Volume> volume_;
   CEOID db_;
   CEPROPID sortProperty_;

@@ -22,6 +22,20 @@
 //
 // Every member must be called with mutex() held; Refresh() first, so that
 // commits by other processes are seen.
+//
+// The members are defined by concern:
+//   VolumeMount.cpp         mounting, opening and closing; creating the
+//                           layout of a new file and checking an existing one
+//   VolumeStatements.cpp    the prepared statements, running them, and
+//                           SQLite's failures turned into the store's errors
+//   VolumeTransactions.cpp  read snapshots, writes, savepoints, flushes,
+//                           batches and rollback; the object counter; the
+//                           order and content stamps
+//   VolumeDatabases.cpp     the database list: loading, lookup, create,
+//                           delete, change (and rebuilding changed orders)
+//   VolumeRecords.cpp       reading a record by identifier; writing and
+//                           deleting records with their keys
+//   VolumeOrder.cpp         ordered lookups and the sort keys of records
 #pragma once
 
 #include <sqlite3.h>
