@@ -148,7 +148,13 @@ struct MDbIdentity {
   MDbCountedBytes<8> desktopId{};
   std::uint16_t modificationCount = 0;
 
-  bool empty() const { return desktopId[0] == 0 && modificationCount == 0; }
+  // The ten zero bytes of a record the desktop has not seen.
+  bool empty() const {
+    for (const std::uint8_t b : desktopId) {
+      if (b != 0) return false;
+    }
+    return modificationCount == 0;
+  }
 };
 
 inline MDbIdentity MDbDecodeIdentity(const std::uint8_t* block) {

@@ -81,15 +81,21 @@ void Leading(CEPROPVAL* props, std::uint16_t state, BYTE* identity, std::uint32_
   props[4].val.ulVal = seq;
 }
 
-std::int32_t NewRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
-                       std::uint32_t* oid, std::uint16_t* position) {
+// Room for one more record in the data table, and the creation number it
+// takes (written back by AdvanceSequence once the record is there).
+std::int32_t ReserveNewRecord(MDbRef* ref, MDbDataTbl* tbl, std::uint32_t* seq) {
   std::uint32_t records = 0;
   if (RecordCount(ref, tbl->dataOid, &records) != MDbErrNone) return MDbErrFailed;
   if (records >= MDbMaxRecords) return MDbErrTooManyRecords;
+  return TakeSequence(ref, tbl, kDataCounter, seq) == MDbErrNone ? MDbErrNone : MDbErrFailed;
+}
+
+std::int32_t NewRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
+                       std::uint32_t* oid, std::uint16_t* position) {
+  std::uint32_t seq = 0;
+  if (std::int32_t rc = ReserveNewRecord(ref, tbl, &seq); rc != MDbErrNone) return rc;
   std::uint16_t n = 0;
   if (MDbSchemaTblGetCount(env, ref, fields, &n) != MDbErrNone) return MDbErrFailed;
-  std::uint32_t seq = 0;
-  if (TakeSequence(ref, tbl, kDataCounter, &seq) != MDbErrNone) return MDbErrFailed;
 
   BYTE identity[MDbIdentityBytes] = {};
   char16_t empty[1] = {0};
@@ -113,11 +119,8 @@ std::int32_t NewRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* 
 std::int32_t AddRecord(MDbRef* ref, MDbDataTbl* tbl, const std::uint8_t identity[10],
                        const char16_t* const* values, std::int16_t count, std::uint8_t clean,
                        std::uint32_t* oid, std::uint16_t* position) {
-  std::uint32_t records = 0;
-  if (RecordCount(ref, tbl->dataOid, &records) != MDbErrNone) return MDbErrFailed;
-  if (records >= MDbMaxRecords) return MDbErrTooManyRecords;
   std::uint32_t seq = 0;
-  if (TakeSequence(ref, tbl, kDataCounter, &seq) != MDbErrNone) return MDbErrFailed;
+  if (std::int32_t rc = ReserveNewRecord(ref, tbl, &seq); rc != MDbErrNone) return rc;
 
   BYTE block[MDbIdentityBytes];
   std::copy_n(identity, MDbIdentityBytes, block);

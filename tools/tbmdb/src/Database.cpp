@@ -270,12 +270,13 @@ Status Database::Open(const DatabasePath& path, Access access,
     return Status::Error(path.given + ": permission denied: you may not read the database");
   }
   std::u16string enginePath = path.engine;
-  if (access == Access::kChange && !Writable(path.host)) {
+  const bool writable = Writable(path.host);
+  if (access == Access::kChange && !writable) {
     return Status::Error(path.given +
                          ": permission denied: you may not change the database (it, or its "
                          "folder, may not be written by you)");
   }
-  if (access == Access::kRead && !Writable(path.host)) {
+  if (access == Access::kRead && !writable) {
     std::string copy;
     if (Status s = CopyToPrivateFolder(path, &db->privateCopy_, &copy); !s.ok()) return s;
     enginePath = Utf8ToUtf16(copy);

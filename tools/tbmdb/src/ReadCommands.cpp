@@ -93,9 +93,7 @@ std::string CountedText(const std::uint8_t* block, std::size_t slot) {
 // count ("A001/3"), or "-" for a record the desktop has not seen.
 std::string IdentityText(const std::uint8_t block[MDbIdentityBytes]) {
   const MDbIdentity identity = MDbDecodeIdentity(block);
-  bool zero = identity.modificationCount == 0;
-  for (const std::uint8_t b : identity.desktopId) zero = zero && b == 0;
-  if (zero) return "-";
+  if (identity.empty()) return "-";
   return CountedText(identity.desktopId.data(), identity.desktopId.size()) + "/" +
          std::to_string(identity.modificationCount);
 }
