@@ -5,6 +5,7 @@
 #include <string>
 
 #include "CallGuard.h"
+#include "Status.h"
 #include "WinTypes.h"
 
 namespace tbm {
@@ -16,6 +17,11 @@ namespace tbm {
 // ERROR_ALREADY_EXISTS, depending on the call).
 DWORD ErrorFromErrno(int error, const std::string& hostPath,
                      DWORD existsError = ERROR_ALREADY_EXISTS);
+
+// A failure the platform reported as error, with its sentence: the status's
+// kind follows the error (busy, no space, no permission, damaged, not found,
+// no memory), and the error number travels with it.
+Status PlatformFailure(DWORD error, std::string message);
 
 // The same guard for calls that return their error number instead of
 // setting the last error (the registry calls): body returns an error number,

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace tbm {
 
@@ -65,6 +66,45 @@ DWORD ErrorFromErrno(int error, const std::string& hostPath, DWORD existsError) 
     default:
       return ERROR_INTERNAL_ERROR;
   }
+}
+
+namespace {
+
+StatusCode CodeForPlatformError(DWORD error) {
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return StatusCode::kBusy;
+    case ERROR_DISK_FULL:
+      return StatusCode::kNoSpace;
+    case ERROR_ACCESS_DENIED:
+      return StatusCode::kNoPermission;
+    case ERROR_FILE_CORRUPT:
+    case ERROR_BAD_FORMAT:
+    case ERROR_INVALID_DATA:
+      return StatusCode::kDamaged;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return StatusCode::kNotFound;
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return StatusCode::kNoMemory;
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return StatusCode::kInvalidArgument;
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+      return StatusCode::kIoFailed;
+    default:
+      return StatusCode::kFailed;
+  }
+}
+
+}  // namespace
+
+Status PlatformFailure(DWORD error, std::string message) {
+  return Status(CodeForPlatformError(error), std::move(message), error);
 }
 
 }  // namespace tbm
