@@ -65,7 +65,9 @@ class Status {
   Status(StatusCode code, std::string message, std::uint32_t platformError = 0)
       : code_(code), message_(std::move(message)), platformError_(platformError) {}
   // A failure without a kind of its own.
-  static Status Error(std::string message) { return Status(StatusCode::kFailed, std::move(message)); }
+  static Status Error(std::string message) {
+    return Status(StatusCode::kFailed, std::move(message));
+  }
 
   bool ok() const { return code_ == StatusCode::kOk; }
   StatusCode code() const { return code_; }
