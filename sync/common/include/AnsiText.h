@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "ExchangeStatus.h"
+#include "Status.h"
 
 struct UConverter;
 
@@ -43,10 +43,10 @@ class AnsiCodePage {
   // Opens the machine's ANSI code page. Fails with kUnknownCodePage when the
   // variable names a code page that ICU does not know or that does not
   // qualify (the message names the variable and its value).
-  static ExchangeStatus OpenSystem(std::unique_ptr<AnsiCodePage>* out);
+  static Status OpenSystem(std::unique_ptr<AnsiCodePage>* out);
 
   // Opens a code page by Windows number ("932") or ICU converter name.
-  static ExchangeStatus Open(std::string_view name, std::unique_ptr<AnsiCodePage>* out);
+  static Status Open(std::string_view name, std::unique_ptr<AnsiCodePage>* out);
 
   ~AnsiCodePage();
   AnsiCodePage(const AnsiCodePage&) = delete;
@@ -61,16 +61,16 @@ class AnsiCodePage {
   // on one object; open one object per thread.
 
   // UTF-16 to ANSI bytes, unchanged otherwise (names, suffixes).
-  ExchangeStatus ToAnsi(std::u16string_view text, std::string* bytes);
+  Status ToAnsi(std::u16string_view text, std::string* bytes);
   // ANSI bytes to UTF-16, unchanged otherwise.
-  ExchangeStatus ToUtf16(std::string_view bytes, std::u16string* text);
+  Status ToUtf16(std::string_view bytes, std::u16string* text);
 
   // A field text or value list towards an exchange file: line breaks to LF,
   // then to ANSI bytes.
-  ExchangeStatus ToExchangeText(std::u16string_view text, std::string* bytes);
+  Status ToExchangeText(std::u16string_view text, std::string* bytes);
   // A field text or value list from an exchange file: to UTF-16, then line
   // breaks to CR LF.
-  ExchangeStatus FromExchangeText(std::string_view bytes, std::u16string* text);
+  Status FromExchangeText(std::string_view bytes, std::u16string* text);
 
   // The length of the longest start of `bytes` that is at most `maxBytes`
   // long and ends at a character boundary of this code page. Bytes that are

@@ -26,7 +26,7 @@
 
 #include "AnsiText.h"
 #include "ByteStream.h"
-#include "ExchangeStatus.h"
+#include "Status.h"
 
 namespace tbm::sync {
 
@@ -160,16 +160,16 @@ class ExchangeReader {
   // count, a value-list count outside 0 to 50, a counted string whose length
   // byte exceeds its slot, or a value-list index other than -1 that names no
   // value list.
-  ExchangeStatus ReadLayout(ExchangeLayout* layout);
+  Status ReadLayout(ExchangeLayout* layout);
 
   // Reads the value-list block: `lists` receives the valueListCount texts,
   // or nothing when the block's header says no texts follow.
-  ExchangeStatus ReadValueLists(std::vector<std::string>* lists);
+  Status ReadValueLists(std::vector<std::string>* lists);
 
   // Reads the next record. Fails on a short read, a text length outside 0
   // to the limit, a text without its terminating zero, an identity whose
   // length byte exceeds 7, and when all recordCount records have been read.
-  ExchangeStatus ReadRecord(ExchangeRecord* record);
+  Status ReadRecord(ExchangeRecord* record);
 
   // Records not yet read (0 before ReadLayout).
   std::int32_t recordsLeft() const { return recordsLeft_; }
@@ -177,17 +177,16 @@ class ExchangeReader {
  private:
   enum class Phase { kLayout, kValueLists, kRecords, kFailed };
 
-  ExchangeStatus Fail(ExchangeStatus status);
-  ExchangeStatus ReadExact(void* buffer, std::size_t bytes, const std::string& where,
-                           const char* what);
-  ExchangeStatus ReadRecordHeader(RecordHeader* header, const std::string& where);
-  ExchangeStatus ReadText(std::int32_t limit, const std::string& where, const char* limitWords,
-                          std::string* text);
+  Status Fail(Status status);
+  Status ReadExact(void* buffer, std::size_t bytes, const std::string& where, const char* what);
+  Status ReadRecordHeader(RecordHeader* header, const std::string& where);
+  Status ReadText(std::int32_t limit, const std::string& where, const char* limitWords,
+                  std::string* text);
 
   ByteSource& source_;
   ExchangeReadLimits limits_;
   Phase phase_ = Phase::kLayout;
-  ExchangeStatus failure_;
+  Status failure_;
   std::int32_t fieldCount_ = 0;
   std::int16_t valueListCount_ = 0;
   std::int32_t recordsLeft_ = 0;
@@ -218,31 +217,31 @@ class ExchangeWriter {
   //           each valueListIndex is -1 or below valueListCount;
   //           each key at most kMaxFieldKeyBytes.
   // A broken requirement returns kInvalidArgument and writes nothing.
-  ExchangeStatus WriteLayout(const ExchangeLayout& layout);
+  Status WriteLayout(const ExchangeLayout& layout);
 
   // Writes the value-list block: an all-zero record header and the texts.
   // REQUIRES: lists.size() equals the layout's valueListCount (> 0).
-  ExchangeStatus WriteValueLists(std::span<const std::string> lists);
+  Status WriteValueLists(std::span<const std::string> lists);
 
   // Writes one record: its header, then, unless header.noValues, the texts.
   // REQUIRES: fewer than recordCount records written so far; values.size()
   // equals the field count (values are not written, and may be empty, when
   // header.noValues is set).
-  ExchangeStatus WriteRecord(const RecordHeader& header, std::span<const std::string> values);
+  Status WriteRecord(const RecordHeader& header, std::span<const std::string> values);
 
   // Checks that all recordCount records were written and flushes the sink.
-  ExchangeStatus Finish();
+  Status Finish();
 
  private:
   enum class Phase { kLayout, kValueLists, kRecords, kFinished, kFailed };
 
-  ExchangeStatus Fail(ExchangeStatus status);
-  ExchangeStatus Put(const std::vector<std::uint8_t>& bytes);
+  Status Fail(Status status);
+  Status Put(const std::vector<std::uint8_t>& bytes);
 
   ByteSink& sink_;
   AnsiCodePage& codePage_;
   Phase phase_ = Phase::kLayout;
-  ExchangeStatus failure_;
+  Status failure_;
   std::size_t fieldCount_ = 0;
   std::size_t valueListCount_ = 0;
   std::int32_t recordsLeft_ = 0;

@@ -121,10 +121,10 @@ AnsiCodePage::AnsiCodePage(UConverter* converter, std::string name, std::uint32_
 
 AnsiCodePage::~AnsiCodePage() { ucnv_close(converter_); }
 
-ExchangeStatus AnsiCodePage::OpenSystem(std::unique_ptr<AnsiCodePage>* out) {
+Status AnsiCodePage::OpenSystem(std::unique_ptr<AnsiCodePage>* out) {
   const char* value = std::getenv(kEnvironmentVariable);
   if (value == nullptr || *value == '\0') return Open(kDefaultName, out);
-  ExchangeStatus status = Open(value, out);
+  Status status = Open(value, out);
   if (status.ok()) return status;
   return status.WithContext(std::string("the setting ") + kEnvironmentVariable);
 }
@@ -132,7 +132,7 @@ ExchangeStatus AnsiCodePage::OpenSystem(std::unique_ptr<AnsiCodePage>* out) {
 // Opens the converter, then makes sure the code page can carry exchange
 // texts: one byte per ASCII character, LF and zero meaning themselves, no
 // shift states that would make a byte's meaning depend on the bytes before.
-ExchangeStatus AnsiCodePage::Open(std::string_view name, std::unique_ptr<AnsiCodePage>* out) {
+Status AnsiCodePage::Open(std::string_view name, std::unique_ptr<AnsiCodePage>* out) {
   out->reset();
   const std::string requested(name);
   const std::string icuName = AllDigits(requested) ? "windows-" + requested : requested;
@@ -140,8 +140,7 @@ ExchangeStatus AnsiCodePage::Open(std::string_view name, std::unique_ptr<AnsiCod
   UConverter* converter = ucnv_open(icuName.c_str(), &error);
   if (U_FAILURE(error) || converter == nullptr || requested.empty()) {
     if (converter != nullptr) ucnv_close(converter);
-    return ExchangeStatus(ExchangeError::kUnknownCodePage,
-                          "the code page \"" + requested + "\" is not known");
+    return Status(StatusCode::kUnknownCodePage, "the code page \"" + requested + "\" is not known");
   }
 
   std::uint32_t windowsNumber = 0;
@@ -180,16 +179,16 @@ ExchangeStatus AnsiCodePage::Open(std::string_view name, std::unique_ptr<AnsiCod
                          probeBytes == std::string(probe.begin(), probe.end()) &&
                          page->ToUtf16(probeBytes, &probeBack).ok() && probeBack == probe;
   if (!asciiSafe) {
-    return ExchangeStatus(ExchangeError::kUnknownCodePage,
-                          "the code page \"" + requested +
-                              "\" cannot carry exchange files: it does not keep ASCII characters "
-                              "as single bytes");
+    return Status(StatusCode::kUnknownCodePage,
+                  "the code page \"" + requested +
+                      "\" cannot carry exchange files: it does not keep ASCII characters "
+                      "as single bytes");
   }
   *out = std::move(page);
-  return ExchangeStatus();
+  return Status();
 }
 
-ExchangeStatus AnsiCodePage::ToAnsi(std::u16string_view text, std::string* bytes) {
+Status AnsiCodePage::ToAnsi(std::u16string_view text, std::string* bytes) {
   bytes->clear();
   ucnv_resetFromUnicode(converter_);
   // Each code unit gives at most the code page's longest character; the
@@ -212,29 +211,28 @@ ExchangeStatus AnsiCodePage::ToAnsi(std::u16string_view text, std::string* bytes
         static_cast<std::size_t>(source - text.data()) - static_cast<std::size_t>(invalidLength);
     ucnv_resetFromUnicode(converter_);
     if (invalidLength == 0 || at >= text.size()) {
-      return ExchangeStatus(ExchangeError::kUnconvertibleText,
-                            "the text cannot be written in code page " + name_);
+      return Status(StatusCode::kUnconvertibleText,
+                    "the text cannot be written in code page " + name_);
     }
     const char16_t first = text[at];
     if (U16_IS_SURROGATE(first) && invalidLength == 1) {
-      return ExchangeStatus(ExchangeError::kUnconvertibleText,
-                            "the text holds a broken character (a lone surrogate U+" +
-                                Hex(first, 4) + ") at " + PlaceInText(text, at));
+      return Status(StatusCode::kUnconvertibleText,
+                    "the text holds a broken character (a lone surrogate U+" + Hex(first, 4) +
+                        ") at " + PlaceInText(text, at));
     }
     UChar32 character = first;
     if (U16_IS_LEAD(first) && invalidLength == 2)
       character = U16_GET_SUPPLEMENTARY(first, invalid[1]);
-    return ExchangeStatus(ExchangeError::kUnconvertibleText,
-                          "the character U+" + Hex(static_cast<std::uint32_t>(character), 4) +
-                              " at " + PlaceInText(text, at) + " cannot be written in code page " +
-                              name_);
+    return Status(StatusCode::kUnconvertibleText,
+                  "the character U+" + Hex(static_cast<std::uint32_t>(character), 4) + " at " +
+                      PlaceInText(text, at) + " cannot be written in code page " + name_);
   }
   out.resize(static_cast<std::size_t>(target - out.data()));
   *bytes = std::move(out);
-  return ExchangeStatus();
+  return Status();
 }
 
-ExchangeStatus AnsiCodePage::ToUtf16(std::string_view bytes, std::u16string* text) {
+Status AnsiCodePage::ToUtf16(std::string_view bytes, std::u16string* text) {
   text->clear();
   ucnv_resetToUnicode(converter_);
   std::u16string out(bytes.size() + 16, u'\0');
@@ -264,20 +262,20 @@ ExchangeStatus AnsiCodePage::ToUtf16(std::string_view bytes, std::u16string* tex
                                  ? "the text ends inside a character (" + shown + " " + where + ")"
                                  : (invalidLength == 1 ? "the byte " : "the bytes ") + shown + " " +
                                        where + (invalidLength == 1 ? " is" : " are") + " not valid";
-    return ExchangeStatus(ExchangeError::kInvalidText, what + " in code page " + name_);
+    return Status(StatusCode::kInvalidText, what + " in code page " + name_);
   }
   out.resize(static_cast<std::size_t>(target - out.data()));
   *text = std::move(out);
-  return ExchangeStatus();
+  return Status();
 }
 
-ExchangeStatus AnsiCodePage::ToExchangeText(std::u16string_view text, std::string* bytes) {
+Status AnsiCodePage::ToExchangeText(std::u16string_view text, std::string* bytes) {
   return ToAnsi(NormaliseLineBreaks(text, u"\n"), bytes);
 }
 
-ExchangeStatus AnsiCodePage::FromExchangeText(std::string_view bytes, std::u16string* text) {
+Status AnsiCodePage::FromExchangeText(std::string_view bytes, std::u16string* text) {
   std::u16string plain;
-  ExchangeStatus status = ToUtf16(bytes, &plain);
+  Status status = ToUtf16(bytes, &plain);
   if (!status.ok()) {
     text->clear();
     return status;

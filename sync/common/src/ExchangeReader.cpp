@@ -23,17 +23,16 @@ std::string FieldPlace(std::int32_t record, std::int32_t field) {
 
 // The counted string in a slot, or a failure when its length byte says more
 // than the slot holds.
-ExchangeStatus TakeCountedString(const std::uint8_t* slot, std::size_t slotBytes,
-                                 const std::string& what, std::string* out) {
+Status TakeCountedString(const std::uint8_t* slot, std::size_t slotBytes, const std::string& what,
+                         std::string* out) {
   const std::size_t length = slot[0];
   if (length > slotBytes - 1) {
-    return ExchangeStatus(ExchangeError::kBadCountedString,
-                          what + ": the length byte says " + std::to_string(length) +
-                              " bytes, but the slot holds at most " +
-                              std::to_string(slotBytes - 1));
+    return Status(StatusCode::kBadCountedString,
+                  what + ": the length byte says " + std::to_string(length) +
+                      " bytes, but the slot holds at most " + std::to_string(slotBytes - 1));
   }
   out->assign(reinterpret_cast<const char*>(slot + 1), length);
-  return ExchangeStatus();
+  return Status();
 }
 
 }  // namespace
@@ -41,7 +40,7 @@ ExchangeStatus TakeCountedString(const std::uint8_t* slot, std::size_t slotBytes
 ExchangeReader::ExchangeReader(ByteSource& source, ExchangeReadLimits limits)
     : source_(source), limits_(limits) {}
 
-ExchangeStatus ExchangeReader::Fail(ExchangeStatus status) {
+Status ExchangeReader::Fail(Status status) {
   phase_ = Phase::kFailed;
   failure_ = status;
   return status;
@@ -50,8 +49,8 @@ ExchangeStatus ExchangeReader::Fail(ExchangeStatus status) {
 // Reads exactly `bytes` bytes, asking the source again after a partial
 // answer; a source that runs dry first makes a kTruncated failure that says
 // where ("record 4") and inside what ("its header").
-ExchangeStatus ExchangeReader::ReadExact(void* buffer, std::size_t bytes, const std::string& where,
-                                         const char* what) {
+Status ExchangeReader::ReadExact(void* buffer, std::size_t bytes, const std::string& where,
+                                 const char* what) {
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::size_t done = 0;
   while (done < bytes) {
@@ -59,24 +58,24 @@ ExchangeStatus ExchangeReader::ReadExact(void* buffer, std::size_t bytes, const 
     if (got == 0) break;
     done += got;
   }
-  if (done == bytes) return ExchangeStatus();
+  if (done == bytes) return Status();
   std::string message = "the exchange file ends inside " + std::string(what) + " (" +
                         std::to_string(done) + " of " + std::to_string(bytes) + " bytes)";
   const std::string reason = source_.FailureReason();
   if (!reason.empty()) message += "; " + reason;
   if (!where.empty()) message = where + ": " + message;
-  return ExchangeStatus(ExchangeError::kTruncated, message);
+  return Status(StatusCode::kTruncated, message);
 }
 
-ExchangeStatus ExchangeReader::ReadLayout(ExchangeLayout* layout) {
+Status ExchangeReader::ReadLayout(ExchangeLayout* layout) {
   if (phase_ == Phase::kFailed) return failure_;
   if (phase_ != Phase::kLayout) {
-    return ExchangeStatus(ExchangeError::kInvalidArgument, "the layout has already been read");
+    return Status(StatusCode::kInvalidArgument, "the layout has already been read");
   }
   *layout = ExchangeLayout();
 
   std::array<std::uint8_t, kHeaderBytes> head;
-  ExchangeStatus status = ReadExact(head.data(), head.size(), "", "its header");
+  Status status = ReadExact(head.data(), head.size(), "", "its header");
   if (!status.ok()) return Fail(status);
 
   ExchangeHeader& h = layout->header;
@@ -84,16 +83,16 @@ ExchangeStatus ExchangeReader::ReadLayout(ExchangeLayout* layout) {
   if (!status.ok()) return Fail(status);
   h.fieldCount = GetI32(&head[kFieldCountOffset]);
   if (h.fieldCount < 0 || h.fieldCount > kMaxExchangeFields) {
-    return Fail(ExchangeStatus(ExchangeError::kBadCount,
-                               "the exchange header gives a field count of " +
-                                   std::to_string(h.fieldCount) + "; it must be 0 to " +
-                                   std::to_string(kMaxExchangeFields)));
+    return Fail(Status(StatusCode::kBadCount, "the exchange header gives a field count of " +
+                                                  std::to_string(h.fieldCount) +
+                                                  "; it must be 0 to " +
+                                                  std::to_string(kMaxExchangeFields)));
   }
   h.recordCount = GetI32(&head[kRecordCountOffset]);
   if (h.recordCount < 0) {
-    return Fail(ExchangeStatus(ExchangeError::kBadCount,
-                               "the exchange header gives a negative record count (" +
-                                   std::to_string(h.recordCount) + ")"));
+    return Fail(
+        Status(StatusCode::kBadCount, "the exchange header gives a negative record count (" +
+                                          std::to_string(h.recordCount) + ")"));
   }
   h.fullRecordCount = GetI32(&head[kFullRecordCountOffset]);
   h.dateSeparator = GetU16(&head[kDateSeparatorOffset]);
@@ -118,9 +117,9 @@ ExchangeStatus ExchangeReader::ReadLayout(ExchangeLayout* layout) {
   if (!status.ok()) return Fail(status);
   layout->valueListCount = GetI16(countBytes.data());
   if (layout->valueListCount < 0 || layout->valueListCount > kMaxExchangeValueLists) {
-    return Fail(ExchangeStatus(ExchangeError::kBadCount,
-                               "the value-list count is " + std::to_string(layout->valueListCount) +
-                                   "; it must be 0 to " + std::to_string(kMaxExchangeValueLists)));
+    return Fail(Status(StatusCode::kBadCount,
+                       "the value-list count is " + std::to_string(layout->valueListCount) +
+                           "; it must be 0 to " + std::to_string(kMaxExchangeValueLists)));
   }
 
   layout->fields.resize(static_cast<std::size_t>(h.fieldCount));
@@ -140,10 +139,10 @@ ExchangeStatus ExchangeReader::ReadLayout(ExchangeLayout* layout) {
     field.optionWord2 = GetI16(&d[kOptionWord2Offset]);
     field.valueListIndex = GetI16(&d[kValueListIndexOffset]);
     if (field.valueListIndex < -1 || field.valueListIndex >= layout->valueListCount) {
-      return Fail(ExchangeStatus(ExchangeError::kCorrupt,
-                                 where + ": the value-list index " +
-                                     std::to_string(field.valueListIndex) + " names none of the " +
-                                     std::to_string(layout->valueListCount) + " value lists"));
+      return Fail(Status(StatusCode::kCorrupt,
+                         where + ": the value-list index " + std::to_string(field.valueListIndex) +
+                             " names none of the " + std::to_string(layout->valueListCount) +
+                             " value lists"));
     }
   }
 
@@ -151,47 +150,46 @@ ExchangeStatus ExchangeReader::ReadLayout(ExchangeLayout* layout) {
   valueListCount_ = layout->valueListCount;
   recordsLeft_ = h.recordCount;
   phase_ = valueListCount_ > 0 ? Phase::kValueLists : Phase::kRecords;
-  return ExchangeStatus();
+  return Status();
 }
 
-ExchangeStatus ExchangeReader::ReadRecordHeader(RecordHeader* header, const std::string& where) {
+Status ExchangeReader::ReadRecordHeader(RecordHeader* header, const std::string& where) {
   std::array<std::uint8_t, kRecordHeaderBytes> r;
-  ExchangeStatus status = ReadExact(r.data(), r.size(), where, "its record header");
+  Status status = ReadExact(r.data(), r.size(), where, "its record header");
   if (!status.ok()) return status;
   *header = RecordHeader();
   header->changeCode = GetI16(&r[kChangeCodeOffset]);
   header->noValues = (r[kFlagsOffset] & kNoValuesFlag) != 0;
   const std::size_t length = r[kIdentityHeadOffset];
   if (length > kMaxIdentityStringBytes) {
-    return ExchangeStatus(ExchangeError::kBadCountedString,
-                          where + ": the record identity's length byte says " +
-                              std::to_string(length) + " bytes, but at most " +
-                              std::to_string(kMaxIdentityStringBytes) + " are allowed");
+    return Status(StatusCode::kBadCountedString,
+                  where + ": the record identity's length byte says " + std::to_string(length) +
+                      " bytes, but at most " + std::to_string(kMaxIdentityStringBytes) +
+                      " are allowed");
   }
   for (std::size_t i = 0; i <= length; ++i) header->identity[i] = r[kIdentityHeadOffset + i];
   header->identity[kIdentityHeadSlot] = r[kIdentityTailOffset];
   header->identity[kIdentityHeadSlot + 1] = r[kIdentityTailOffset + 1];
-  return ExchangeStatus();
+  return Status();
 }
 
 // One value text: its length, checked against `limit` before anything is
 // allocated, then the bytes, the terminating zero and the padding byte.
-ExchangeStatus ExchangeReader::ReadText(std::int32_t limit, const std::string& where,
-                                        const char* limitWords, std::string* text) {
+Status ExchangeReader::ReadText(std::int32_t limit, const std::string& where,
+                                const char* limitWords, std::string* text) {
   std::array<std::uint8_t, kTextLengthBytes> lengthBytes;
-  ExchangeStatus status =
+  Status status =
       ReadExact(lengthBytes.data(), lengthBytes.size(), where, "the length of its text");
   if (!status.ok()) return status;
   const std::int32_t length = GetI32(lengthBytes.data());
   if (length < 0) {
-    return ExchangeStatus(ExchangeError::kBadLength,
-                          where + ": the text length " + std::to_string(length) + " is negative");
+    return Status(StatusCode::kBadLength,
+                  where + ": the text length " + std::to_string(length) + " is negative");
   }
   if (length > limit) {
-    return ExchangeStatus(ExchangeError::kBadLength,
-                          where + ": the text length " + std::to_string(length) +
-                              " is larger than " + limitWords + " (at most " +
-                              std::to_string(limit) + " bytes)");
+    return Status(StatusCode::kBadLength, where + ": the text length " + std::to_string(length) +
+                                              " is larger than " + limitWords + " (at most " +
+                                              std::to_string(limit) + " bytes)");
   }
   const std::size_t textBytes = static_cast<std::size_t>(length);
   const std::size_t total = textBytes + TextTailBytes(textBytes);
@@ -199,24 +197,22 @@ ExchangeStatus ExchangeReader::ReadText(std::int32_t limit, const std::string& w
   status = ReadExact(bytes.data(), total, where, "its text");
   if (!status.ok()) return status;
   if (bytes[textBytes] != '\0') {
-    return ExchangeStatus(ExchangeError::kCorrupt,
-                          where + ": the text of " + std::to_string(length) +
-                              " bytes is not followed by its terminating zero");
+    return Status(StatusCode::kCorrupt, where + ": the text of " + std::to_string(length) +
+                                            " bytes is not followed by its terminating zero");
   }
   bytes.resize(textBytes);
   *text = std::move(bytes);
-  return ExchangeStatus();
+  return Status();
 }
 
-ExchangeStatus ExchangeReader::ReadValueLists(std::vector<std::string>* lists) {
+Status ExchangeReader::ReadValueLists(std::vector<std::string>* lists) {
   if (phase_ == Phase::kFailed) return failure_;
   lists->clear();
   if (phase_ != Phase::kValueLists) {
-    return ExchangeStatus(ExchangeError::kInvalidArgument,
-                          "there is no value-list block to read here");
+    return Status(StatusCode::kInvalidArgument, "there is no value-list block to read here");
   }
   RecordHeader header;
-  ExchangeStatus status = ReadRecordHeader(&header, "the value lists");
+  Status status = ReadRecordHeader(&header, "the value lists");
   if (!status.ok()) return Fail(status);
   if (!header.noValues) {
     lists->resize(static_cast<std::size_t>(valueListCount_));
@@ -230,25 +226,24 @@ ExchangeStatus ExchangeReader::ReadValueLists(std::vector<std::string>* lists) {
     }
   }
   phase_ = Phase::kRecords;
-  return ExchangeStatus();
+  return Status();
 }
 
-ExchangeStatus ExchangeReader::ReadRecord(ExchangeRecord* record) {
+Status ExchangeReader::ReadRecord(ExchangeRecord* record) {
   if (phase_ == Phase::kFailed) return failure_;
   record->header = RecordHeader();
   record->values.clear();
   if (phase_ != Phase::kRecords) {
-    return ExchangeStatus(ExchangeError::kInvalidArgument,
-                          phase_ == Phase::kLayout
-                              ? "the layout must be read before the records"
-                              : "the value lists must be read before the records");
+    return Status(StatusCode::kInvalidArgument,
+                  phase_ == Phase::kLayout ? "the layout must be read before the records"
+                                           : "the value lists must be read before the records");
   }
   if (recordsLeft_ == 0) {
-    return ExchangeStatus(ExchangeError::kInvalidArgument,
-                          "all " + std::to_string(recordsRead_) + " records have been read");
+    return Status(StatusCode::kInvalidArgument,
+                  "all " + std::to_string(recordsRead_) + " records have been read");
   }
   const std::int32_t number = recordsRead_ + 1;
-  ExchangeStatus status = ReadRecordHeader(&record->header, RecordPlace(number));
+  Status status = ReadRecordHeader(&record->header, RecordPlace(number));
   if (!status.ok()) return Fail(status);
   if (!record->header.noValues) {
     record->values.resize(static_cast<std::size_t>(fieldCount_));
@@ -263,7 +258,7 @@ ExchangeStatus ExchangeReader::ReadRecord(ExchangeRecord* record) {
   }
   ++recordsRead_;
   --recordsLeft_;
-  return ExchangeStatus();
+  return Status();
 }
 
 }  // namespace tbm::sync

@@ -14,8 +14,8 @@ namespace {
 
 using namespace layout;
 
-ExchangeStatus Misuse(std::string message) {
-  return ExchangeStatus(ExchangeError::kInvalidArgument, std::move(message));
+Status Misuse(std::string message) {
+  return Status(StatusCode::kInvalidArgument, std::move(message));
 }
 
 // Cuts `text` to fit a slot of `slotBytes` at a character boundary and
@@ -41,27 +41,27 @@ void AppendText(std::vector<std::uint8_t>* out, const std::string& text) {
 ExchangeWriter::ExchangeWriter(ByteSink& sink, AnsiCodePage& codePage)
     : sink_(sink), codePage_(codePage) {}
 
-ExchangeStatus ExchangeWriter::Fail(ExchangeStatus status) {
+Status ExchangeWriter::Fail(Status status) {
   phase_ = Phase::kFailed;
   failure_ = status;
   return status;
 }
 
-ExchangeStatus ExchangeWriter::Put(const std::vector<std::uint8_t>& bytes) {
+Status ExchangeWriter::Put(const std::vector<std::uint8_t>& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const std::size_t put = sink_.Write(bytes.data() + done, bytes.size() - done);
     if (put == 0) break;
     done += put;
   }
-  if (done == bytes.size()) return ExchangeStatus();
+  if (done == bytes.size()) return Status();
   std::string message = "the exchange file could not be written";
   const std::string reason = sink_.FailureReason();
   if (!reason.empty()) message += ": " + reason;
-  return Fail(ExchangeStatus(ExchangeError::kWriteFailed, message));
+  return Fail(Status(StatusCode::kWriteFailed, message));
 }
 
-ExchangeStatus ExchangeWriter::WriteLayout(const ExchangeLayout& layout) {
+Status ExchangeWriter::WriteLayout(const ExchangeLayout& layout) {
   if (phase_ == Phase::kFailed) return failure_;
   if (phase_ != Phase::kLayout) return Misuse("the layout has already been written");
   const ExchangeHeader& h = layout.header;
@@ -124,7 +124,7 @@ ExchangeStatus ExchangeWriter::WriteLayout(const ExchangeLayout& layout) {
     PutI16(d + kValueListIndexOffset, field.valueListIndex);
   }
 
-  ExchangeStatus status = Put(bytes);
+  Status status = Put(bytes);
   if (!status.ok()) return status;
   fieldCount_ = layout.fields.size();
   valueListCount_ = static_cast<std::size_t>(layout.valueListCount);
@@ -133,7 +133,7 @@ ExchangeStatus ExchangeWriter::WriteLayout(const ExchangeLayout& layout) {
   return status;
 }
 
-ExchangeStatus ExchangeWriter::WriteValueLists(std::span<const std::string> lists) {
+Status ExchangeWriter::WriteValueLists(std::span<const std::string> lists) {
   if (phase_ == Phase::kFailed) return failure_;
   if (phase_ != Phase::kValueLists) {
     return Misuse("a value-list block belongs right after a layout with value lists");
@@ -149,13 +149,13 @@ ExchangeStatus ExchangeWriter::WriteValueLists(std::span<const std::string> list
     }
     AppendText(&bytes, lists[i]);
   }
-  ExchangeStatus status = Put(bytes);
+  Status status = Put(bytes);
   if (status.ok()) phase_ = Phase::kRecords;
   return status;
 }
 
-ExchangeStatus ExchangeWriter::WriteRecord(const RecordHeader& header,
-                                           std::span<const std::string> values) {
+Status ExchangeWriter::WriteRecord(const RecordHeader& header,
+                                   std::span<const std::string> values) {
   if (phase_ == Phase::kFailed) return failure_;
   if (phase_ != Phase::kRecords) {
     return Misuse(phase_ == Phase::kValueLists ? "the value lists must be written before records"
@@ -188,12 +188,12 @@ ExchangeStatus ExchangeWriter::WriteRecord(const RecordHeader& header,
       AppendText(&bytes, values[i]);
     }
   }
-  ExchangeStatus status = Put(bytes);
+  Status status = Put(bytes);
   if (status.ok()) --recordsLeft_;
   return status;
 }
 
-ExchangeStatus ExchangeWriter::Finish() {
+Status ExchangeWriter::Finish() {
   if (phase_ == Phase::kFailed) return failure_;
   if (phase_ == Phase::kFinished) return Misuse("the exchange file is already finished");
   if (phase_ != Phase::kRecords || recordsLeft_ != 0) {
@@ -206,10 +206,10 @@ ExchangeStatus ExchangeWriter::Finish() {
     std::string message = "the exchange file could not be written";
     const std::string reason = sink_.FailureReason();
     if (!reason.empty()) message += ": " + reason;
-    return Fail(ExchangeStatus(ExchangeError::kWriteFailed, message));
+    return Fail(Status(StatusCode::kWriteFailed, message));
   }
   phase_ = Phase::kFinished;
-  return ExchangeStatus();
+  return Status();
 }
 
 }  // namespace tbm::sync

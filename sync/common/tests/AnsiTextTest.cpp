@@ -15,21 +15,21 @@ using tbm::testing::ScopedEnvironment;
 
 std::unique_ptr<AnsiCodePage> OpenPage(const char* name) {
   std::unique_ptr<AnsiCodePage> page;
-  const ExchangeStatus status = AnsiCodePage::Open(name, &page);
+  const Status status = AnsiCodePage::Open(name, &page);
   EXPECT_TRUE(status.ok()) << status.message();
   return page;
 }
 
 std::string ToAnsi(AnsiCodePage& page, std::u16string_view text) {
   std::string bytes;
-  const ExchangeStatus status = page.ToExchangeText(text, &bytes);
+  const Status status = page.ToExchangeText(text, &bytes);
   EXPECT_TRUE(status.ok()) << status.message();
   return bytes;
 }
 
 std::u16string FromAnsi(AnsiCodePage& page, std::string_view bytes) {
   std::u16string text;
-  const ExchangeStatus status = page.FromExchangeText(bytes, &text);
+  const Status status = page.FromExchangeText(bytes, &text);
   EXPECT_TRUE(status.ok()) << status.message();
   return text;
 }
@@ -72,8 +72,8 @@ TEST(AnsiCodePage, SettingTakesWindowsNumbersAndConverterNames) {
 TEST(AnsiCodePage, UnknownSettingIsAnErrorThatNamesIt) {
   ScopedEnvironment bogus(AnsiCodePage::kEnvironmentVariable, "klingon-7");
   std::unique_ptr<AnsiCodePage> page;
-  const ExchangeStatus status = AnsiCodePage::OpenSystem(&page);
-  EXPECT_EQ(status.error(), ExchangeError::kUnknownCodePage);
+  const Status status = AnsiCodePage::OpenSystem(&page);
+  EXPECT_EQ(status.code(), StatusCode::kUnknownCodePage);
   EXPECT_NE(status.message().find("TBM_ANSI_CODE_PAGE"), std::string::npos) << status.message();
   EXPECT_NE(status.message().find("\"klingon-7\" is not known"), std::string::npos)
       << status.message();
@@ -83,8 +83,8 @@ TEST(AnsiCodePage, UnknownSettingIsAnErrorThatNamesIt) {
 TEST(AnsiCodePage, CodePagesThatCannotCarryExchangeTextAreRefused) {
   for (const char* name : {"UTF-16", "UTF-32", "ISO-2022-JP", "ibm-037", "UTF-7"}) {
     std::unique_ptr<AnsiCodePage> page;
-    const ExchangeStatus status = AnsiCodePage::Open(name, &page);
-    EXPECT_EQ(status.error(), ExchangeError::kUnknownCodePage) << name;
+    const Status status = AnsiCodePage::Open(name, &page);
+    EXPECT_EQ(status.code(), StatusCode::kUnknownCodePage) << name;
     EXPECT_NE(status.message().find("cannot carry exchange files"), std::string::npos)
         << status.message();
     EXPECT_EQ(page, nullptr);
@@ -142,8 +142,8 @@ TEST(AnsiCodePage, PlainConversionLeavesLineBreaksAlone) {
 TEST(AnsiCodePage, CharacterOutsideTheCodePageIsNamedNotReplaced) {
   std::unique_ptr<AnsiCodePage> page = OpenPage("windows-1252");
   std::string bytes = "stale";
-  const ExchangeStatus status = page->ToExchangeText(u"Tokyo \u6771\u4eac", &bytes);
-  EXPECT_EQ(status.error(), ExchangeError::kUnconvertibleText);
+  const Status status = page->ToExchangeText(u"Tokyo \u6771\u4eac", &bytes);
+  EXPECT_EQ(status.code(), StatusCode::kUnconvertibleText);
   EXPECT_EQ(status.message(),
             "the character U+6771 at character 7 cannot be written in code page windows-1252");
   EXPECT_TRUE(bytes.empty());
@@ -152,9 +152,8 @@ TEST(AnsiCodePage, CharacterOutsideTheCodePageIsNamedNotReplaced) {
 TEST(AnsiCodePage, PlaceOfABadCharacterCountsLinesAndCharacters) {
   std::unique_ptr<AnsiCodePage> page = OpenPage("windows-1252");
   std::string bytes;
-  const ExchangeStatus status =
-      page->ToExchangeText(u"first line\r\n\U0001F600 smile\r\nthird", &bytes);
-  EXPECT_EQ(status.error(), ExchangeError::kUnconvertibleText);
+  const Status status = page->ToExchangeText(u"first line\r\n\U0001F600 smile\r\nthird", &bytes);
+  EXPECT_EQ(status.code(), StatusCode::kUnconvertibleText);
   EXPECT_NE(status.message().find("U+1F600 at line 2, character 1"), std::string::npos)
       << status.message();
 }
@@ -162,8 +161,8 @@ TEST(AnsiCodePage, PlaceOfABadCharacterCountsLinesAndCharacters) {
 TEST(AnsiCodePage, AccentedLettersMissingFromAnEastAsianPageAreRefused) {
   std::unique_ptr<AnsiCodePage> page = OpenPage("932");
   std::string bytes;
-  const ExchangeStatus status = page->ToExchangeText(u"Zo\u00eb", &bytes);
-  EXPECT_EQ(status.error(), ExchangeError::kUnconvertibleText);
+  const Status status = page->ToExchangeText(u"Zo\u00eb", &bytes);
+  EXPECT_EQ(status.code(), StatusCode::kUnconvertibleText);
   EXPECT_NE(status.message().find("U+00EB at character 3"), std::string::npos) << status.message();
   EXPECT_NE(status.message().find("windows-932"), std::string::npos);
 }
@@ -172,16 +171,16 @@ TEST(AnsiCodePage, LoneSurrogateIsABrokenCharacter) {
   std::unique_ptr<AnsiCodePage> page = OpenPage("windows-1252");
   std::string bytes;
   const std::u16string broken = {u'a', u'b', char16_t(0xD800), u'c'};
-  const ExchangeStatus status = page->ToExchangeText(broken, &bytes);
-  EXPECT_EQ(status.error(), ExchangeError::kUnconvertibleText);
+  const Status status = page->ToExchangeText(broken, &bytes);
+  EXPECT_EQ(status.code(), StatusCode::kUnconvertibleText);
   EXPECT_NE(status.message().find("lone surrogate U+D800"), std::string::npos) << status.message();
 }
 
 TEST(AnsiCodePage, BytesNotValidInTheCodePageAreNamed) {
   std::unique_ptr<AnsiCodePage> page = OpenPage("932");
   std::u16string text = u"stale";
-  const ExchangeStatus status = page->FromExchangeText("ab\x82\xff", &text);
-  EXPECT_EQ(status.error(), ExchangeError::kInvalidText);
+  const Status status = page->FromExchangeText("ab\x82\xff", &text);
+  EXPECT_EQ(status.code(), StatusCode::kInvalidText);
   EXPECT_NE(status.message().find("0x82"), std::string::npos) << status.message();
   EXPECT_NE(status.message().find("at byte 3"), std::string::npos) << status.message();
   EXPECT_NE(status.message().find("windows-932"), std::string::npos) << status.message();
@@ -191,8 +190,8 @@ TEST(AnsiCodePage, BytesNotValidInTheCodePageAreNamed) {
 TEST(AnsiCodePage, TextEndingInsideACharacterIsRefused) {
   std::unique_ptr<AnsiCodePage> page = OpenPage("936");
   std::u16string text;
-  const ExchangeStatus status = page->FromExchangeText("\xd6\xd0\xce", &text);
-  EXPECT_EQ(status.error(), ExchangeError::kInvalidText);
+  const Status status = page->FromExchangeText("\xd6\xd0\xce", &text);
+  EXPECT_EQ(status.code(), StatusCode::kInvalidText);
   EXPECT_NE(status.message().find("ends inside a character (0xCE at byte 3)"), std::string::npos)
       << status.message();
 }

@@ -31,12 +31,11 @@ ExchangeBytes DesktopCopy() {
   return b;
 }
 
-ExchangeStatus ReadEverything(const std::vector<std::uint8_t>& bytes,
-                              ExchangeReadLimits limits = {}) {
+Status ReadEverything(const std::vector<std::uint8_t>& bytes, ExchangeReadLimits limits = {}) {
   MemoryByteSource source(bytes);
   ExchangeReader reader(source, limits);
   ExchangeLayout layout;
-  ExchangeStatus status = reader.ReadLayout(&layout);
+  Status status = reader.ReadLayout(&layout);
   if (!status.ok()) return status;
   if (layout.valueListCount > 0) {
     std::vector<std::string> lists;
@@ -51,10 +50,10 @@ ExchangeStatus ReadEverything(const std::vector<std::uint8_t>& bytes,
   return status;
 }
 
-void ExpectFailure(const std::vector<std::uint8_t>& bytes, ExchangeError error,
+void ExpectFailure(const std::vector<std::uint8_t>& bytes, StatusCode error,
                    const std::string& words, ExchangeReadLimits limits = {}) {
-  const ExchangeStatus status = ReadEverything(bytes, limits);
-  EXPECT_EQ(status.error(), error) << status.message();
+  const Status status = ReadEverything(bytes, limits);
+  EXPECT_EQ(status.code(), error) << status.message();
   EXPECT_NE(status.message().find(words), std::string::npos)
       << "expected \"" << words << "\" in \"" << status.message() << "\"";
 }
@@ -129,8 +128,8 @@ TEST(ExchangeReader, NeverReadsPastTheEndOfTheFile) {
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(reader.ReadRecord(&record).ok());
   EXPECT_EQ(source.remaining(), std::string("the stream goes on").size());
 
-  const ExchangeStatus more = reader.ReadRecord(&record);
-  EXPECT_EQ(more.error(), ExchangeError::kInvalidArgument);
+  const Status more = reader.ReadRecord(&record);
+  EXPECT_EQ(more.code(), StatusCode::kInvalidArgument);
   EXPECT_NE(more.message().find("all 3 records"), std::string::npos) << more.message();
 }
 
@@ -189,9 +188,9 @@ TEST(ExchangeReader, UnknownTypesAndOrdersReadAsZero) {
 }
 
 TEST(ExchangeReader, ShortHeaderIsTruncation) {
-  ExpectFailure(DesktopCopy().Cut(120), ExchangeError::kTruncated,
+  ExpectFailure(DesktopCopy().Cut(120), StatusCode::kTruncated,
                 "ends inside its header (120 of 300 bytes)");
-  ExpectFailure({}, ExchangeError::kTruncated, "(0 of 300 bytes)");
+  ExpectFailure({}, StatusCode::kTruncated, "(0 of 300 bytes)");
 }
 
 TEST(ExchangeReader, EveryCutInsideTheFileIsTruncation) {
@@ -216,38 +215,38 @@ TEST(ExchangeReader, EveryCutInsideTheFileIsTruncation) {
   };
   for (const Cut& cut : cuts) {
     SCOPED_TRACE(cut.at);
-    ExpectFailure(file.Cut(cut.at), ExchangeError::kTruncated, cut.words);
+    ExpectFailure(file.Cut(cut.at), StatusCode::kTruncated, cut.words);
   }
 }
 
 TEST(ExchangeReader, FieldCountOutsideZeroToFiftyIsRefused) {
   ExchangeBytes negative = DesktopCopy();
   negative.Patch(256, {0xFF, 0xFF, 0xFF, 0xFF});
-  ExpectFailure(negative.bytes(), ExchangeError::kBadCount, "field count of -1");
+  ExpectFailure(negative.bytes(), StatusCode::kBadCount, "field count of -1");
   ExchangeBytes tooMany = DesktopCopy();
   tooMany.Patch(256, {51, 0, 0, 0});
-  ExpectFailure(tooMany.bytes(), ExchangeError::kBadCount, "field count of 51; it must be 0 to 50");
+  ExpectFailure(tooMany.bytes(), StatusCode::kBadCount, "field count of 51; it must be 0 to 50");
 }
 
 TEST(ExchangeReader, NegativeRecordCountIsRefused) {
   ExchangeBytes file = DesktopCopy();
   file.Patch(260, {0xFE, 0xFF, 0xFF, 0xFF});
-  ExpectFailure(file.bytes(), ExchangeError::kBadCount, "negative record count (-2)");
+  ExpectFailure(file.bytes(), StatusCode::kBadCount, "negative record count (-2)");
 }
 
 TEST(ExchangeReader, RecordCountLargerThanTheDataIsTruncation) {
   ExchangeBytes file = DesktopCopy();
   file.Patch(260, {0x10, 0x27, 0, 0});  // 10000 records announced, 3 present
-  ExpectFailure(file.bytes(), ExchangeError::kTruncated, "record 4: the exchange file ends");
+  ExpectFailure(file.bytes(), StatusCode::kTruncated, "record 4: the exchange file ends");
 }
 
 TEST(ExchangeReader, ValueListCountOutsideItsRangeIsRefused) {
   ExchangeBytes negative = DesktopCopy();
   negative.Patch(300, {0xFF, 0xFF});
-  ExpectFailure(negative.bytes(), ExchangeError::kBadCount, "value-list count is -1");
+  ExpectFailure(negative.bytes(), StatusCode::kBadCount, "value-list count is -1");
   ExchangeBytes tooMany = DesktopCopy();
   tooMany.Patch(300, {0x00, 0x10});
-  ExpectFailure(tooMany.bytes(), ExchangeError::kBadCount, "value-list count is 4096");
+  ExpectFailure(tooMany.bytes(), StatusCode::kBadCount, "value-list count is 4096");
 }
 
 TEST(ExchangeReader, CountedStringLongerThanItsSlotIsRefused) {
@@ -266,7 +265,7 @@ TEST(ExchangeReader, CountedStringLongerThanItsSlotIsRefused) {
   for (const Damage& d : damages) {
     ExchangeBytes file = DesktopCopy();
     file.Patch(d.offset, {d.length});
-    ExpectFailure(file.bytes(), ExchangeError::kBadCountedString, d.words);
+    ExpectFailure(file.bytes(), StatusCode::kBadCountedString, d.words);
   }
 }
 
@@ -275,18 +274,18 @@ TEST(ExchangeReader, IdentityLongerThanSevenBytesIsRefused) {
   // The first record (at 614) is a header and texts of 9, 9 and 6 bytes.
   const std::size_t secondRecord = 614 + 20 + (4 + 10) + (4 + 10) + (4 + 8);
   file.Patch(secondRecord + 12, {8});
-  ExpectFailure(file.bytes(), ExchangeError::kBadCountedString,
+  ExpectFailure(file.bytes(), StatusCode::kBadCountedString,
                 "record 2: the record identity's length byte says 8 bytes, but at most 7");
 }
 
 TEST(ExchangeReader, ValueListIndexThatNamesNoListIsRefused) {
   ExchangeBytes file = DesktopCopy();
   file.Patch(302 + 2 * 88 + 86, {1, 0});
-  ExpectFailure(file.bytes(), ExchangeError::kCorrupt,
+  ExpectFailure(file.bytes(), StatusCode::kCorrupt,
                 "field 3: the value-list index 1 names none of the 1 value lists");
   ExchangeBytes below = DesktopCopy();
   below.Patch(302 + 86, {0xFE, 0xFF});
-  ExpectFailure(below.bytes(), ExchangeError::kCorrupt, "field 1: the value-list index -2");
+  ExpectFailure(below.bytes(), StatusCode::kCorrupt, "field 1: the value-list index -2");
 }
 
 // Twelve records of three fields; the third field of the twelfth claims
@@ -299,7 +298,7 @@ TEST(ExchangeReader, TextLengthAboveTheCallersLimitNamesRecordAndField) {
   file.RecordHeader(1).Text("today").Text("me").I32(70000);
   ExchangeReadLimits limits;
   limits.maxFieldTextBytes = 2048;
-  ExpectFailure(file.bytes(), ExchangeError::kBadLength,
+  ExpectFailure(file.bytes(), StatusCode::kBadLength,
                 "record 12, field 3: the text length 70000 is larger than the field allows "
                 "(at most 2048 bytes)",
                 limits);
@@ -308,18 +307,18 @@ TEST(ExchangeReader, TextLengthAboveTheCallersLimitNamesRecordAndField) {
 TEST(ExchangeReader, HugeOrNegativeTextLengthIsRefusedBeforeAnyAllocation) {
   ExchangeBytes huge;
   huge.Header("Log", 1, 1).I16(0).Descriptor(1, "What", "A").RecordHeader(1).I32(0x7FFFFFFF);
-  ExpectFailure(huge.bytes(), ExchangeError::kBadLength,
+  ExpectFailure(huge.bytes(), StatusCode::kBadLength,
                 "record 1, field 1: the text length 2147483647 is larger than the field allows");
   ExchangeBytes negative;
   negative.Header("Log", 1, 1).I16(0).Descriptor(1, "What", "A").RecordHeader(1).I32(-5);
-  ExpectFailure(negative.bytes(), ExchangeError::kBadLength,
+  ExpectFailure(negative.bytes(), StatusCode::kBadLength,
                 "record 1, field 1: the text length -5 is negative");
 }
 
 TEST(ExchangeReader, ValueListAboveItsLimitIsRefused) {
   ExchangeReadLimits limits;
   limits.maxValueListTextBytes = 10;
-  ExpectFailure(DesktopCopy().bytes(), ExchangeError::kBadLength,
+  ExpectFailure(DesktopCopy().bytes(), StatusCode::kBadLength,
                 "value list 1: the text length 23 is larger than a value list may be (at most 10",
                 limits);
 }
@@ -328,7 +327,7 @@ TEST(ExchangeReader, TextWithoutItsTerminatingZeroIsCorrupt) {
   ExchangeBytes file;
   file.Header("Log", 1, 1).I16(0).Descriptor(1, "What", "A").RecordHeader(1);
   file.I32(3).Raw("abcd");
-  ExpectFailure(file.bytes(), ExchangeError::kCorrupt,
+  ExpectFailure(file.bytes(), StatusCode::kCorrupt,
                 "record 1, field 1: the text of 3 bytes is not followed by its terminating zero");
 }
 
@@ -355,12 +354,12 @@ TEST(ExchangeReader, CallsOutOfOrderAreRefused) {
   ExchangeReader reader(source);
   ExchangeRecord record;
   std::vector<std::string> lists;
-  EXPECT_EQ(reader.ReadRecord(&record).error(), ExchangeError::kInvalidArgument);
-  EXPECT_EQ(reader.ReadValueLists(&lists).error(), ExchangeError::kInvalidArgument);
+  EXPECT_EQ(reader.ReadRecord(&record).code(), StatusCode::kInvalidArgument);
+  EXPECT_EQ(reader.ReadValueLists(&lists).code(), StatusCode::kInvalidArgument);
   ExchangeLayout layout;
   ASSERT_TRUE(reader.ReadLayout(&layout).ok());
-  EXPECT_EQ(reader.ReadLayout(&layout).error(), ExchangeError::kInvalidArgument);
-  EXPECT_EQ(reader.ReadRecord(&record).error(), ExchangeError::kInvalidArgument);
+  EXPECT_EQ(reader.ReadLayout(&layout).code(), StatusCode::kInvalidArgument);
+  EXPECT_EQ(reader.ReadRecord(&record).code(), StatusCode::kInvalidArgument);
   EXPECT_TRUE(reader.ReadValueLists(&lists).ok());
   EXPECT_TRUE(reader.ReadRecord(&record).ok());
 }
@@ -370,11 +369,11 @@ TEST(ExchangeReader, FirstFailureSticks) {
   MemoryByteSource source(cut);
   ExchangeReader reader(source);
   ExchangeLayout layout;
-  const ExchangeStatus first = reader.ReadLayout(&layout);
-  ASSERT_EQ(first.error(), ExchangeError::kTruncated);
+  const Status first = reader.ReadLayout(&layout);
+  ASSERT_EQ(first.code(), StatusCode::kTruncated);
   ExchangeRecord record;
-  const ExchangeStatus later = reader.ReadRecord(&record);
-  EXPECT_EQ(later.error(), ExchangeError::kTruncated);
+  const Status later = reader.ReadRecord(&record);
+  EXPECT_EQ(later.code(), StatusCode::kTruncated);
   EXPECT_EQ(later.message(), first.message());
 }
 
@@ -384,8 +383,8 @@ TEST(ExchangeReader, ReadErrorOfTheSourceIsNamed) {
   ASSERT_TRUE(source.ok());
   ExchangeReader reader(source);
   ExchangeLayout layout;
-  const ExchangeStatus status = reader.ReadLayout(&layout);
-  EXPECT_EQ(status.error(), ExchangeError::kTruncated);
+  const Status status = reader.ReadLayout(&layout);
+  EXPECT_EQ(status.code(), StatusCode::kTruncated);
   EXPECT_NE(status.message().find("read failed: Is a directory"), std::string::npos)
       << status.message();
 }

@@ -81,7 +81,7 @@ class ExchangeRoundTrip : public ::testing::Test {
     ASSERT_EQ(reader.recordsLeft(), static_cast<std::int32_t>(contacts.size()));
     for (const Contact& contact : contacts) {
       ExchangeRecord record;
-      const ExchangeStatus status = reader.ReadRecord(&record);
+      const Status status = reader.ReadRecord(&record);
       ASSERT_TRUE(status.ok()) << status.message();
       EXPECT_EQ(record.header.changeCode, contact.change);
       EXPECT_EQ(record.header.identity, contact.identity);

@@ -285,8 +285,8 @@ TEST_F(ExchangeWriterTest, BrokenContractsAreRefusedAndWriteNothing) {
     ExchangeWriter writer(sink, *western_);
     ExchangeLayout layout = Contacts(1);
     c.damage(&layout);
-    const ExchangeStatus status = writer.WriteLayout(layout);
-    EXPECT_EQ(status.error(), ExchangeError::kInvalidArgument) << c.what;
+    const Status status = writer.WriteLayout(layout);
+    EXPECT_EQ(status.code(), StatusCode::kInvalidArgument) << c.what;
     EXPECT_FALSE(status.message().empty()) << c.what;
     EXPECT_TRUE(sink.bytes().empty()) << c.what;
   }
@@ -295,21 +295,19 @@ TEST_F(ExchangeWriterTest, BrokenContractsAreRefusedAndWriteNothing) {
 TEST_F(ExchangeWriterTest, RecordsMustMatchTheLayout) {
   ExchangeWriter writer(sink_, *western_);
   const std::vector<std::string> two = {"Ann", "Bonn"};
-  EXPECT_EQ(writer.WriteRecord({kChangeNew, {}, false}, two).error(),
-            ExchangeError::kInvalidArgument);
+  EXPECT_EQ(writer.WriteRecord({kChangeNew, {}, false}, two).code(), StatusCode::kInvalidArgument);
   ASSERT_TRUE(writer.WriteLayout(Contacts(1)).ok());
   const std::size_t afterLayout = sink_.bytes().size();
 
-  const ExchangeStatus three =
+  const Status three =
       writer.WriteRecord({kChangeNew, {}, false}, std::vector<std::string>{"a", "b", "c"});
-  EXPECT_EQ(three.error(), ExchangeError::kInvalidArgument);
+  EXPECT_EQ(three.code(), StatusCode::kInvalidArgument);
   EXPECT_NE(three.message().find("needs 2 values"), std::string::npos) << three.message();
   EXPECT_EQ(sink_.bytes().size(), afterLayout);
 
-  EXPECT_EQ(writer.Finish().error(), ExchangeError::kInvalidArgument);  // one record missing
+  EXPECT_EQ(writer.Finish().code(), StatusCode::kInvalidArgument);  // one record missing
   ASSERT_TRUE(writer.WriteRecord({kChangeNew, {}, false}, two).ok());
-  EXPECT_EQ(writer.WriteRecord({kChangeNew, {}, false}, two).error(),
-            ExchangeError::kInvalidArgument);
+  EXPECT_EQ(writer.WriteRecord({kChangeNew, {}, false}, two).code(), StatusCode::kInvalidArgument);
   EXPECT_TRUE(writer.Finish().ok());
 }
 
@@ -318,10 +316,10 @@ TEST_F(ExchangeWriterTest, ValueListsMustBeWrittenBeforeRecords) {
   layout.valueListCount = 1;
   ExchangeWriter writer(sink_, *western_);
   ASSERT_TRUE(writer.WriteLayout(layout).ok());
-  EXPECT_EQ(writer.WriteRecord({kChangeNew, {}, false}, std::vector<std::string>{"a", "b"}).error(),
-            ExchangeError::kInvalidArgument);
-  EXPECT_EQ(writer.WriteValueLists(std::vector<std::string>{"x", "y"}).error(),
-            ExchangeError::kInvalidArgument);
+  EXPECT_EQ(writer.WriteRecord({kChangeNew, {}, false}, std::vector<std::string>{"a", "b"}).code(),
+            StatusCode::kInvalidArgument);
+  EXPECT_EQ(writer.WriteValueLists(std::vector<std::string>{"x", "y"}).code(),
+            StatusCode::kInvalidArgument);
   EXPECT_TRUE(writer.WriteValueLists(std::vector<std::string>{"x"}).ok());
 }
 
@@ -355,11 +353,11 @@ TEST_F(ExchangeWriterTest, FullDiskFailsTheFileAndEveryCallAfter) {
   ExchangeWriter writer(sink, *western_);
   ASSERT_TRUE(writer.WriteLayout(Contacts(1)).ok());  // still in the sink's buffer
   ASSERT_TRUE(writer.WriteRecord({kChangeNew, {}, false}, std::vector<std::string>{"a", "b"}).ok());
-  const ExchangeStatus status = writer.Finish();
-  EXPECT_EQ(status.error(), ExchangeError::kWriteFailed);
+  const Status status = writer.Finish();
+  EXPECT_EQ(status.code(), StatusCode::kWriteFailed);
   EXPECT_NE(status.message().find("could not be written"), std::string::npos) << status.message();
   EXPECT_NE(status.message().find("No space left"), std::string::npos) << status.message();
-  EXPECT_EQ(writer.Finish().error(), ExchangeError::kWriteFailed);
+  EXPECT_EQ(writer.Finish().code(), StatusCode::kWriteFailed);
 }
 
 TEST_F(ExchangeWriterTest, RefusingSinkFailsTheWriteAtOnce) {
@@ -369,10 +367,10 @@ TEST_F(ExchangeWriterTest, RefusingSinkFailsTheWriteAtOnce) {
     std::string FailureReason() const override { return "the stream was closed"; }
   } sink;
   ExchangeWriter writer(sink, *western_);
-  const ExchangeStatus status = writer.WriteLayout(Contacts(0));
-  EXPECT_EQ(status.error(), ExchangeError::kWriteFailed);
+  const Status status = writer.WriteLayout(Contacts(0));
+  EXPECT_EQ(status.code(), StatusCode::kWriteFailed);
   EXPECT_NE(status.message().find("the stream was closed"), std::string::npos);
-  EXPECT_EQ(writer.Finish().error(), ExchangeError::kWriteFailed);
+  EXPECT_EQ(writer.Finish().code(), StatusCode::kWriteFailed);
 }
 
 }  // namespace

@@ -12,25 +12,24 @@ constexpr std::size_t kInfoKey = 2;      // the key's length byte in the field b
 constexpr std::size_t kNameChars = 256;  // field names are cut to 63 bytes anyway
 
 // Reads the field descriptors of the open schema table.
-ExchangeStatus DescribeFields(MDbEnv* env, AnsiCodePage& codePage,
-                              std::vector<FieldDescriptor>* fields) {
+Status DescribeFields(MDbEnv* env, AnsiCodePage& codePage, std::vector<FieldDescriptor>* fields) {
   std::uint16_t count = 0;
   if (MDbSchemaTblGetCount(env, &env->ref, &env->schema, &count) != MDbErrNone) {
-    return {ExchangeError::kCorrupt, "the database's fields cannot be counted"};
+    return {StatusCode::kCorrupt, "the database's fields cannot be counted"};
   }
   for (std::uint16_t f = 0; f < count; ++f) {
     std::uint8_t info[MDbFieldInfoBytes] = {};
     char16_t name[kNameChars] = {};
     if (MDbSchemaTblRead(env, &env->ref, &env->schema, static_cast<std::int16_t>(f), info, name,
                          sizeof name) != MDbErrNone) {
-      return {ExchangeError::kCorrupt,
+      return {StatusCode::kCorrupt,
               "field " + std::to_string(f + 1) + " of the database cannot be read"};
     }
     FieldDescriptor field;
     field.type = info[0];
     const std::size_t keyLength = std::min<std::size_t>(info[kInfoKey], kMaxFieldKeyBytes);
     field.key.assign(reinterpret_cast<const char*>(info + kInfoKey + 1), keyLength);
-    if (ExchangeStatus s = codePage.ToAnsi(name, &field.name); !s.ok()) {
+    if (Status s = codePage.ToAnsi(name, &field.name); !s.ok()) {
       return s.WithContext("the name of field " + std::to_string(f + 1));
     }
     fields->push_back(std::move(field));
@@ -39,9 +38,9 @@ ExchangeStatus DescribeFields(MDbEnv* env, AnsiCodePage& codePage,
 }
 
 // Reads one changed record: its header and texts.
-ExchangeStatus ReadChangedRecord(MDbEnv* env, const ChangeEntry& change, std::size_t fields,
-                                 AnsiCodePage& codePage, RecordHeader* header,
-                                 std::vector<std::string>* texts) {
+Status ReadChangedRecord(MDbEnv* env, const ChangeEntry& change, std::size_t fields,
+                         AnsiCodePage& codePage, RecordHeader* header,
+                         std::vector<std::string>* texts) {
   MDbDataRec rec;
   MDbDataRecInitialize(&rec);
   const bool deleted = (change.state & MDbRecDeleted) != 0;
@@ -49,20 +48,20 @@ ExchangeStatus ReadChangedRecord(MDbEnv* env, const ChangeEntry& change, std::si
   const std::int32_t opened = deleted
                                   ? MDbDeleteTblOpenRec(env, &env->ref, &env->data, &rec, -1, &oid)
                                   : MDbDataTblOpenRec(env, &env->ref, &env->data, &rec, &oid);
-  if (opened != MDbErrNone) return {ExchangeError::kCorrupt, "the record cannot be opened"};
-  ExchangeStatus status;
+  if (opened != MDbErrNone) return {StatusCode::kCorrupt, "the record cannot be opened"};
+  Status status;
   header->changeCode = ChangeCodeOf(change.state);
   header->noValues = false;
   if (MDbDataRecGetRecInfo(env, &env->ref, &env->data, &rec, header->identity.data()) !=
       MDbErrNone) {
-    status = {ExchangeError::kCorrupt, "the record's identity cannot be read"};
+    status = {StatusCode::kCorrupt, "the record's identity cannot be read"};
   }
   texts->assign(fields, std::string());
   for (std::size_t f = 0; status.ok() && f < fields; ++f) {
     const char16_t* text = nullptr;
     if (MDbDataRecGetFieldPtr(env, &env->ref, &env->data, &env->schema, &rec,
                               static_cast<std::int16_t>(f), &text) != MDbErrNone) {
-      status = {ExchangeError::kCorrupt, "field " + std::to_string(f + 1) + " cannot be read"};
+      status = {StatusCode::kCorrupt, "field " + std::to_string(f + 1) + " cannot be read"};
     } else {
       status =
           codePage.ToExchangeText(text, &(*texts)[f]).WithContext("field " + std::to_string(f + 1));
@@ -81,16 +80,16 @@ std::int16_t ChangeCodeOf(std::uint8_t state) {
   return kChangeModified;
 }
 
-ExchangeStatus ExportChanges(DatabaseStore& store, const std::string& databaseName,
-                             AnsiCodePage& codePage, ByteSink& sink) {
+Status ExportChanges(DatabaseStore& store, const std::string& databaseName, AnsiCodePage& codePage,
+                     ByteSink& sink) {
   MDbEnv* env = store.env();
   if (MDbSchemaTblOpen(env, &env->ref, &env->schema) != MDbErrNone) {
-    return {ExchangeError::kCorrupt, "the database's fields cannot be read"};
+    return {StatusCode::kCorrupt, "the database's fields cannot be read"};
   }
   ExchangeLayout layout;
-  ExchangeStatus status = DescribeFields(env, codePage, &layout.fields);
+  Status status = DescribeFields(env, codePage, &layout.fields);
   if (status.ok() && store.changes().size() > static_cast<std::size_t>(INT32_MAX)) {
-    status = {ExchangeError::kBadCount, "too many changed records"};
+    status = {StatusCode::kBadCount, "too many changed records"};
   }
   bool dataOpen = false;
   if (status.ok()) {
@@ -102,7 +101,7 @@ ExchangeStatus ExportChanges(DatabaseStore& store, const std::string& databaseNa
     if (status.ok()) {
       dataOpen = MDbDataTblOpen(env, &env->ref, &env->data, nullptr) == MDbErrNone &&
                  StartCreationSeqCache(env, &env->ref, &env->data) == MDbErrNone;
-      if (!dataOpen) status = {ExchangeError::kCorrupt, "the database's records cannot be read"};
+      if (!dataOpen) status = {StatusCode::kCorrupt, "the database's records cannot be read"};
     }
     RecordHeader header;
     std::vector<std::string> texts;

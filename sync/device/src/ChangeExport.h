@@ -8,7 +8,7 @@
 #include "AnsiText.h"
 #include "ByteStream.h"
 #include "DatabaseStore.h"
-#include "ExchangeStatus.h"
+#include "Status.h"
 
 namespace tbm::sync {
 
@@ -22,7 +22,7 @@ std::int16_t ChangeCodeOf(std::uint8_t state);
 // list) and each changed record with its change code, identity and texts.
 // Opens and closes the schema and data tables of store's environment. The
 // first failure stops the export; the file is then not to be used.
-ExchangeStatus ExportChanges(DatabaseStore& store, const std::string& databaseName,
-                             AnsiCodePage& codePage, ByteSink& sink);
+Status ExportChanges(DatabaseStore& store, const std::string& databaseName, AnsiCodePage& codePage,
+                     ByteSink& sink);
 
 }  // namespace tbm::sync

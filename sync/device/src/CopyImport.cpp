@@ -26,12 +26,11 @@ char16_t SeparatorFrom(std::uint16_t stored, AnsiCodePage& codePage) {
   return byte;
 }
 
-ExchangeStatus FormatsFrom(const ExchangeHeader& header, AnsiCodePage& codePage,
-                           DatabaseFormats* formats) {
+Status FormatsFrom(const ExchangeHeader& header, AnsiCodePage& codePage, DatabaseFormats* formats) {
   std::u16string morning;
   std::u16string afternoon;
   std::u16string twentyFour;
-  ExchangeStatus status = codePage.ToUtf16(header.morningSuffix, &morning);
+  Status status = codePage.ToUtf16(header.morningSuffix, &morning);
   if (status.ok()) status = codePage.ToUtf16(header.afternoonSuffix, &afternoon);
   if (status.ok()) status = codePage.ToUtf16(header.twentyFourSuffix, &twentyFour);
   if (!status.ok()) return status.WithContext("the time suffixes");
@@ -43,12 +42,12 @@ ExchangeStatus FormatsFrom(const ExchangeHeader& header, AnsiCodePage& codePage,
   return {};
 }
 
-ExchangeStatus EngineFailure(std::int32_t code, const std::string& what) {
+Status EngineFailure(std::int32_t code, const std::string& what) {
   if (code == MDbErrTooManyRecords) {
-    return {ExchangeError::kBadCount,
+    return {StatusCode::kBadCount,
             what + ": the handheld database already holds the most records it can (5000)"};
   }
-  return {ExchangeError::kCorrupt, what + ": the handheld database could not be written"};
+  return {StatusCode::kCorrupt, what + ": the handheld database could not be written"};
 }
 
 class Import {
@@ -64,19 +63,19 @@ class Import {
 
  private:
   // A failure of the reader is the stream's when the data simply ended.
-  ExchangeStatus FromReader(ExchangeStatus status) {
-    if (status.error() == ExchangeError::kTruncated) result_.streamFailed = true;
+  Status FromReader(Status status) {
+    if (status.code() == StatusCode::kTruncated) result_.streamFailed = true;
     return status;
   }
 
-  ExchangeStatus Steps() {
+  Status Steps() {
     ExchangeLayout layout;
-    if (ExchangeStatus s = FromReader(reader_.ReadLayout(&layout)); !s.ok()) return s;
+    if (Status s = FromReader(reader_.ReadLayout(&layout)); !s.ok()) return s;
     std::u16string name;
-    if (ExchangeStatus s = page_.ToUtf16(layout.header.name, &name); !s.ok()) {
+    if (Status s = page_.ToUtf16(layout.header.name, &name); !s.ok()) {
       return s.WithContext("the database name");
     }
-    if (ExchangeStatus s = OpenTarget(name); !s.ok()) return s;
+    if (Status s = OpenTarget(name); !s.ok()) return s;
     MDbEnv* env = store_.env();
     result_.touched = true;
     if (std::int32_t rc = MarkConsistent(env, false); rc != MDbErrNone) {
@@ -88,7 +87,7 @@ class Import {
       const FieldDescriptor& d = layout.fields[f];
       FieldSpec spec;
       spec.type = static_cast<std::uint8_t>(d.type);
-      if (ExchangeStatus s = page_.ToUtf16(d.name, &spec.name); !s.ok()) {
+      if (Status s = page_.ToUtf16(d.name, &spec.name); !s.ok()) {
         return s.WithContext("the name of field " + std::to_string(f + 1));
       }
       spec.key = FieldKey(d.key);
@@ -104,20 +103,20 @@ class Import {
     }
     if (!rebuild || !unchanged) {
       DatabaseFormats formats;
-      if (ExchangeStatus s = FormatsFrom(layout.header, page_, &formats); !s.ok()) return s;
+      if (Status s = FormatsFrom(layout.header, page_, &formats); !s.ok()) return s;
       if (std::int32_t rc = ReplaceAttributes(env, NewAttributeBlock(formats), name);
           rc != MDbErrNone) {
         return EngineFailure(rc, "writing the database attributes");
       }
     }
-    if (ExchangeStatus s = EchoName(layout.header.name); !s.ok()) return s;
+    if (Status s = EchoName(layout.header.name); !s.ok()) return s;
 
     if (layout.valueListCount > 0) {
       std::vector<std::string> texts;
-      if (ExchangeStatus s = FromReader(reader_.ReadValueLists(&texts)); !s.ok()) return s;
+      if (Status s = FromReader(reader_.ReadValueLists(&texts)); !s.ok()) return s;
       std::vector<std::u16string> lists(texts.size());
       for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (ExchangeStatus s = page_.FromExchangeText(texts[i], &lists[i]); !s.ok()) {
+        if (Status s = page_.FromExchangeText(texts[i], &lists[i]); !s.ok()) {
           return s.WithContext("value list " + std::to_string(i + 1));
         }
       }
@@ -135,24 +134,24 @@ class Import {
 
   // Creating: the database is made where its name maps to, never over a
   // file already there. Rebuilding: the store holds it open already.
-  ExchangeStatus OpenTarget(const std::u16string& name) {
+  Status OpenTarget(const std::u16string& name) {
     if (mode_ == ImportMode::kRebuild) {
-      if (!store_.opened()) return {ExchangeError::kInvalidArgument, "no database is open"};
+      if (!store_.opened()) return {StatusCode::kInvalidArgument, "no database is open"};
       return {};
     }
     const std::optional<std::u16string> path = DatabasePathForName(name);
     if (!path) {
-      return {ExchangeError::kInvalidArgument, "the database name cannot be a handheld file name"};
+      return {StatusCode::kInvalidArgument, "the database name cannot be a handheld file name"};
     }
     MDbCreateDirectory(kDatabaseFolder);  // present already, mostly
     if (store_.Create(*path) != MDbErrNone) {
-      return {ExchangeError::kWriteFailed,
+      return {StatusCode::kWriteFailed,
               "the handheld database cannot be created (a file of that name may exist already)"};
     }
     return {};
   }
 
-  ExchangeStatus EchoName(const std::string& name) {
+  Status EchoName(const std::string& name) {
     std::vector<std::uint8_t> bytes(4 + 1 + name.size());
     const auto size = static_cast<std::uint32_t>(name.size() + 1);
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(size >> (8 * i));
@@ -160,12 +159,12 @@ class Import {
     std::memcpy(bytes.data() + 5, name.data(), name.size());
     if (echo_.Write(bytes.data(), bytes.size()) != bytes.size()) {
       result_.streamFailed = true;
-      return {ExchangeError::kWriteFailed, "the database name could not be sent back"};
+      return {StatusCode::kWriteFailed, "the database name could not be sent back"};
     }
     return {};
   }
 
-  ExchangeStatus LoadRecords(std::size_t fieldCount) {
+  Status LoadRecords(std::size_t fieldCount) {
     RecordLoader loader(store_.env());
     if (std::int32_t rc = loader.Start(); rc != MDbErrNone) {
       return EngineFailure(rc, "opening the records");
@@ -175,27 +174,27 @@ class Import {
     std::vector<const char16_t*> pointers(fieldCount);
     for (std::int32_t number = 1; reader_.recordsLeft() > 0; ++number) {
       const std::string where = "record " + std::to_string(number);
-      if (ExchangeStatus s = FromReader(reader_.ReadRecord(&record)); !s.ok()) return s;
+      if (Status s = FromReader(reader_.ReadRecord(&record)); !s.ok()) return s;
       const std::int16_t code = record.header.changeCode;
       if (code == kChangeUnchanged) {
         ++result_.skipped;
         continue;
       }
       if (code != kChangeNew) {
-        return {ExchangeError::kCorrupt,
+        return {StatusCode::kCorrupt,
                 where + ": the change code " + std::to_string(code) + " is not one a copy holds"};
       }
       for (std::size_t f = 0; f < fieldCount; ++f) {
         values[f].clear();
         if (!record.header.noValues) {
-          if (ExchangeStatus s = page_.FromExchangeText(record.values[f], &values[f]); !s.ok()) {
+          if (Status s = page_.FromExchangeText(record.values[f], &values[f]); !s.ok()) {
             return s.WithContext(where + ", field " + std::to_string(f + 1));
           }
         }
         pointers[f] = values[f].c_str();
       }
       if (const int f = loader.FirstTooLong(pointers); f >= 0) {
-        return {ExchangeError::kBadLength,
+        return {StatusCode::kBadLength,
                 where + ", field " + std::to_string(f + 1) + ": the text is longer than the " +
                     std::to_string(loader.CopyMaxChars()) + " characters a copy may hold"};
       }

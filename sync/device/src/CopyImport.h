@@ -8,7 +8,7 @@
 #include "AnsiText.h"
 #include "ByteStream.h"
 #include "DatabaseStore.h"
-#include "ExchangeStatus.h"
+#include "Status.h"
 
 namespace tbm::sync {
 
@@ -18,7 +18,7 @@ enum class ImportMode {
 };
 
 struct ImportResult {
-  ExchangeStatus status;  // success, or what stopped the import
+  Status status;  // success, or what stopped the import
   // Records the desktop sent unchanged (change code 0); they are not added.
   std::int32_t skipped = 0;
   // The database was marked inconsistent: it is consistent again only when

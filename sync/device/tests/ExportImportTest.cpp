@@ -154,7 +154,7 @@ class AgentWorkTest : public ::testing::Test {
 
   // Exports Sales's changes and reads the file back.
   struct Exported {
-    ExchangeStatus status;
+    Status status;
     ExchangeLayout layout;
     std::vector<ExchangeRecord> records;
   };
@@ -270,7 +270,7 @@ TEST_F(AgentWorkTest, TextTheCodePageCannotHoldFailsTheExport) {
     handheld.Set(0, 0, u"\u03a9mega Ltd");  // not in windows-1252
   }
   const Exported exported = Export();
-  EXPECT_EQ(exported.status.error(), ExchangeError::kUnconvertibleText);
+  EXPECT_EQ(exported.status.code(), StatusCode::kUnconvertibleText);
   EXPECT_NE(exported.status.message().find("changed record 1: field 1"), std::string::npos)
       << exported.status.message();
 }
@@ -341,7 +341,7 @@ TEST_F(AgentWorkTest, AFailedRebuildLeavesTheDatabaseMarkedInconsistent) {
   copy.Add(kChangeModified, Identity(50, 5), {"Flo", "1", "North"});  // not a copy's code
   MemoryByteSink echo;
   const ImportResult result = Rebuild(copy, echo);
-  EXPECT_EQ(result.status.error(), ExchangeError::kCorrupt);
+  EXPECT_EQ(result.status.code(), StatusCode::kCorrupt);
   EXPECT_NE(result.status.message().find("record 4"), std::string::npos);
   EXPECT_TRUE(result.touched);
   EXPECT_FALSE(result.streamFailed);
@@ -357,7 +357,7 @@ TEST_F(AgentWorkTest, AValueLongerThanTheDesktopSendsStopsTheImport) {
   DatabaseStore store;
   MemoryByteSink echo;
   const ImportResult result = Create(copy, store, echo);
-  EXPECT_EQ(result.status.error(), ExchangeError::kBadLength);
+  EXPECT_EQ(result.status.code(), StatusCode::kBadLength);
   EXPECT_NE(result.status.message().find("record 2, field 2"), std::string::npos)
       << result.status.message();
 }
