@@ -134,8 +134,8 @@ T Failed(DWORD error, std::string message, T result) {
 }
 
 template <typename T>
-T Failed(const Failure& f, T result) {
-  return Failed(f.error, f.message, result);
+T Failed(const Status& f, T result) {
+  return Failed(f.platformError(), f.message(), result);
 }
 
 std::shared_ptr<Volume> VolumeFor(const CEGUID* guid) {
@@ -162,7 +162,7 @@ BOOL OnVolume(CEGUID* guid, Operation operation) {
   auto volume = VolumeFor(guid);
   if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
   std::lock_guard lock(volume->mutex());
-  Failure failure;
+  Status failure;
   if (!operation(*volume, &failure)) return Failed(failure, FALSE);
   return TRUE;
 }
@@ -205,6 +205,7 @@ std::optional<std::u16string> CheckedName(const CEDBASEINFO& info) {
 }  // namespace tbm::store
 
 using namespace tbm::store;
+using tbm::Status;
 
 const char* StoreLastMessage() { return lastMessage.c_str(); }
 
@@ -219,12 +220,11 @@ void StoreClearCause() {
 }
 
 BOOL StoreBeginBatch(CEGUID* guid) {
-  return OnVolume(guid,
-                  [](Volume& volume, Failure* failure) { return volume.BeginBatch(failure); });
+  return OnVolume(guid, [](Volume& volume, Status* failure) { return volume.BeginBatch(failure); });
 }
 
 BOOL StoreEndBatch(CEGUID* guid, BOOL keep) {
-  return OnVolume(guid, [keep](Volume& volume, Failure* failure) {
+  return OnVolume(guid, [keep](Volume& volume, Status* failure) {
     return volume.EndBatch(keep != FALSE, failure);
   });
 }
@@ -258,7 +258,7 @@ BOOL StoreReplaceVolume(const WCHAR* target, const WCHAR* replacement) {
       }
     }
   }
-  Failure failure;
+  Status failure;
   if (!ReplaceVolumeFile(hosts[0], hosts[1], &failure)) return Failed(failure, FALSE);
   return TRUE;
 }
@@ -294,7 +294,7 @@ BOOL CeMountDBVol(CEGUID* guid, const WCHAR* path, DWORD disposition) {
     *guid = it->second;
     return TRUE;
   }
-  Failure failure;
+  Status failure;
   auto volume = Volume::Mount(mapped.hostPath, disposition, &failure);
   if (!volume) return Failed(failure, FALSE);
   char* created = ::realpath(mapped.hostPath.c_str(), nullptr);
@@ -321,7 +321,7 @@ BOOL CeUnmountDBVol(CEGUID* guid) {
     }
     if (--it->second.count > 0) {
       std::lock_guard volumeLock(it->second.volume->mutex());
-      Failure failure;
+      Status failure;
       if (!it->second.volume->Flush(&failure)) return Failed(failure, FALSE);
       return TRUE;
     }
@@ -335,13 +335,13 @@ BOOL CeUnmountDBVol(CEGUID* guid) {
     registry.byGuid.erase(it);
   }
   std::lock_guard volumeLock(closing->mutex());
-  Failure failure;
+  Status failure;
   if (!closing->Close(&failure)) return Failed(failure, FALSE);
   return TRUE;
 }
 
 BOOL CeFlushDBVol(CEGUID* guid) {
-  return OnVolume(guid, [](Volume& volume, Failure* failure) { return volume.Flush(failure); });
+  return OnVolume(guid, [](Volume& volume, Status* failure) { return volume.Flush(failure); });
 }
 
 CEOID CeCreateDatabaseEx(CEGUID* guid, CEDBASEINFO* info) {
@@ -366,7 +366,7 @@ CEOID CeCreateDatabaseEx(CEGUID* guid, CEDBASEINFO* info) {
   }
   const DWORD type = (info->dwFlags & CEDB_VALIDTYPE) ? info->dwDbaseType : 0;
   std::lock_guard lock(volume->mutex());
-  Failure failure;
+  Status failure;
   if (!volume->StartWrite(&failure)) return Failed(failure, CEOID{0});
   const CEOID oid = volume->CreateDatabase(*name, type, sorts, &failure);
   if (oid == 0) {
@@ -380,7 +380,7 @@ BOOL CeDeleteDatabaseEx(CEGUID* guid, CEOID oid) {
   auto volume = VolumeFor(guid);
   if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
   std::lock_guard lock(volume->mutex());
-  Failure failure;
+  Status failure;
   if (!volume->StartWrite(&failure) || !volume->DeleteDatabase(oid, &failure)) {
     volume->AbandonUnusedWrite();
     return Failed(failure, FALSE);
@@ -399,7 +399,7 @@ HANDLE CeOpenDatabaseEx(CEGUID* guid, CEOID* oid, const WCHAR* name, CEPROPID so
   CEOID db = 0;
   {
     std::lock_guard lock(volume->mutex());
-    Failure failure;
+    Status failure;
     if (!volume->Refresh(&failure, true)) return Failed(failure, INVALID_HANDLE_VALUE);
     const DatabaseInfo* info =
         *oid != 0 ? volume->Database(*oid) : volume->DatabaseByName(tbm::Utf16View(name));
@@ -439,7 +439,7 @@ HANDLE CeFindFirstDatabaseEx(CEGUID* guid, DWORD type) {
   find->volume = volume;
   {
     std::lock_guard lock(volume->mutex());
-    Failure failure;
+    Status failure;
     if (!volume->Refresh(&failure, true)) return Failed(failure, INVALID_HANDLE_VALUE);
     find->oids = volume->Databases(type);
   }
@@ -458,7 +458,7 @@ CEOID CeFindNextDatabaseEx(HANDLE handle, CEGUID* /*guid*/) {
   }
   if (!find) return Failed(ERROR_INVALID_HANDLE, "the handle is not open", CEOID{0});
   std::lock_guard lock(find->volume->mutex());
-  Failure failure;
+  Status failure;
   if (!find->volume->Refresh(&failure)) return Failed(failure, CEOID{0});
   while (find->next < find->oids.size()) {
     const CEOID oid = find->oids[find->next++];
@@ -472,7 +472,7 @@ BOOL CeOidGetInfoEx(CEGUID* guid, CEOID oid, CEOIDINFO* out) {
   if (!volume) return Failed(ERROR_INVALID_PARAMETER, "the volume is not mounted", FALSE);
   if (out == nullptr) return Failed(ERROR_INVALID_PARAMETER, "no answer buffer", FALSE);
   std::lock_guard lock(volume->mutex());
-  Failure failure;
+  Status failure;
   if (!volume->Refresh(&failure)) return Failed(failure, FALSE);
   *out = CEOIDINFO{};
   if (const DatabaseInfo* info = volume->Database(oid)) {
@@ -488,7 +488,7 @@ BOOL CeOidGetInfoEx(CEGUID* guid, CEOID oid, CEOIDINFO* out) {
   }
   auto record = volume->Record(oid, &failure);
   if (!record) {
-    if (failure.error == ERROR_NO_MORE_ITEMS) {
+    if (failure.platformError() == ERROR_NO_MORE_ITEMS) {
       return Failed(ERROR_INVALID_PARAMETER, "no database or record has that identifier", FALSE);
     }
     return Failed(failure, FALSE);
@@ -520,7 +520,7 @@ BOOL CeSetDatabaseInfoEx(CEGUID* guid, CEOID oid, CEDBASEINFO* info) {
     }
   }
   std::lock_guard lock(volume->mutex());
-  Failure failure;
+  Status failure;
   if (!volume->StartWrite(&failure) || !volume->SetDatabaseInfo(oid, name, type, sorts, &failure)) {
     volume->AbandonUnusedWrite();
     return Failed(failure, FALSE);
@@ -532,7 +532,7 @@ CEOID CeSeekDatabase(HANDLE handle, DWORD seekType, std::uintptr_t value, DWORD*
   auto db = DatabaseFor(handle);
   if (!db) return Failed(ERROR_INVALID_HANDLE, "the database handle is not open", CEOID{0});
   std::lock_guard lock(db->volume()->mutex());
-  Failure failure;
+  Status failure;
   if (!db->volume()->Refresh(&failure)) return Failed(failure, CEOID{0});
   const CEOID oid = db->Seek(seekType, value, index, &failure);
   if (oid == 0) return Failed(failure, CEOID{0});
@@ -544,7 +544,7 @@ CEOID CeReadRecordPropsEx(HANDLE handle, DWORD flags, WORD* count, const CEPROPI
   auto db = DatabaseFor(handle);
   if (!db) return Failed(ERROR_INVALID_HANDLE, "the database handle is not open", CEOID{0});
   std::lock_guard lock(db->volume()->mutex());
-  Failure failure;
+  Status failure;
   if (!db->volume()->Refresh(&failure)) return Failed(failure, CEOID{0});
   const CEOID oid = db->Read(flags, count, ids, buffer, bufferBytes, &failure);
   if (oid == 0) return Failed(failure, CEOID{0});
@@ -559,7 +559,7 @@ CEOID CeWriteRecordProps(HANDLE handle, CEOID oid, WORD count, CEPROPVAL* values
     return Failed(ERROR_INVALID_PARAMETER, "no properties to write", CEOID{0});
   }
   std::lock_guard lock(db->volume()->mutex());
-  Failure failure;
+  Status failure;
   if (!db->volume()->StartWrite(&failure)) return Failed(failure, CEOID{0});
   const CEOID written = db->volume()->WriteRecord(db->db(), oid, values, count, &failure);
   if (written == 0) {
@@ -573,7 +573,7 @@ BOOL CeDeleteRecord(HANDLE handle, CEOID oid) {
   auto db = DatabaseFor(handle);
   if (!db) return Failed(ERROR_INVALID_HANDLE, "the database handle is not open", FALSE);
   std::lock_guard lock(db->volume()->mutex());
-  Failure failure;
+  Status failure;
   if (!db->volume()->StartWrite(&failure) || !db->volume()->DeleteRecord(db->db(), oid, &failure)) {
     db->volume()->AbandonUnusedWrite();
     return Failed(failure, FALSE);

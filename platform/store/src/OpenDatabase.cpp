@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "HostErrors.h"
+
 namespace tbm::store {
 namespace {
 
@@ -24,8 +26,8 @@ std::uint32_t LoadLittleEndian(std::span<const std::uint8_t> v) {
   return x;
 }
 
-CEOID NoRecord(Failure* failure) {
-  *failure = {ERROR_NO_MORE_ITEMS, "no record is there"};
+CEOID NoRecord(Status* failure) {
+  *failure = PlatformFailure(ERROR_NO_MORE_ITEMS, "no record is there");
   return 0;
 }
 
@@ -86,7 +88,7 @@ int OpenDatabase::Slot(const DatabaseInfo& info) const {
 // Rows fetched at a time for a walk forward.
 constexpr std::uint32_t kReadAhead = 64;
 
-std::optional<OrderRow> OpenDatabase::NextRow(int slot, Failure* failure) {
+std::optional<OrderRow> OpenDatabase::NextRow(int slot, Status* failure) {
   const bool fresh = aheadAfter_ == current_.oid && aheadSlot_ == slot &&
                      aheadOrderStamp_ == volume_->OrderStamp(db_) &&
                      aheadContentStamp_ == volume_->ContentStamp(db_) && !current_.deleted;
@@ -102,7 +104,7 @@ std::optional<OrderRow> OpenDatabase::NextRow(int slot, Failure* failure) {
   }
   if (aheadAt_ >= ahead_.size()) {
     aheadAfter_ = 0;
-    *failure = {ERROR_NO_MORE_ITEMS, "no record is there"};
+    *failure = PlatformFailure(ERROR_NO_MORE_ITEMS, "no record is there");
     return std::nullopt;
   }
   OrderRow row = std::move(ahead_[aheadAt_++]);
@@ -142,17 +144,17 @@ void OpenDatabase::Forget(CEOID oid) {
 
 // Brings the current record up to date after writes: its key may have moved
 // it, and positions may have shifted.
-bool OpenDatabase::Revalidate(const DatabaseInfo& info, int slot, Failure* failure) {
+bool OpenDatabase::Revalidate(const DatabaseInfo& info, int slot, Status* failure) {
   if (!current_.valid) return true;
   if (current_.orderStamp == volume_->OrderStamp(db_) && current_.slot == slot) return true;
   current_.position = -1;
   current_.slot = slot;
   current_.orderStamp = volume_->OrderStamp(db_);
   if (current_.deleted) return true;
-  Failure lookup;
+  Status lookup;
   auto record = volume_->Record(current_.oid, &lookup);
   if (!record || record->first != db_) {
-    if (record || lookup.error == ERROR_NO_MORE_ITEMS) {
+    if (record || lookup.platformError() == ERROR_NO_MORE_ITEMS) {
       // Deleted by another handle or process: the old key keeps its place.
       current_.deleted = true;
       return true;
@@ -170,7 +172,7 @@ bool OpenDatabase::Revalidate(const DatabaseInfo& info, int slot, Failure* failu
 // Reaches a position by the cheapest walk: from the current record, from
 // the first or from the last.
 std::optional<OrderRow> OpenDatabase::MoveToPosition(const DatabaseInfo& info, int slot,
-                                                     std::uint32_t position, Failure* failure) {
+                                                     std::uint32_t position, Status* failure) {
   const std::uint32_t count = info.count;
   const std::uint32_t fromStart = position;
   const std::uint32_t fromEnd = count - 1 - position;
@@ -193,10 +195,10 @@ std::optional<OrderRow> OpenDatabase::MoveToPosition(const DatabaseInfo& info, i
   return volume_->AtPosition(db_, slot, fromEnd, true, failure);
 }
 
-CEOID OpenDatabase::Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Failure* failure) {
+CEOID OpenDatabase::Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Status* failure) {
   const DatabaseInfo* info = volume_->Database(db_);
   if (!info) {
-    *failure = {ERROR_INVALID_HANDLE, "the database was deleted"};
+    *failure = PlatformFailure(ERROR_INVALID_HANDLE, "the database was deleted");
     return 0;
   }
   const int slot = Slot(*info);
@@ -219,7 +221,7 @@ CEOID OpenDatabase::Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Fai
       return SeekValue(*info, slot, seekType, reinterpret_cast<const CEPROPVAL*>(value), index,
                        failure);
     default:
-      *failure = {ERROR_INVALID_PARAMETER, "unknown seek type"};
+      *failure = PlatformFailure(ERROR_INVALID_PARAMETER, "unknown seek type");
       return 0;
   }
 }
@@ -227,7 +229,7 @@ CEOID OpenDatabase::Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Fai
 // Makes a found row current; a seek that found nothing (row empty, failure
 // filled) leaves the current record as it was.
 CEOID OpenDatabase::Land(std::optional<OrderRow> row, std::int64_t position, int slot, DWORD* index,
-                         Failure* failure) {
+                         Status* failure) {
   if (!row) return 0;
   Take(std::move(*row), position, slot);
   return ReportCurrent(slot, index, failure);
@@ -235,7 +237,7 @@ CEOID OpenDatabase::Land(std::optional<OrderRow> row, std::int64_t position, int
 
 // The current record's identifier, with its position in *index when the
 // caller asks for it; a position not yet known is counted.
-CEOID OpenDatabase::ReportCurrent(int slot, DWORD* index, Failure* failure) {
+CEOID OpenDatabase::ReportCurrent(int slot, DWORD* index, Status* failure) {
   if (index != nullptr) {
     if (current_.position < 0) {
       auto found = volume_->PositionOf(db_, slot, current_.key, current_.oid, failure);
@@ -248,7 +250,7 @@ CEOID OpenDatabase::ReportCurrent(int slot, DWORD* index, Failure* failure) {
 }
 
 CEOID OpenDatabase::SeekRecord(const DatabaseInfo& info, int slot, CEOID oid, DWORD* index,
-                               Failure* failure) {
+                               Status* failure) {
   auto record = volume_->Record(oid, failure);
   if (!record) return 0;
   if (record->first != db_) return NoRecord(failure);
@@ -259,7 +261,7 @@ CEOID OpenDatabase::SeekRecord(const DatabaseInfo& info, int slot, CEOID oid, DW
 // From the beginning, value counts forward from the first record; from the
 // end, it is an offset of zero or less from the last.
 CEOID OpenDatabase::SeekPosition(const DatabaseInfo& info, int slot, bool fromEnd, DWORD value,
-                                 DWORD* index, Failure* failure) {
+                                 DWORD* index, Status* failure) {
   std::int64_t target = static_cast<std::int64_t>(value);
   if (fromEnd) {
     const auto offset = static_cast<std::int32_t>(value);
@@ -272,7 +274,7 @@ CEOID OpenDatabase::SeekPosition(const DatabaseInfo& info, int slot, bool fromEn
 }
 
 CEOID OpenDatabase::SeekFromCurrent(const DatabaseInfo& info, int slot, std::int32_t offset,
-                                    DWORD* index, Failure* failure) {
+                                    DWORD* index, Status* failure) {
   if (!current_.valid) {
     if (info.count == 0) return NoRecord(failure);
     // No current record yet: the first one is current.
@@ -302,16 +304,16 @@ CEOID OpenDatabase::SeekFromCurrent(const DatabaseInfo& info, int slot, std::int
 // A seek by value needs a value of the handle's own sort property; it is
 // compared by that sort order's key.
 CEOID OpenDatabase::SeekValue(const DatabaseInfo& info, int slot, DWORD seekType,
-                              const CEPROPVAL* wanted, DWORD* index, Failure* failure) {
+                              const CEPROPVAL* wanted, DWORD* index, Status* failure) {
   if (wanted == nullptr || slot == kNaturalOrder ||
       wanted->propid != info.sorts[static_cast<std::size_t>(slot)].propid) {
-    *failure = {ERROR_INVALID_PARAMETER,
-                "a value seek needs a value of the handle's sort property"};
+    *failure = PlatformFailure(ERROR_INVALID_PARAMETER,
+                               "a value seek needs a value of the handle's sort property");
     return 0;
   }
   std::vector<std::uint8_t> bytes;
   if (!AppendValueBytes(*wanted, bytes)) {
-    *failure = {ERROR_INVALID_PARAMETER, "the value to seek is not valid"};
+    *failure = PlatformFailure(ERROR_INVALID_PARAMETER, "the value to seek is not valid");
     return 0;
   }
   const SortKey key = volume_->KeyOfValue(info.sorts[static_cast<std::size_t>(slot)], bytes);
@@ -327,7 +329,7 @@ CEOID OpenDatabase::SeekValue(const DatabaseInfo& info, int slot, DWORD seekType
 }
 
 // The record after the current one, when its key is the one sought.
-CEOID OpenDatabase::SeekNextEqual(int slot, const SortKey& key, DWORD* index, Failure* failure) {
+CEOID OpenDatabase::SeekNextEqual(int slot, const SortKey& key, DWORD* index, Status* failure) {
   if (!current_.valid) return NoRecord(failure);
   std::optional<OrderRow> row = NextRow(slot, failure);
   if (row && row->key != key) {
@@ -341,15 +343,15 @@ CEOID OpenDatabase::SeekNextEqual(int slot, const SortKey& key, DWORD* index, Fa
 }
 
 CEOID OpenDatabase::Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** buffer,
-                         DWORD* bufferBytes, Failure* failure) {
+                         DWORD* bufferBytes, Status* failure) {
   if (count == nullptr || buffer == nullptr || bufferBytes == nullptr ||
       (ids != nullptr && *count == 0)) {
-    *failure = {ERROR_INVALID_PARAMETER, "missing arguments to a read"};
+    *failure = PlatformFailure(ERROR_INVALID_PARAMETER, "missing arguments to a read");
     return 0;
   }
   const DatabaseInfo* info = volume_->Database(db_);
   if (!info) {
-    *failure = {ERROR_INVALID_HANDLE, "the database was deleted"};
+    *failure = PlatformFailure(ERROR_INVALID_HANDLE, "the database was deleted");
     return 0;
   }
   if (!started_ && !StartAtFirstRecord(*info, failure)) return 0;
@@ -365,7 +367,7 @@ CEOID OpenDatabase::Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** b
 }
 
 // A handle's first call, when it is a read, reads the first record.
-bool OpenDatabase::StartAtFirstRecord(const DatabaseInfo& info, Failure* failure) {
+bool OpenDatabase::StartAtFirstRecord(const DatabaseInfo& info, Status* failure) {
   started_ = true;
   if (info.count == 0) return true;
   auto row = volume_->AtPosition(db_, Slot(info), 0, false, failure);
@@ -376,28 +378,29 @@ bool OpenDatabase::StartAtFirstRecord(const DatabaseInfo& info, Failure* failure
 
 // The current record's properties as they are now in the volume; null, with
 // *failure filled, when there is no current record or it is damaged.
-const std::vector<StoredProperty>* OpenDatabase::CurrentProperties(Failure* failure) {
+const std::vector<StoredProperty>* OpenDatabase::CurrentProperties(Status* failure) {
   if (!current_.valid || current_.deleted) {
-    *failure = {ERROR_NO_MORE_ITEMS, "there is no current record"};
+    *failure = PlatformFailure(ERROR_NO_MORE_ITEMS, "there is no current record");
     return nullptr;
   }
   if (!RefreshCurrentImage(failure)) return nullptr;
   const std::vector<StoredProperty>* props = Decoded();
   if (!props) {
-    *failure = {ERROR_FILE_CORRUPT, "the record is damaged in volume '" + volume_->path() + "'"};
+    *failure = PlatformFailure(ERROR_FILE_CORRUPT,
+                               "the record is damaged in volume '" + volume_->path() + "'");
   }
   return props;
 }
 
 // Reads the current record again when a write may have changed it since it
 // was taken; a record deleted meanwhile is marked so.
-bool OpenDatabase::RefreshCurrentImage(Failure* failure) {
+bool OpenDatabase::RefreshCurrentImage(Status* failure) {
   if (current_.contentStamp == volume_->ContentStamp(db_)) return true;
   auto record = volume_->Record(current_.oid, failure);
   if (!record || record->first != db_) {
-    if (record || failure->error == ERROR_NO_MORE_ITEMS) {
+    if (record || failure->platformError() == ERROR_NO_MORE_ITEMS) {
       current_.deleted = true;
-      *failure = {ERROR_NO_MORE_ITEMS, "the current record was deleted"};
+      *failure = PlatformFailure(ERROR_NO_MORE_ITEMS, "the current record was deleted");
     }
     return false;
   }
@@ -452,17 +455,17 @@ std::size_t OpenDatabase::BytesNeeded() const {
 
 // Makes sure the caller's buffer holds the result: grown when the caller
 // allows it, otherwise refused with the size needed.
-bool OpenDatabase::FitBuffer(DWORD flags, BYTE** buffer, DWORD* bufferBytes, Failure* failure) {
+bool OpenDatabase::FitBuffer(DWORD flags, BYTE** buffer, DWORD* bufferBytes, Status* failure) {
   const std::size_t needed = BytesNeeded();
   if (*buffer != nullptr && *bufferBytes >= needed) return true;
   if (!(flags & CEDB_ALLOWREALLOC)) {
     *bufferBytes = static_cast<DWORD>(needed);
-    *failure = {ERROR_INSUFFICIENT_BUFFER, "the buffer is too small for the record"};
+    *failure = PlatformFailure(ERROR_INSUFFICIENT_BUFFER, "the buffer is too small for the record");
     return false;
   }
   void* grown = std::realloc(*buffer, needed);
   if (grown == nullptr) {
-    *failure = {ERROR_NOT_ENOUGH_MEMORY, "out of memory reading a record"};
+    *failure = PlatformFailure(ERROR_NOT_ENOUGH_MEMORY, "out of memory reading a record");
     return false;
   }
   *buffer = static_cast<BYTE*>(grown);
@@ -490,7 +493,7 @@ void OpenDatabase::FillBuffer(BYTE* buffer) const {
 // A handle opened to move on after each read makes the next record current,
 // or none past the last.
 void OpenDatabase::StepAfterRead() {
-  Failure ignored;
+  Status ignored;
   auto next =
       volume_->Following(db_, current_.slot, current_.key, current_.oid, 0, false, &ignored);
   if (next) {

@@ -21,9 +21,9 @@ class OpenDatabase {
   CEOID db() const { return db_; }
 
   // The calls below need volume()->mutex() held and the volume refreshed.
-  CEOID Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Failure* failure);
+  CEOID Seek(DWORD seekType, std::uintptr_t value, DWORD* index, Status* failure);
   CEOID Read(DWORD flags, WORD* count, const CEPROPID* ids, BYTE** buffer, DWORD* bufferBytes,
-             Failure* failure);
+             Status* failure);
   // Keeps the current record right after another call deleted it.
   void Forget(CEOID oid);
 
@@ -41,35 +41,35 @@ class OpenDatabase {
   };
 
   int Slot(const DatabaseInfo& info) const;
-  std::optional<OrderRow> NextRow(int slot, Failure* failure);
+  std::optional<OrderRow> NextRow(int slot, Status* failure);
   const std::vector<StoredProperty>* Decoded();
   void Take(OrderRow&& row, std::int64_t position, int slot);
-  bool Revalidate(const DatabaseInfo& info, int slot, Failure* failure);
+  bool Revalidate(const DatabaseInfo& info, int slot, Status* failure);
   std::optional<OrderRow> MoveToPosition(const DatabaseInfo& info, int slot, std::uint32_t position,
-                                         Failure* failure);
+                                         Status* failure);
 
   // The kinds of Seek. Each makes the record it finds current and returns
   // its identifier (its position in *index when index is given), or returns
   // 0 with *failure filled.
-  CEOID SeekRecord(const DatabaseInfo& info, int slot, CEOID oid, DWORD* index, Failure* failure);
+  CEOID SeekRecord(const DatabaseInfo& info, int slot, CEOID oid, DWORD* index, Status* failure);
   CEOID SeekPosition(const DatabaseInfo& info, int slot, bool fromEnd, DWORD value, DWORD* index,
-                     Failure* failure);
+                     Status* failure);
   CEOID SeekFromCurrent(const DatabaseInfo& info, int slot, std::int32_t offset, DWORD* index,
-                        Failure* failure);
+                        Status* failure);
   CEOID SeekValue(const DatabaseInfo& info, int slot, DWORD seekType, const CEPROPVAL* wanted,
-                  DWORD* index, Failure* failure);
-  CEOID SeekNextEqual(int slot, const SortKey& key, DWORD* index, Failure* failure);
+                  DWORD* index, Status* failure);
+  CEOID SeekNextEqual(int slot, const SortKey& key, DWORD* index, Status* failure);
   CEOID Land(std::optional<OrderRow> row, std::int64_t position, int slot, DWORD* index,
-             Failure* failure);
-  CEOID ReportCurrent(int slot, DWORD* index, Failure* failure);
+             Status* failure);
+  CEOID ReportCurrent(int slot, DWORD* index, Status* failure);
 
   // The steps of Read.
-  bool StartAtFirstRecord(const DatabaseInfo& info, Failure* failure);
-  const std::vector<StoredProperty>* CurrentProperties(Failure* failure);
-  bool RefreshCurrentImage(Failure* failure);
+  bool StartAtFirstRecord(const DatabaseInfo& info, Status* failure);
+  const std::vector<StoredProperty>* CurrentProperties(Status* failure);
+  bool RefreshCurrentImage(Status* failure);
   void ChooseProperties(const std::vector<StoredProperty>& props, const CEPROPID* ids, WORD count);
   std::size_t BytesNeeded() const;
-  bool FitBuffer(DWORD flags, BYTE** buffer, DWORD* bufferBytes, Failure* failure);
+  bool FitBuffer(DWORD flags, BYTE** buffer, DWORD* bufferBytes, Status* failure);
   void FillBuffer(BYTE* buffer) const;
   void StepAfterRead();
 

@@ -51,10 +51,10 @@
 #include <vector>
 
 #include "CeDb.h"
-#include "Failure.h"
 #include "RecordImage.h"
 #include "SortKey.h"
 #include "Sqlite.h"
+#include "Status.h"
 #include "VolumeFile.h"
 
 namespace tbm::store {
@@ -89,7 +89,7 @@ class Volume {
  public:
   // Mounts hostPath; on failure returns null and fills *failure.
   static std::shared_ptr<Volume> Mount(const std::string& hostPath, DWORD disposition,
-                                       Failure* failure);
+                                       Status* failure);
   ~Volume();
   Volume(const Volume&) = delete;
   Volume& operator=(const Volume&) = delete;
@@ -99,62 +99,62 @@ class Volume {
   bool mounted() const { return db_ != nullptr; }
 
   // Flushes and closes the connection; later calls fail.
-  bool Close(Failure* failure);
+  bool Close(Status* failure);
 
   // Picks up commits made by other processes: at once when fresh is set,
   // otherwise when the read snapshot is older than kSnapshotAge.
-  bool Refresh(Failure* failure, bool fresh = false);
+  bool Refresh(Status* failure, bool fresh = false);
 
   // Takes the volume's write lock ahead of a write call, seeing what other
   // processes flushed before it.
-  bool StartWrite(Failure* failure);
+  bool StartWrite(Status* failure);
   // Gives the write lock back when nothing was written since it was taken,
   // so a refused write does not keep other processes waiting.
   void AbandonUnusedWrite();
 
   // Commits pending writes; inside a batch, does nothing until it ends.
-  bool Flush(Failure* failure);
+  bool Flush(Status* failure);
 
   // Batches nest; the outermost one takes the write lock at once (so what
   // the batch reads is what it writes over) and its end commits every
   // write since, or with keep false rolls them all back. A batch ended
   // without keep makes every batch around it roll back too.
-  bool BeginBatch(Failure* failure);
-  bool EndBatch(bool keep, Failure* failure);
+  bool BeginBatch(Status* failure);
+  bool EndBatch(bool keep, Status* failure);
 
   // ---- databases ----
   const DatabaseInfo* Database(CEOID oid) const;
   const DatabaseInfo* DatabaseByName(std::u16string_view name) const;
   std::vector<CEOID> Databases(DWORD type) const;
   CEOID CreateDatabase(std::u16string_view name, DWORD type,
-                       const std::vector<SORTORDERSPEC>& sorts, Failure* failure);
-  bool DeleteDatabase(CEOID oid, Failure* failure);
+                       const std::vector<SORTORDERSPEC>& sorts, Status* failure);
+  bool DeleteDatabase(CEOID oid, Status* failure);
   bool SetDatabaseInfo(CEOID oid, const std::optional<std::u16string>& name,
                        std::optional<DWORD> type,
-                       const std::optional<std::vector<SORTORDERSPEC>>& sorts, Failure* failure);
+                       const std::optional<std::vector<SORTORDERSPEC>>& sorts, Status* failure);
 
   // ---- records ----
   // The database and image of a record; nothing when it does not exist.
-  std::optional<std::pair<CEOID, std::vector<std::uint8_t>>> Record(CEOID oid, Failure* failure);
+  std::optional<std::pair<CEOID, std::vector<std::uint8_t>>> Record(CEOID oid, Status* failure);
   // Writes values into record oid of database db (0: a new record). Returns
   // the record's identifier, or 0.
-  CEOID WriteRecord(CEOID db, CEOID oid, const CEPROPVAL* values, WORD count, Failure* failure);
-  bool DeleteRecord(CEOID db, CEOID oid, Failure* failure);
+  CEOID WriteRecord(CEOID db, CEOID oid, const CEPROPVAL* values, WORD count, Status* failure);
+  bool DeleteRecord(CEOID db, CEOID oid, Status* failure);
 
   // ---- ordered lookups in database db, order slot (kNaturalOrder or a sort
   // order index). Each returns nothing when no record is there. ----
   std::optional<OrderRow> AtPosition(CEOID db, int slot, std::uint32_t position, bool fromEnd,
-                                     Failure* failure);
+                                     Status* failure);
   std::optional<OrderRow> Following(CEOID db, int slot, const SortKey& key, CEOID oid,
-                                    std::uint32_t skip, bool backwards, Failure* failure);
+                                    std::uint32_t skip, bool backwards, Status* failure);
   // Up to limit records following (key, oid), in order, into rows.
   bool FollowingRows(CEOID db, int slot, const SortKey& key, CEOID oid, std::uint32_t limit,
-                     std::vector<OrderRow>* rows, Failure* failure);
-  std::optional<OrderRow> FirstWithKey(CEOID db, int slot, const SortKey& key, Failure* failure);
+                     std::vector<OrderRow>* rows, Status* failure);
+  std::optional<OrderRow> FirstWithKey(CEOID db, int slot, const SortKey& key, Status* failure);
   std::optional<OrderRow> NearestKey(CEOID db, int slot, const SortKey& key, bool below,
-                                     Failure* failure);
+                                     Status* failure);
   std::optional<std::uint32_t> PositionOf(CEOID db, int slot, const SortKey& key, CEOID oid,
-                                          Failure* failure);
+                                          Status* failure);
 
   // The key of a record image in a sort order slot (empty for natural).
   SortKey KeyOf(const DatabaseInfo& info, int slot, std::span<const std::uint8_t> image);
@@ -167,35 +167,35 @@ class Volume {
 
  private:
   Volume() = default;
-  bool Open(const std::string& hostPath, bool create, Failure* failure);
-  bool OpenConnection(bool create, Failure* failure);
+  bool Open(const std::string& hostPath, bool create, Status* failure);
+  bool OpenConnection(bool create, Status* failure);
   void UndoOpen(bool create, bool hadWal, bool hadShm);
-  bool RollBack(Failure* failure);
-  bool CreateLayout(Failure* failure);
-  bool CheckLayout(Failure* failure);
-  bool CheckFailed(Failure* failure, int rc, const std::string& damaged) const;
-  bool PrepareStatements(Failure* failure);
-  bool LoadDatabases(Failure* failure);
-  bool BeginWrite(Failure* failure);
+  bool RollBack(Status* failure);
+  bool CreateLayout(Status* failure);
+  bool CheckLayout(Status* failure);
+  bool CheckFailed(Status* failure, int rc, const std::string& damaged) const;
+  bool PrepareStatements(Status* failure);
+  bool LoadDatabases(Status* failure);
+  bool BeginWrite(Status* failure);
   void EndRead();
-  bool NoteVersion(Failure* failure);
+  bool NoteVersion(Status* failure);
   int Run(Statement& s);
   std::vector<Statement*> AllStatements();
-  bool Exec(const char* sql, Failure* failure);
-  bool Fail(Failure* failure, DWORD error, std::string message) const;
-  bool SqlFail(Failure* failure, const char* what) const;
+  bool Exec(const char* sql, Status* failure);
+  bool Fail(Status* failure, DWORD error, std::string message) const;
+  bool SqlFail(Status* failure, const char* what) const;
   void BumpOrder(CEOID db);
   void BumpContent(CEOID db);
-  bool AllocateOid(CEOID* oid, Failure* failure);
-  bool BeginSavepoint(Failure* failure, const char* what);
+  bool AllocateOid(CEOID* oid, Status* failure);
+  bool BeginSavepoint(Status* failure, const char* what);
   bool EndSavepoint(bool ok);
-  bool Reorder(const DatabaseInfo& current, const DatabaseInfo& updated, Failure* failure);
+  bool Reorder(const DatabaseInfo& current, const DatabaseInfo& updated, Status* failure);
   static int PrimarySlot(const DatabaseInfo& info);
   struct OrderStatements;
   std::pair<OrderStatements*, int> Order(CEOID db, int slot);
   bool InsertKeys(CEOID db, int slot, std::vector<std::pair<SortKey, CEOID>>& rows,
-                  Failure* failure);
-  std::optional<OrderRow> RowFrom(Statement& s, int rc, Failure* failure);
+                  Status* failure);
+  std::optional<OrderRow> RowFrom(Statement& s, int rc, Status* failure);
 
   struct OrderStatements {
     Statement atStart, atEnd, after, before, countBefore;

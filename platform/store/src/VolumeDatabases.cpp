@@ -66,7 +66,7 @@ std::optional<std::vector<SORTORDERSPEC>> UnpackSorts(std::span<const std::uint8
 
 }  // namespace
 
-bool Volume::LoadDatabases(Failure* failure) {
+bool Volume::LoadDatabases(Status* failure) {
   databases_.clear();
   Statement s(db_, "SELECT oid, name, type, sorts FROM dbs ORDER BY oid");
   if (!s.Valid()) return SqlFail(failure, "cannot read the volume's databases");
@@ -121,7 +121,7 @@ std::vector<CEOID> Volume::Databases(DWORD type) const {
 }
 
 CEOID Volume::CreateDatabase(std::u16string_view name, DWORD type,
-                             const std::vector<SORTORDERSPEC>& sorts, Failure* failure) {
+                             const std::vector<SORTORDERSPEC>& sorts, Status* failure) {
   if (DatabaseByName(name)) {
     Fail(failure, ERROR_DUP_NAME, "a database with this name exists in the volume");
     return 0;
@@ -153,7 +153,7 @@ CEOID Volume::CreateDatabase(std::u16string_view name, DWORD type,
   return oid;
 }
 
-bool Volume::DeleteDatabase(CEOID oid, Failure* failure) {
+bool Volume::DeleteDatabase(CEOID oid, Status* failure) {
   if (!Database(oid)) return Fail(failure, ERROR_INVALID_PARAMETER, "no such database");
   if (!BeginWrite(failure)) return false;
   const DatabaseInfo* info = Database(oid);
@@ -180,7 +180,7 @@ bool Volume::DeleteDatabase(CEOID oid, Failure* failure) {
 }
 
 bool Volume::InsertKeys(CEOID db, int slot, std::vector<std::pair<SortKey, CEOID>>& rows,
-                        Failure* failure) {
+                        Status* failure) {
   std::sort(rows.begin(), rows.end());
   for (const auto& [key, oid] : rows) {
     StatementUse use(insertKey_);
@@ -196,7 +196,7 @@ bool Volume::InsertKeys(CEOID db, int slot, std::vector<std::pair<SortKey, CEOID
 bool Volume::SetDatabaseInfo(CEOID oid, const std::optional<std::u16string>& name,
                              std::optional<DWORD> type,
                              const std::optional<std::vector<SORTORDERSPEC>>& sorts,
-                             Failure* failure) {
+                             Status* failure) {
   const DatabaseInfo* current = Database(oid);
   if (!current) return Fail(failure, ERROR_INVALID_PARAMETER, "no such database");
   if (name) {
@@ -234,7 +234,7 @@ bool Volume::SetDatabaseInfo(CEOID oid, const std::optional<std::u16string>& nam
 // Rebuilds the keys of every slot whose order changed; a slot that keeps its
 // order keeps its keys. A database without sort orders keeps its records in
 // the natural slot.
-bool Volume::Reorder(const DatabaseInfo& current, const DatabaseInfo& updated, Failure* failure) {
+bool Volume::Reorder(const DatabaseInfo& current, const DatabaseInfo& updated, Status* failure) {
   std::vector<int> drop, build;
   for (int slot = 0; slot < CEDB_MAXSORTORDER; ++slot) {
     const bool had = slot < static_cast<int>(current.sorts.size());

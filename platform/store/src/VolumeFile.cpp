@@ -11,13 +11,15 @@
 #include <thread>
 #include <utility>
 
+#include "HostErrors.h"
+
 namespace tbm::store {
 namespace {
 
 constexpr std::int64_t kApplicationId = 0x54424D56;  // "TBMV"
 constexpr std::chrono::milliseconds kLockPoll{10};
 
-bool FailWithErrno(Failure* failure, int error, const std::string& what) {
+bool FailWithErrno(Status* failure, int error, const std::string& what) {
   DWORD code = ERROR_INTERNAL_ERROR;
   switch (error) {
     case ENOENT:
@@ -41,7 +43,7 @@ bool FailWithErrno(Failure* failure, int error, const std::string& what) {
     default:
       break;
   }
-  *failure = {code, what + ": " + std::strerror(error)};
+  *failure = PlatformFailure(code, what + ": " + std::strerror(error));
   return false;
 }
 
@@ -100,7 +102,7 @@ void VolumeFileLock::Release() {
   fd_ = -1;
 }
 
-bool VolumeFileLock::Acquire(const std::string& path, Mode mode, Failure* failure) {
+bool VolumeFileLock::Acquire(const std::string& path, Mode mode, Status* failure) {
   Release();
   const int operation = (mode == Mode::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
   const auto deadline = std::chrono::steady_clock::now() + kFileLockWait;
@@ -116,7 +118,7 @@ bool VolumeFileLock::Acquire(const std::string& path, Mode mode, Failure* failur
       const int error = errno;
       ::close(fd);
       if (error == EWOULDBLOCK) {
-        *failure = {ERROR_SHARING_VIOLATION, InUse(path)};
+        *failure = PlatformFailure(ERROR_SHARING_VIOLATION, InUse(path));
         return false;
       }
       return FailWithErrno(failure, error, "cannot lock '" + path + "'");
@@ -129,19 +131,21 @@ bool VolumeFileLock::Acquire(const std::string& path, Mode mode, Failure* failur
     // name is the one to lock.
     ::close(fd);
     if (std::chrono::steady_clock::now() >= deadline) {
-      *failure = {ERROR_SHARING_VIOLATION, InUse(path)};
+      *failure = PlatformFailure(ERROR_SHARING_VIOLATION, InUse(path));
       return false;
     }
   }
 }
 
-bool VolumeFileLock::Create(const std::string& path, Failure* failure) {
+bool VolumeFileLock::Create(const std::string& path, Status* failure) {
   Release();
   const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0644);
   if (fd < 0) {
     const int error = errno;
     FailWithErrno(failure, error, "cannot create '" + path + "'");
-    if (error == ENOENT) failure->error = ERROR_PATH_NOT_FOUND;  // the folder is missing
+    if (error == ENOENT) {  // the folder is missing
+      *failure = PlatformFailure(ERROR_PATH_NOT_FOUND, failure->message());
+    }
     return false;
   }
   // Nobody else can hold a file made a moment ago, so this cannot wait.
@@ -161,18 +165,17 @@ void VolumeFileLock::Downgrade() {
 
 bool VolumeFileLock::TryExclusive() { return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
 
-bool ReplaceVolumeFile(const std::string& target, const std::string& replacement,
-                       Failure* failure) {
+bool ReplaceVolumeFile(const std::string& target, const std::string& replacement, Status* failure) {
   VolumeFileLock incoming;
   if (!incoming.Acquire(replacement, VolumeFileLock::Mode::kExclusive, failure)) return false;
   if (CheckHeader(incoming.fd()) != HeaderCheck::kVolume || Exists(replacement + "-wal")) {
-    *failure = {ERROR_BAD_FORMAT,
-                "'" + replacement + "' is not a complete Tabulon Mobile database volume"};
+    *failure = PlatformFailure(
+        ERROR_BAD_FORMAT, "'" + replacement + "' is not a complete Tabulon Mobile database volume");
     return false;
   }
   VolumeFileLock outgoing;
   if (!outgoing.Acquire(target, VolumeFileLock::Mode::kExclusive, failure)) {
-    if (failure->error != ERROR_FILE_NOT_FOUND) return false;
+    if (failure->platformError() != ERROR_FILE_NOT_FOUND) return false;
     // Nothing to replace; a file that appears meanwhile is not overwritten.
     if (::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) !=
         0) {
@@ -181,8 +184,9 @@ bool ReplaceVolumeFile(const std::string& target, const std::string& replacement
     return true;
   }
   if (CheckHeader(outgoing.fd()) != HeaderCheck::kVolume) {
-    *failure = {ERROR_BAD_FORMAT,
-                "'" + target + "' is not a Tabulon Mobile database volume; it is not replaced"};
+    *failure = PlatformFailure(
+        ERROR_BAD_FORMAT,
+        "'" + target + "' is not a Tabulon Mobile database volume; it is not replaced");
     return false;
   }
   // Nobody uses the old file, so a WAL beside it is a leftover of a process

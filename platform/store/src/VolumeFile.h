@@ -16,7 +16,7 @@
 #include <chrono>
 #include <string>
 
-#include "Failure.h"
+#include "Status.h"
 
 namespace tbm::store {
 
@@ -44,12 +44,12 @@ class VolumeFileLock {
   // kFileLockWait while another process holds it the other way (then
   // ERROR_SHARING_VIOLATION). On success the name still leads to the locked
   // file. ERROR_FILE_NOT_FOUND when there is no file.
-  bool Acquire(const std::string& path, Mode mode, Failure* failure);
+  bool Acquire(const std::string& path, Mode mode, Status* failure);
 
   // Makes a new, empty file at path, locked exclusively from the start, so
   // nobody mounts it before it is a volume. ERROR_FILE_EXISTS when the name
   // is taken.
-  bool Create(const std::string& path, Failure* failure);
+  bool Create(const std::string& path, Status* failure);
 
   // Exclusive to shared, once a new volume is complete.
   void Downgrade();
@@ -73,6 +73,6 @@ class VolumeFileLock {
 // finish), target must be a volume (or absent), replacement a complete
 // volume that was closed cleanly, and target's leftover WAL and
 // shared-memory files go with it. Both paths are host paths in one folder.
-bool ReplaceVolumeFile(const std::string& target, const std::string& replacement, Failure* failure);
+bool ReplaceVolumeFile(const std::string& target, const std::string& replacement, Status* failure);
 
 }  // namespace tbm::store

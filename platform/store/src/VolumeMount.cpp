@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "HostErrors.h"
 #include "Volume.h"
 
 namespace tbm::store {
@@ -19,30 +20,32 @@ constexpr int kBusyTimeoutMs = 5000;
 }  // namespace
 
 std::shared_ptr<Volume> Volume::Mount(const std::string& hostPath, DWORD disposition,
-                                      Failure* failure) {
+                                      Status* failure) {
   struct stat st {};
   const bool exists = ::stat(hostPath.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) {
-    *failure = {ERROR_ACCESS_DENIED, "'" + hostPath + "' is a folder, not a database volume"};
+    *failure = PlatformFailure(ERROR_ACCESS_DENIED,
+                               "'" + hostPath + "' is a folder, not a database volume");
     return nullptr;
   }
   if (exists && !S_ISREG(st.st_mode)) {
     // A pipe or a device would never end, or never start, a read.
-    *failure = {ERROR_BAD_FORMAT, "'" + hostPath + "' is not a file, so not a database volume"};
+    *failure = PlatformFailure(ERROR_BAD_FORMAT,
+                               "'" + hostPath + "' is not a file, so not a database volume");
     return nullptr;
   }
   bool create = false;
   switch (disposition) {
     case CREATE_NEW:
       if (exists) {
-        *failure = {ERROR_FILE_EXISTS, "'" + hostPath + "' already exists"};
+        *failure = PlatformFailure(ERROR_FILE_EXISTS, "'" + hostPath + "' already exists");
         return nullptr;
       }
       create = true;
       break;
     case OPEN_EXISTING:
       if (!exists) {
-        *failure = {ERROR_FILE_NOT_FOUND, "'" + hostPath + "' does not exist"};
+        *failure = PlatformFailure(ERROR_FILE_NOT_FOUND, "'" + hostPath + "' does not exist");
         return nullptr;
       }
       break;
@@ -53,7 +56,7 @@ std::shared_ptr<Volume> Volume::Mount(const std::string& hostPath, DWORD disposi
       create = true;
       break;
     default:
-      *failure = {ERROR_INVALID_PARAMETER, "unknown mount disposition"};
+      *failure = PlatformFailure(ERROR_INVALID_PARAMETER, "unknown mount disposition");
       return nullptr;
   }
   // Replacing an existing file: only a volume, and only while nobody uses
@@ -62,15 +65,16 @@ std::shared_ptr<Volume> Volume::Mount(const std::string& hostPath, DWORD disposi
   if (disposition == CREATE_ALWAYS && exists) {
     if (!replaced.Acquire(hostPath, VolumeFileLock::Mode::kExclusive, failure)) return nullptr;
     if (CheckHeader(replaced.fd()) != HeaderCheck::kVolume) {
-      *failure = {ERROR_BAD_FORMAT,
-                  "'" + hostPath + "' is not a Tabulon Mobile database volume; not replaced"};
+      *failure = PlatformFailure(
+          ERROR_BAD_FORMAT,
+          "'" + hostPath + "' is not a Tabulon Mobile database volume; not replaced");
       return nullptr;
     }
     for (const char* suffix : {"-wal", "", "-shm"}) ::unlink((hostPath + suffix).c_str());
   }
   std::shared_ptr<Volume> volume(new Volume());
   if (!volume->keyMaker_.ok()) {
-    *failure = {ERROR_INTERNAL_ERROR, "the text collation data could not be loaded"};
+    *failure = PlatformFailure(ERROR_INTERNAL_ERROR, "the text collation data could not be loaded");
     return nullptr;
   }
   if (!volume->Open(hostPath, create, failure)) return nullptr;
@@ -78,11 +82,11 @@ std::shared_ptr<Volume> Volume::Mount(const std::string& hostPath, DWORD disposi
 }
 
 Volume::~Volume() {
-  Failure ignored;
+  Status ignored;
   Close(&ignored);
 }
 
-bool Volume::Open(const std::string& hostPath, bool create, Failure* failure) {
+bool Volume::Open(const std::string& hostPath, bool create, Status* failure) {
   path_ = hostPath;
   if (create) {
     // Claims the name, so two creators cannot both believe they made it, and
@@ -121,7 +125,7 @@ bool Volume::Open(const std::string& hostPath, bool create, Failure* failure) {
   return true;
 }
 
-bool Volume::OpenConnection(bool create, Failure* failure) {
+bool Volume::OpenConnection(bool create, Status* failure) {
   if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     return SqlFail(failure, "cannot open the database volume");
@@ -162,7 +166,7 @@ void Volume::UndoOpen(bool create, bool hadWal, bool hadShm) {
   fileLock_.Release();
 }
 
-bool Volume::CreateLayout(Failure* failure) {
+bool Volume::CreateLayout(Status* failure) {
   static const char* const kLayout =
       "PRAGMA journal_mode=WAL;"
       "PRAGMA application_id=1413631318;"
@@ -187,7 +191,7 @@ bool Volume::CreateLayout(Failure* failure) {
 // A failed check of a volume's file says "damaged" only when SQLite found
 // the file's content at fault; the volume being busy, unreadable or
 // unwritable for this process, or memory running out, is said as such.
-bool Volume::CheckFailed(Failure* failure, int rc, const std::string& damaged) const {
+bool Volume::CheckFailed(Status* failure, int rc, const std::string& damaged) const {
   switch (rc & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -206,7 +210,7 @@ bool Volume::CheckFailed(Failure* failure, int rc, const std::string& damaged) c
   return Fail(failure, ERROR_FILE_CORRUPT, damaged);
 }
 
-bool Volume::CheckLayout(Failure* failure) {
+bool Volume::CheckLayout(Status* failure) {
   const std::string damaged = "'" + path_ + "' is a damaged Tabulon Mobile database volume";
   // The check reads every page once; a small cache keeps it from holding
   // them all.
@@ -240,7 +244,7 @@ bool Volume::CheckLayout(Failure* failure) {
   return true;
 }
 
-bool Volume::Close(Failure* failure) {
+bool Volume::Close(Status* failure) {
   if (!db_) return true;
   // Unmounting ends a batch left open the way unmounting always flushes.
   batchDepth_ = 0;

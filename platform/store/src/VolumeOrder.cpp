@@ -46,7 +46,7 @@ SortKey Volume::KeyOf(const DatabaseInfo& info, int slot, std::span<const std::u
   return keyMaker_.Make(spec, std::nullopt);
 }
 
-std::optional<OrderRow> Volume::RowFrom(Statement& s, int rc, Failure* failure) {
+std::optional<OrderRow> Volume::RowFrom(Statement& s, int rc, Status* failure) {
   if (rc == SQLITE_DONE) {
     Fail(failure, ERROR_NO_MORE_ITEMS, "no record is there");
     return std::nullopt;
@@ -65,7 +65,7 @@ std::optional<OrderRow> Volume::RowFrom(Statement& s, int rc, Failure* failure) 
 }
 
 std::optional<OrderRow> Volume::AtPosition(CEOID db, int slot, std::uint32_t position, bool fromEnd,
-                                           Failure* failure) {
+                                           Status* failure) {
   auto [order, resolved] = Order(db, slot);
   OrderStatements& o = *order;
   slot = resolved;
@@ -78,7 +78,7 @@ std::optional<OrderRow> Volume::AtPosition(CEOID db, int slot, std::uint32_t pos
 }
 
 std::optional<OrderRow> Volume::Following(CEOID db, int slot, const SortKey& key, CEOID oid,
-                                          std::uint32_t skip, bool backwards, Failure* failure) {
+                                          std::uint32_t skip, bool backwards, Status* failure) {
   auto [order, resolved] = Order(db, slot);
   Statement& s = backwards ? order->before : order->after;
   StatementUse use(s);
@@ -92,7 +92,7 @@ std::optional<OrderRow> Volume::Following(CEOID db, int slot, const SortKey& key
 }
 
 bool Volume::FollowingRows(CEOID db, int slot, const SortKey& key, CEOID oid, std::uint32_t limit,
-                           std::vector<OrderRow>* rows, Failure* failure) {
+                           std::vector<OrderRow>* rows, Status* failure) {
   auto [order, resolved] = Order(db, slot);
   Statement& s = order->after;
   StatementUse use(s);
@@ -113,7 +113,7 @@ bool Volume::FollowingRows(CEOID db, int slot, const SortKey& key, CEOID oid, st
 }
 
 std::optional<OrderRow> Volume::FirstWithKey(CEOID db, int slot, const SortKey& key,
-                                             Failure* failure) {
+                                             Status* failure) {
   StatementUse use(keyEqual_);
   keyEqual_.BindInt(1, db);
   keyEqual_.BindInt(2, slot);
@@ -122,7 +122,7 @@ std::optional<OrderRow> Volume::FirstWithKey(CEOID db, int slot, const SortKey& 
 }
 
 std::optional<OrderRow> Volume::NearestKey(CEOID db, int slot, const SortKey& key, bool below,
-                                           Failure* failure) {
+                                           Status* failure) {
   Statement& s = below ? keyBelow_ : keyAbove_;
   StatementUse use(s);
   s.BindInt(1, db);
@@ -132,7 +132,7 @@ std::optional<OrderRow> Volume::NearestKey(CEOID db, int slot, const SortKey& ke
 }
 
 std::optional<std::uint32_t> Volume::PositionOf(CEOID db, int slot, const SortKey& key, CEOID oid,
-                                                Failure* failure) {
+                                                Status* failure) {
   auto [order, resolved] = Order(db, slot);
   OrderStatements& o = *order;
   slot = resolved;

@@ -7,7 +7,7 @@
 namespace tbm::store {
 
 std::optional<std::pair<CEOID, std::vector<std::uint8_t>>> Volume::Record(CEOID oid,
-                                                                          Failure* failure) {
+                                                                          Status* failure) {
   StatementUse use(recordByOid_);
   recordByOid_.BindInt(1, oid);
   const int rc = recordByOid_.Step();
@@ -25,7 +25,7 @@ std::optional<std::pair<CEOID, std::vector<std::uint8_t>>> Volume::Record(CEOID 
 }
 
 CEOID Volume::WriteRecord(CEOID db, CEOID oid, const CEPROPVAL* values, WORD count,
-                          Failure* failure) {
+                          Status* failure) {
   const DatabaseInfo* info = Database(db);
   if (!info) {
     Fail(failure, ERROR_INVALID_HANDLE, "the database no longer exists");
@@ -137,7 +137,7 @@ CEOID Volume::WriteRecord(CEOID db, CEOID oid, const CEPROPVAL* values, WORD cou
   return target;
 }
 
-bool Volume::DeleteRecord(CEOID db, CEOID oid, Failure* failure) {
+bool Volume::DeleteRecord(CEOID db, CEOID oid, Status* failure) {
   const DatabaseInfo* info = Database(db);
   if (!info) return Fail(failure, ERROR_INVALID_HANDLE, "the database no longer exists");
   auto existing = Record(oid, failure);

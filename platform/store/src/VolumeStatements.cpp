@@ -1,15 +1,16 @@
 // The connection's prepared statements, running them, and turning what
 // SQLite reports into the store's errors.
+#include "HostErrors.h"
 #include "Volume.h"
 
 namespace tbm::store {
 
-bool Volume::Fail(Failure* failure, DWORD error, std::string message) const {
-  if (failure) *failure = {error, std::move(message)};
+bool Volume::Fail(Status* failure, DWORD error, std::string message) const {
+  if (failure) *failure = PlatformFailure(error, std::move(message));
   return false;
 }
 
-bool Volume::SqlFail(Failure* failure, const char* what) const {
+bool Volume::SqlFail(Status* failure, const char* what) const {
   const int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_ERROR;
   std::string message = std::string(what) + ": " + (db_ ? sqlite3_errmsg(db_) : "no connection");
   DWORD error = ERROR_INTERNAL_ERROR;
@@ -41,18 +42,18 @@ bool Volume::SqlFail(Failure* failure, const char* what) const {
     default:
       break;
   }
-  if (failure) *failure = {error, std::move(message)};
+  if (failure) *failure = PlatformFailure(error, std::move(message));
   return false;
 }
 
-bool Volume::Exec(const char* sql, Failure* failure) {
+bool Volume::Exec(const char* sql, Status* failure) {
   if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
     return SqlFail(failure, "volume");
   }
   return true;
 }
 
-bool Volume::PrepareStatements(Failure* failure) {
+bool Volume::PrepareStatements(Status* failure) {
   // Keyed orders bind ?1 database, ?2 slot, ?3 key, ?4 object id, ?5 skip;
   // natural order uses the same numbers and ignores ?2 and ?3.
   struct Item {

@@ -23,7 +23,7 @@ void Volume::EndRead() {
   readOpen_ = false;
 }
 
-bool Volume::NoteVersion(Failure* failure) {
+bool Volume::NoteVersion(Status* failure) {
   std::int64_t version;
   {
     StatementUse use(dataVersion_s_);
@@ -47,7 +47,7 @@ static std::chrono::nanoseconds CoarseNow() {
   return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
 }
 
-bool Volume::Refresh(Failure* failure, bool fresh) {
+bool Volume::Refresh(Status* failure, bool fresh) {
   if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
   if (inWrite_) return true;  // nobody else can commit while this process writes
   const auto now = CoarseNow();
@@ -59,7 +59,7 @@ bool Volume::Refresh(Failure* failure, bool fresh) {
   return NoteVersion(failure);
 }
 
-bool Volume::StartWrite(Failure* failure) {
+bool Volume::StartWrite(Status* failure) {
   if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
   return BeginWrite(failure);
 }
@@ -71,7 +71,7 @@ void Volume::AbandonUnusedWrite() {
   }
 }
 
-bool Volume::BeginWrite(Failure* failure) {
+bool Volume::BeginWrite(Status* failure) {
   if (inWrite_) return true;
   EndRead();
   if (Run(beginImmediate_) != SQLITE_DONE) return SqlFail(failure, "cannot write");
@@ -98,7 +98,7 @@ bool Volume::BeginWrite(Failure* failure) {
 // the counter is written once per block rather than once per record. A
 // block given up (by another process's write, or a process that died) only
 // leaves a gap; no identifier is ever handed out twice.
-bool Volume::AllocateOid(CEOID* oid, Failure* failure) {
+bool Volume::AllocateOid(CEOID* oid, Status* failure) {
   if (nextOid_ > 0xFFFFFFFF) {
     return Fail(failure, ERROR_DISK_FULL, "the volume has used up its object identifiers");
   }
@@ -113,7 +113,7 @@ bool Volume::AllocateOid(CEOID* oid, Failure* failure) {
   return true;
 }
 
-bool Volume::Flush(Failure* failure) {
+bool Volume::Flush(Status* failure) {
   if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
   if (!inWrite_ || batchDepth_ > 0) return true;
   if (Run(commit_) != SQLITE_DONE) return SqlFail(failure, "cannot flush the volume");
@@ -122,7 +122,7 @@ bool Volume::Flush(Failure* failure) {
   return true;
 }
 
-bool Volume::BeginBatch(Failure* failure) {
+bool Volume::BeginBatch(Status* failure) {
   if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
   if (batchDepth_ == 0) {
     if (!BeginWrite(failure)) return false;
@@ -132,7 +132,7 @@ bool Volume::BeginBatch(Failure* failure) {
   return true;
 }
 
-bool Volume::EndBatch(bool keep, Failure* failure) {
+bool Volume::EndBatch(bool keep, Status* failure) {
   if (!db_) return Fail(failure, ERROR_INVALID_HANDLE, "the volume is not mounted");
   if (batchDepth_ == 0) return Fail(failure, ERROR_INVALID_PARAMETER, "no batch is open");
   if (!keep) batchAbandoned_ = true;
@@ -150,7 +150,7 @@ bool Volume::EndBatch(bool keep, Failure* failure) {
 // Gives up every write since the last flush. What this process remembers of
 // the volume (its databases, the object counter, the order stamps of open
 // handles) is read afresh, as after another process's commit.
-bool Volume::RollBack(Failure* failure) {
+bool Volume::RollBack(Status* failure) {
   if (!inWrite_) return true;
   Run(rollback_);
   inWrite_ = false;
@@ -163,7 +163,7 @@ bool Volume::RollBack(Failure* failure) {
 
 // Each write call runs inside a savepoint, so that it lands whole or not at
 // all within the transaction that the next flush commits.
-bool Volume::BeginSavepoint(Failure* failure, const char* what) {
+bool Volume::BeginSavepoint(Status* failure, const char* what) {
   if (Run(savepoint_) != SQLITE_DONE) return SqlFail(failure, what);
   return true;
 }
