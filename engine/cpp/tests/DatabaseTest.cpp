@@ -164,6 +164,7 @@ TEST(DatabaseTest, AFailedOpenLeavesNothingStartedHeldOrCopied) {
   EXPECT_EQ(db, nullptr);
   expectNothingLeft("a text file", text, textBytes);
 
+  // Before anything is started: a change to a file the user may only read.
   {
     AsReader reader;
     status = Database::Open(HostPath(readOnly), Access::kChange, &db);
