@@ -25,60 +25,44 @@ std::int32_t StateAt(MDbEnv* env, bool fromDeleteTable, std::int16_t position, C
 
 }  // namespace
 
-DatabaseStore::DatabaseStore() {
-  MDbEnvInitialize(&env_);
-  started_ = MDbInit(&env_, 0) == MDbErrNone;
-}
-
-DatabaseStore::~DatabaseStore() {
-  Close();
-  if (started_) MDbShutdown(&env_);
-}
+DatabaseStore::DatabaseStore() { engine_.Start(/*wordBreak=*/false); }
 
 std::int32_t DatabaseStore::Open(const std::u16string& path) {
-  if (!started_ || opened()) return MDbErrFailed;
+  if (!started() || opened()) return MDbErrFailed;
   path_ = path;
-  return MDbOpen(&env_, path.c_str(), &env_.ref);
+  return engine_.OpenVolume(path.c_str());
 }
 
 std::int32_t DatabaseStore::Create(const std::u16string& path) {
-  if (!started_ || opened()) return MDbErrFailed;
+  if (!started() || opened()) return MDbErrFailed;
   path_ = path;
-  return MDbCreate(&env_, path.c_str(), &env_.ref);
+  return engine_.CreateVolume(path.c_str());
 }
 
-std::int32_t DatabaseStore::Close() {
-  if (!opened()) return MDbErrNone;
-  if (MDbDataTblIsOpened(&env_, &env_.ref, &env_.data)) {
-    MDbDataTblClose(&env_, &env_.ref, &env_.data);
-  }
-  if (MDbSchemaTblIsOpened(&env_, &env_.ref, &env_.schema)) {
-    MDbSchemaTblClose(&env_, &env_.ref, &env_.schema);
-  }
-  return MDbClose(&env_, &env_.ref);
-}
+std::int32_t DatabaseStore::Close() { return engine_.Close(); }
 
 std::int32_t DatabaseStore::GatherChanges() {
   changes_.clear();
-  std::int32_t rc = MDbDataTblOpen(&env_, &env_.ref, &env_.data, nullptr);
+  MDbEnv* env = engine_.env();
+  std::int32_t rc = MDbDataTblOpen(env, &env->ref, &env->data, nullptr);
   if (rc != MDbErrNone) return rc;
   std::uint32_t records = 0;
   std::uint32_t deleted = 0;
-  rc = MDbDataTblGetRecCount(&env_, &env_.ref, &env_.data, &records);
+  rc = MDbDataTblGetRecCount(env, &env->ref, &env->data, &records);
   for (std::uint32_t i = 0; rc == MDbErrNone && i < records; ++i) {
     ChangeEntry entry;
-    rc = StateAt(&env_, false, static_cast<std::int16_t>(i), &entry);
+    rc = StateAt(env, false, static_cast<std::int16_t>(i), &entry);
     if (rc == MDbErrNone && (entry.state & MDbRecModified)) changes_.push_back(entry);
   }
-  if (rc == MDbErrNone) rc = MDbDeleteTblGetRecCount(&env_, &env_.ref, &env_.data, &deleted);
+  if (rc == MDbErrNone) rc = MDbDeleteTblGetRecCount(env, &env->ref, &env->data, &deleted);
   for (std::uint32_t i = 0; rc == MDbErrNone && i < deleted; ++i) {
     ChangeEntry entry;
-    rc = StateAt(&env_, true, static_cast<std::int16_t>(i), &entry);
+    rc = StateAt(env, true, static_cast<std::int16_t>(i), &entry);
     if (rc == MDbErrNone && (entry.state & (MDbRecDeleted | MDbRecModified))) {
       changes_.push_back(entry);
     }
   }
-  const std::int32_t closed = MDbDataTblClose(&env_, &env_.ref, &env_.data);
+  const std::int32_t closed = MDbDataTblClose(env, &env->ref, &env->data);
   if (rc != MDbErrNone) changes_.clear();
   return rc != MDbErrNone ? rc : closed;
 }

@@ -1,14 +1,15 @@
 // What one synchronisation call holds of a handheld database: an engine
 // environment of its own with the database's reference and tables, the
 // database's path and name, and the list of records changed on the
-// handheld. Nothing survives the call; the destructor closes whatever is
-// still open and stops the engine.
+// handheld. Nothing survives the call: the environment's owner closes
+// whatever is still open and stops the engine.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "EngineEnvironment.h"
 #include "MDb.h"
 
 namespace tbm::sync {
@@ -23,16 +24,18 @@ struct ChangeEntry {
 class DatabaseStore {
  public:
   DatabaseStore();
-  ~DatabaseStore();
   DatabaseStore(const DatabaseStore&) = delete;
   DatabaseStore& operator=(const DatabaseStore&) = delete;
 
-  // The engine started (it may fail to, for want of memory).
-  bool started() const { return started_; }
-  MDbEnv* env() { return &env_; }
-  bool opened() const { return env_.ref.opened != 0; }
+  // The engine started (without the word-break library, which
+  // synchronisation does not need).
+  bool started() const { return engine_.started(); }
+  MDbEnv* env() { return engine_.env(); }
+  bool opened() const { return engine_.opened(); }
 
-  // Opens the existing database at path, or creates a new one there.
+  // Opens the existing database at path, its volume only, for the caller
+  // to open the tables it needs (a database marked inconsistent included,
+  // for a rebuild to repair); or creates a new one there.
   std::int32_t Open(const std::u16string& path);
   std::int32_t Create(const std::u16string& path);
   // Closes every table still open and the database.
@@ -48,8 +51,7 @@ class DatabaseStore {
   const std::vector<ChangeEntry>& changes() const { return changes_; }
 
  private:
-  MDbEnv env_;
-  bool started_ = false;
+  engine::EngineEnvironment engine_;
   std::u16string path_;
   std::vector<ChangeEntry> changes_;
 };

@@ -10,7 +10,10 @@
 #include <filesystem>
 
 #include "CsvFile.h"
-#include "Database.h"
+#include "DatabasePath.h"
+#include "EngineEnvironment.h"
+#include "EngineFailure.h"
+#include "FieldValues.h"
 #include "MDbBlocks.h"
 #include "NumberRule.h"
 #include "Progress.h"
@@ -18,6 +21,15 @@
 #include "Utf16.h"
 
 namespace tbm::tbmdb {
+
+using engine::CheckFieldValue;
+using engine::DatabasePath;
+using engine::EngineCodeInWords;
+using engine::EngineEnvironment;
+using engine::EngineFailure;
+using engine::ResolveDatabasePath;
+using engine::StoredText;
+using engine::TypeFromName;
 
 namespace {
 
@@ -99,41 +111,14 @@ class TemporaryVolume {
   bool keep_ = false;
 };
 
-// The engine for one creation: started without the word-break library,
-// the new volume closed and the engine stopped whatever happens.
-class CreationEngine {
- public:
-  CreationEngine() {
-    MDbEnvInitialize(&env_);
-    started_ = MDbInit(&env_, 0) == MDbErrNone;
-  }
-  ~CreationEngine() {
-    Close();
-    if (started_) MDbShutdown(&env_);
-  }
-  bool started() const { return started_; }
-  MDbEnv* env() { return &env_; }
-  std::int32_t Close() {
-    if (MDbAttrTblIsOpened(&env_, &env_.ref, &env_.attributes)) {
-      MDbAttrTblClose(&env_, &env_.ref, &env_.attributes);
-    }
-    if (!env_.ref.opened) return MDbErrNone;
-    return MDbClose(&env_, &env_.ref);
-  }
-
- private:
-  MDbEnv env_{};
-  bool started_ = false;
-};
-
 // Whether the file at host is a database, a damaged one included (so that
 // --replace never destroys anything else); when it cannot tell (the file is
 // busy, or may not be read), *problem says why.
 bool IsDatabase(const DatabasePath& path, std::string* problem) {
-  CreationEngine engine;
-  if (!engine.started()) return false;
+  EngineEnvironment engine;
+  if (engine.Start(/*wordBreak=*/false) != MDbErrNone) return false;
   MDbClearFailureCause();
-  const std::int32_t rc = MDbOpen(engine.env(), Utf8ToUtf16(path.host).c_str(), &engine.env()->ref);
+  const std::int32_t rc = engine.OpenVolume(Utf8ToUtf16(path.host).c_str());
   if (rc == MDbErrNone || rc == MDbErrBadFormat) return true;
   const std::uint32_t cause = MDbGetFailureCause(nullptr);
   if (cause == ERROR_FILE_CORRUPT) return true;
@@ -305,9 +290,7 @@ class Creation {
     return Status::Error(Where(csvName_, reader.errorAt()) + ": " + reader.error());
   }
 
-  Status EngineFailed(std::int32_t rc) {
-    return Status::Error(EngineCodeInWords(rc, target_.given));
-  }
+  Status EngineFailed(std::int32_t rc) { return EngineFailure(rc, target_.given); }
 
   Status Build(tools::CsvReader& reader, const DatabasePath& path, std::uint32_t* records) {
     target_ = path;
@@ -324,10 +307,14 @@ class Creation {
     tools::RemoveStaleTemporaries(path.host, "creating");
     TemporaryVolume temporary(tools::TemporaryNameBeside(path.host, "creating"));
     if (Status s = CheckWritable(temporary.path()); !s.ok()) return s;
-    CreationEngine engine;
-    if (!engine.started()) return Status::Error(path.given + ": the engine could not start");
+    // Started without the word-break library; the new volume is closed and
+    // the engine stopped whatever happens, before the temporary goes.
+    EngineEnvironment engine;
+    if (engine.Start(/*wordBreak=*/false) != MDbErrNone) {
+      return Status::Error(path.given + ": the engine could not start");
+    }
     MDbEnv* env = engine.env();
-    std::int32_t rc = MDbCreate(env, Utf8ToUtf16(temporary.path()).c_str(), &env->ref);
+    std::int32_t rc = engine.CreateVolume(Utf8ToUtf16(temporary.path()).c_str());
     if (rc != MDbErrNone) return EngineFailed(rc);
     rc = sync::MarkConsistent(env, false);
     if (rc == MDbErrNone) rc = sync::ReplaceSchema(env, specs_, false, nullptr);

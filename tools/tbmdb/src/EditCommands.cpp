@@ -9,6 +9,13 @@
 
 namespace tbm::tbmdb {
 
+using engine::Access;
+using engine::Database;
+using engine::FieldInfo;
+using engine::OpenDatabase;
+using engine::Selection;
+using engine::StoredText;
+
 namespace {
 
 struct FieldValue {

@@ -9,6 +9,10 @@
 
 namespace tbm::tbmdb {
 
+using engine::Access;
+using engine::Database;
+using engine::OpenDatabase;
+
 namespace {
 
 // A value list's items: its text split at its line breaks.

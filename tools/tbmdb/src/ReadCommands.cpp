@@ -19,6 +19,16 @@
 
 namespace tbm::tbmdb {
 
+using engine::Access;
+using engine::Database;
+using engine::DescribeDateFormat;
+using engine::DescribeTimeFormat;
+using engine::FieldInfo;
+using engine::OpenDatabase;
+using engine::Selection;
+using engine::ShownText;
+using engine::TypeName;
+
 namespace {
 
 // The columns to show: the fields named in lists (each names fields

@@ -35,8 +35,8 @@ struct SelectionOptions {
         ->type_name("FIELD");
     command->add_flag("--descending", descending, "sort in descending order");
   }
-  Selection Get() const {
-    Selection s;
+  engine::Selection Get() const {
+    engine::Selection s;
     if (find.size() == 2) {
       s.findField = find[0];
       s.findText = find[1];

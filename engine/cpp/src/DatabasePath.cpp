@@ -1,17 +1,16 @@
-#include "Explanations.h"
+#include "DatabasePath.h"
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
-#include "Database.h"
 #include "DevicePath.h"
+#include "HostErrors.h"
 #include "Utf16.h"
 
-namespace tbm::tbmdb {
+namespace tbm::engine {
 
 namespace {
 
@@ -38,8 +37,9 @@ std::string DeviceRootTrouble() {
          "; set TBM_DEVICE_ROOT to a folder you may write in";
 }
 
-}  // namespace
-
+// Why a handheld path of `characters` characters has no host path, given
+// the error of the mapping: the path's own fault, a device root that
+// cannot be used (and why), or a symbolic link out of the device root.
 std::string UnmappedInWords(DWORD error, std::size_t characters) {
   if (error == ERROR_FILENAME_EXCED_RANGE) {
     return "the handheld path has " + std::to_string(characters) +
@@ -58,38 +58,23 @@ std::string UnmappedInWords(DWORD error, std::size_t characters) {
          "\\My Documents\\Tabulon\\Sales.tbm, or a path on this machine holding '/')";
 }
 
-bool HasNumberPastLastYear(std::u16string_view text) {
-  long run = 0;
-  for (const char16_t c : text) {
-    if (c >= u'0' && c <= u'9') {
-      run = std::min(run * 10 + (c - u'0'), 100000L);
-      if (run > kLastDateYear) return true;
-    } else {
-      run = 0;
+}  // namespace
+
+Status ResolveDatabasePath(const std::string& given, DatabasePath* path) {
+  path->given = given;
+  const std::u16string wide = Utf8ToUtf16(given);
+  if (given.find('/') != std::string::npos) {
+    path->host = given;
+  } else {
+    const MappedPath mapped = HostPathFromDevicePath(wide);
+    if (!mapped) {
+      return PlatformFailure(mapped.error,
+                             given + ": " + UnmappedInWords(mapped.error, wide.size()));
     }
+    path->host = mapped.hostPath;
   }
-  return false;
+  path->engine = Utf8ToUtf16(path->host);
+  return {};
 }
 
-// The field's limit counts UTF-16 units of the stored text, where a line
-// break (CR LF) and a character beyond U+FFFF take two.
-std::string TooLongInWords(const std::u16string& value, std::uint32_t maxChars) {
-  const std::u16string shown = Utf8ToUtf16(ShownText(value));
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < shown.size(); ++i) {
-    if (!(shown[i] >= 0xDC00 && shown[i] <= 0xDFFF && i > 0 && shown[i - 1] >= 0xD800 &&
-          shown[i - 1] <= 0xDBFF)) {
-      ++characters;
-    }
-  }
-  if (characters == value.size()) {
-    return "the value has " + std::to_string(characters) + " characters; the field holds at most " +
-           std::to_string(maxChars);
-  }
-  return "the value has " + std::to_string(characters) + " characters, which take " +
-         std::to_string(value.size()) + " places; the field holds at most " +
-         std::to_string(maxChars) +
-         " (a line break takes 2, as does a character beyond U+FFFF such as an emoji)";
-}
-
-}  // namespace tbm::tbmdb
+}  // namespace tbm::engine
