@@ -1,6 +1,7 @@
 #include "HandheldCalls.h"
 
 #include <string>
+#include <utility>
 
 namespace tbm::sync {
 
@@ -78,7 +79,7 @@ Status Send(HWND program, const RpcCall& request, DWORD timeoutMs, RpcAnswer* re
     if (error == ERROR_TIMEOUT) {
       return Status(StatusCode::kBusy,
                     "the handheld program did not answer " + call + " within " +
-                        std::to_string(timeoutMs / 1000) + " seconds; it may be busy",
+                        std::to_string((timeoutMs + 999) / 1000) + " seconds; it may be busy",
                     error);
     }
     return Status(
