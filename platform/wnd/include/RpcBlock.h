@@ -49,6 +49,10 @@ struct RpcAnswer {
   LRESULT handled = 0;
   std::uint32_t result = 0;
   std::u16string reply;  // kind 3: the text at offset 16
+  // The size word as the program left it: how many bytes of the answer it
+  // says there are. It may say more than the block holds; no more than the
+  // block was taken.
+  std::uint32_t size = 0;
 };
 
 // Asks window to perform call and waits at most timeoutMs for the answer.

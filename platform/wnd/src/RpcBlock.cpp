@@ -89,10 +89,12 @@ RpcAnswer ReadRpcAnswer(const std::uint8_t* block, std::uint32_t kind, LRESULT h
   // The size word tells how much of the answer to take, never more than the
   // block holds.
   std::uint8_t reply[kRpcBlockBytes] = {};
-  const std::uint32_t back = std::min<std::uint32_t>(Load(block + kSize), kRpcBlockBytes);
+  const std::uint32_t said = Load(block + kSize);
+  const std::uint32_t back = std::min<std::uint32_t>(said, kRpcBlockBytes);
   std::memcpy(reply, block, back);
   RpcAnswer answer;
   answer.handled = handled;
+  answer.size = said;
   answer.result = back >= kResult + 4 ? Load(reply + kResult) : 0;
   if (kind == kRpcArgumentAndResult) answer.reply = TextAt(reply);
   return answer;

@@ -42,6 +42,7 @@ TEST_F(RpcBlockTest, ACallWithAnArgumentGetsItsResultAndReply) {
   EXPECT_EQ(answer->handled, 1);
   EXPECT_EQ(answer->result, 1u);
   EXPECT_EQ(answer->reply, u"selaS");
+  EXPECT_EQ(answer->size, 528u);  // the program left the caller's size
 }
 
 TEST_F(RpcBlockTest, ACallWithAResultOnly) {

@@ -1,10 +1,10 @@
 #include "CopyImport.h"
 
-#include <cstring>
 #include <vector>
 
 #include "DatabaseBuilder.h"
 #include "DatabaseNames.h"
+#include "DesktopConversation.h"
 #include "ExchangeFile.h"
 
 namespace tbm::sync {
@@ -152,14 +152,9 @@ class Import {
   }
 
   Status EchoName(const std::string& name) {
-    std::vector<std::uint8_t> bytes(4 + 1 + name.size());
-    const auto size = static_cast<std::uint32_t>(name.size() + 1);
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(size >> (8 * i));
-    bytes[4] = static_cast<std::uint8_t>(name.size());
-    std::memcpy(bytes.data() + 5, name.data(), name.size());
-    if (echo_.Write(bytes.data(), bytes.size()) != bytes.size()) {
+    if (const Status s = WriteCopyNameEcho(echo_, name); !s.ok()) {
       result_.streamFailed = true;
-      return {StatusCode::kWriteFailed, "the database name could not be sent back"};
+      return {StatusCode::kWriteFailed, s.message()};
     }
     return {};
   }

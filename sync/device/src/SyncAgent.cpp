@@ -6,6 +6,7 @@
 // Each call starts and stops its own engine; nothing survives between them.
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,13 @@
 #include "DatabaseList.h"
 #include "DatabaseNames.h"
 #include "DatabaseStore.h"
+#include "DesktopConversation.h"
 #include "DevicePath.h"
 #include "FileCalls.h"
+#include "HandheldCalls.h"
 #include "HandheldProgram.h"
 #include "ProgramLog.h"
 #include "RapiStream.h"
-#include "RpcBlock.h"
 #include "SyncActiveFlag.h"
 #include "Utf16.h"
 
@@ -44,36 +46,27 @@ std::string CaughtException() {
   }
 }
 
-using tbm::RpcAnswer;
-using tbm::RpcCall;
-
 // How long the agent waits for the handheld program to answer a call.
 constexpr DWORD kProgramAnswerMs = 30000;
 
-// The two calls the agent makes to the handheld program.
-constexpr std::uint32_t kCloseViewsForSync = 3;
-constexpr std::uint32_t kOpenDatabaseName = 2;
-constexpr std::uint32_t kCloseViewsRequestBytes = 16;
-constexpr std::uint32_t kOpenNameRequestBytes = 528;
-constexpr std::size_t kOpenNameUnits = 256;
-
-// The most bytes of the name the desktop sends (with its NUL).
-constexpr std::int32_t kMaxNameBytes = 260;
-
 constexpr char16_t kExchangeFileName[] = u"TBSC.sdb";
 
-// Reads the desktop's bytes from the invocation stream. The exchange
-// reader asks for a few bytes at a time; taking whatever has arrived (up to
-// a buffer's worth) in one stream call keeps the stream's locking out of
-// every small read. Nothing is read ahead beyond what the desktop has sent,
-// and the agent reads nothing else from the stream after the copy.
+// Reads the desktop's bytes from the invocation stream, for the whole of
+// one call's conversation. The exchange reader asks for a few bytes at a
+// time; taking whatever has arrived (up to a buffer's worth) in one stream
+// call keeps the stream's locking out of every small read. Nothing is read
+// ahead beyond what the desktop has sent, and the agent reads nothing else
+// from the stream after the copy.
 class StreamSource final : public ByteSource {
  public:
   explicit StreamSource(IRAPIStream* stream) : stream_(stream), buffer_(kBufferBytes) {}
   std::size_t Read(void* out, std::size_t bytes) override {
     if (begin_ == end_) {
       ULONG read = 0;
-      if (FAILED(stream_->Read(buffer_.data(), kBufferBytes, &read))) return 0;
+      if (const HRESULT rc = stream_->Read(buffer_.data(), kBufferBytes, &read); FAILED(rc)) {
+        failure_ = rc;
+        return 0;
+      }
       begin_ = 0;
       end_ = read;
     }
@@ -82,6 +75,9 @@ class StreamSource final : public ByteSource {
     begin_ += n;
     return n;
   }
+  std::string FailureReason() const override {
+    return FAILED(failure_) ? DescribeStreamResult(failure_) : std::string();
+  }
 
  private:
   static constexpr ULONG kBufferBytes = 64 * 1024;
@@ -89,6 +85,7 @@ class StreamSource final : public ByteSource {
   std::vector<std::uint8_t> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  HRESULT failure_ = S_OK;
 };
 
 // Writes to the desktop through the invocation stream.
@@ -98,47 +95,32 @@ class StreamSink final : public ByteSink {
   std::size_t Write(const void* data, std::size_t bytes) override {
     ULONG written = 0;
     const auto size = static_cast<ULONG>(std::min<std::size_t>(bytes, 1u << 30));
-    if (FAILED(stream_->Write(data, size, &written))) return 0;
+    if (const HRESULT rc = stream_->Write(data, size, &written); FAILED(rc)) {
+      failure_ = rc;
+      return 0;
+    }
     return written;
+  }
+  std::string FailureReason() const override {
+    return FAILED(failure_) ? DescribeStreamResult(failure_) : std::string();
   }
 
  private:
   IRAPIStream* stream_;
+  HRESULT failure_ = S_OK;
 };
-
-bool WriteInt32(IRAPIStream* stream, std::int32_t value) {
-  std::uint8_t bytes[4];
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  ULONG written = 0;
-  return SUCCEEDED(stream->Write(bytes, 4, &written)) && written == 4;
-}
-
-bool WriteInt16(IRAPIStream* stream, std::int16_t value) {
-  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value),
-                                 static_cast<std::uint8_t>(value >> 8)};
-  ULONG written = 0;
-  return SUCCEEDED(stream->Write(bytes, 2, &written)) && written == 2;
-}
-
-std::optional<std::int32_t> ReadInt32(IRAPIStream* stream) {
-  std::uint8_t bytes[4];
-  if (FAILED(ReadExactly(stream, bytes, 4))) return std::nullopt;
-  return static_cast<std::int32_t>(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
-                                   (static_cast<std::uint32_t>(bytes[3]) << 24));
-}
 
 // The name of the database open in the handheld program, in ANSI; empty
 // when none is open or the program does not say.
 std::string OpenDatabaseName(HWND program, AnsiCodePage& codePage) {
-  RpcCall call;
-  call.size = kOpenNameRequestBytes;
-  call.id = kOpenDatabaseName;
-  call.kind = kRpcArgumentAndResult;
-  const std::optional<RpcAnswer> answer = CallThroughRpcBlock(program, call, kProgramAnswerMs);
-  if (!answer || answer->result != 1) return {};
-  std::u16string name = answer->reply.substr(0, kOpenNameUnits);
+  std::optional<std::u16string> name;
+  if (Status s = CallOpenDatabaseName(program, kProgramAnswerMs, &name); !s.ok()) {
+    Log(LogLevel::kWarning,
+        "the handheld program did not say which database it has open: " + s.message());
+    return {};
+  }
   std::string ansi;
-  if (!codePage.ToAnsi(name, &ansi).ok()) return {};
+  if (!name || !codePage.ToAnsi(*name, &ansi).ok()) return {};
   return ansi;
 }
 
@@ -186,19 +168,15 @@ std::vector<DatabaseListEntry> ListDatabases(DatabaseStore& store, const std::st
 }
 
 // Mode 1: the conversation about one existing database.
-void SynchroniseDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage& codePage) {
+void SynchroniseDatabase(ByteSource& desktop, ByteSink& toDesktop, DatabaseStore& store,
+                         AnsiCodePage& codePage) {
   // 1. The database's name.
-  const std::optional<std::int32_t> length = ReadInt32(stream);
-  if (!length || *length < 1 || *length > kMaxNameBytes) {
-    Log(LogLevel::kError, "the desktop sent no database name, or one of a wrong length");
+  std::string name;
+  if (Status s = ReadDatabaseToSynchronise(desktop, &name); !s.ok()) {
+    Log(LogLevel::kError,
+        "the desktop sent no database name, or one of a wrong length: " + s.message());
     return;
   }
-  std::string name(static_cast<std::size_t>(*length), '\0');
-  if (FAILED(ReadExactly(stream, name.data(), static_cast<ULONG>(name.size())))) {
-    Log(LogLevel::kError, "the connection broke while the desktop sent a database name");
-    return;
-  }
-  name.resize(std::strlen(name.c_str()));
   std::u16string wideName;
   if (!codePage.ToUtf16(name, &wideName).ok()) {
     Log(LogLevel::kError, "a database name from the desktop is not text of this code page");
@@ -228,19 +206,17 @@ void SynchroniseDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage
   ImportResult imported;
   bool talking = true;
   if (exported) {
-    talking = WriteInt32(stream, 0);
+    talking = WriteChangesReady(toDesktop).ok();
     // 4. to 6. The desktop's decision, and its copy when it sends one.
-    const std::optional<std::int32_t> decision = talking ? ReadInt32(stream) : std::nullopt;
-    talking = decision.has_value();
-    if (talking && (*decision & 0xFFFF) == 0) {
-      StreamSource source(stream);
-      StreamSink echo(stream);
-      imported = ImportDesktopCopy(store, ImportMode::kRebuild, source, echo, codePage);
+    DesktopDecision decision = DesktopDecision::kKeepHandheldData;
+    talking = talking && ReadDesktopDecision(desktop, &decision).ok();
+    if (talking && decision == DesktopDecision::kTakeDesktopCopy) {
+      imported = ImportDesktopCopy(store, ImportMode::kRebuild, desktop, toDesktop, codePage);
       talking = !imported.streamFailed;
     }
   }
   // 7. The records the desktop sent unchanged.
-  if (talking) WriteInt32(stream, imported.skipped);
+  if (talking) WriteUnchangedRecordCount(toDesktop, imported.skipped);
   if (!exported) {
     Log(LogLevel::kError, name + ": the handheld's changes could not be written for the desktop");
   } else if (!imported.status.ok()) {
@@ -263,13 +239,12 @@ void SynchroniseDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage
 }
 
 // Mode 2: a database made from the desktop's copy.
-void CreateDatabase(IRAPIStream* stream, DatabaseStore& store, AnsiCodePage& codePage) {
-  StreamSource source(stream);
-  StreamSink echo(stream);
+void CreateDatabase(ByteSource& desktop, ByteSink& toDesktop, DatabaseStore& store,
+                    AnsiCodePage& codePage) {
   const ImportResult imported =
-      ImportDesktopCopy(store, ImportMode::kCreate, source, echo, codePage);
-  if (!imported.streamFailed && WriteInt32(stream, imported.skipped)) {
-    WriteInt16(stream, imported.status.ok() ? 0 : 1);
+      ImportDesktopCopy(store, ImportMode::kCreate, desktop, toDesktop, codePage);
+  if (!imported.streamFailed && WriteUnchangedRecordCount(toDesktop, imported.skipped).ok()) {
+    WriteCreationOutcome(toDesktop, imported.status.ok());
   }
   if (imported.status.ok()) {
     Log(LogLevel::kInfo, "a database was made from the desktop's copy");
@@ -292,6 +267,7 @@ std::unique_ptr<AnsiCodePage> SystemCodePage() {
 
 using namespace tbm::sync;
 using tbm::LogLevel;
+using tbm::Status;
 
 extern "C" {
 
@@ -311,12 +287,16 @@ __attribute__((visibility("default"))) HRESULT StartSync(DWORD, BYTE*, DWORD* ou
     }
     HRESULT result = 1;
     if (const HWND window = FindHandheldProgramWindow(*program); window != nullptr) {
-      tbm::RpcCall call;
-      call.size = kCloseViewsRequestBytes;
-      call.id = kCloseViewsForSync;
-      call.kind = tbm::kRpcResult;
-      tbm::CallThroughRpcBlock(window, call, kProgramAnswerMs);
-      Log(LogLevel::kInfo, "the handheld program was asked to close its views");
+      // The synchronisation goes on whatever the program answers.
+      bool closed = false;
+      if (const Status s = CallCloseViewsForSync(window, kProgramAnswerMs, &closed); !s.ok()) {
+        Log(LogLevel::kWarning,
+            "the handheld program was asked to close its views: " + s.message());
+      } else {
+        Log(LogLevel::kInfo, closed ? "the handheld program closed its views"
+                                    : "the handheld program kept its views open, since one of "
+                                      "its dialogs is open");
+      }
       result = 0;
     }
     if (!WriteSyncActive(true)) {
@@ -366,10 +346,10 @@ __attribute__((visibility("default"))) HRESULT FindFiles(DWORD, BYTE*, DWORD* ou
       const std::vector<DatabaseListEntry> entries = store.started()
                                                          ? ListDatabases(store, openName, *page)
                                                          : std::vector<DatabaseListEntry>{};
-      const std::optional<std::vector<std::uint8_t>> list = EncodeDatabaseList(entries);
-      if (list && WriteInt32(stream, store.started() ? 1 : 0) && store.started()) {
-        ULONG written = 0;
-        stream->Write(list->data(), static_cast<ULONG>(list->size()), &written);
+      StreamSink toDesktop(stream);
+      if (const Status s = WriteDatabaseListAnswer(toDesktop, {store.started(), entries});
+          !s.ok()) {
+        Log(LogLevel::kError, "the database list was not sent: " + s.message());
       }
     } else {
       Log(LogLevel::kError, program ? "the system code page cannot be loaded"
@@ -392,12 +372,18 @@ __attribute__((visibility("default"))) HRESULT SyncDatabase(DWORD inputBytes, BY
   try {
     std::unique_ptr<AnsiCodePage> page = SystemCodePage();
     DatabaseStore store;
-    if (page && store.started()) {
-      const bool create = inputBytes >= 1 && input != nullptr && input[0] != 0;
-      if (create) {
-        CreateDatabase(stream, store, *page);
+    SyncDatabaseMode mode = SyncDatabaseMode::kSynchronise;
+    const Status given = ReadSyncDatabaseInput(
+        std::span<const std::uint8_t>(input, input != nullptr ? inputBytes : 0), &mode);
+    if (!given.ok()) {
+      Log(LogLevel::kError, "the desktop did not say how to synchronise: " + given.message());
+    } else if (page && store.started()) {
+      StreamSource desktop(stream);
+      StreamSink toDesktop(stream);
+      if (mode == SyncDatabaseMode::kCreate) {
+        CreateDatabase(desktop, toDesktop, store, *page);
       } else {
-        SynchroniseDatabase(stream, store, *page);
+        SynchroniseDatabase(desktop, toDesktop, store, *page);
       }
     } else {
       Log(LogLevel::kError,

@@ -1,42 +1,50 @@
 // Stands in for the handheld program in the sync agent's tests until the
-// real one exists: it owns a visible top-level window and answers the two
-// calls the agent makes through the RPC block.
+// real one exists: it owns a visible main window and answers the program's
+// calls through the RPC block.
 //
 //   tbm_sync_test_handheld <open database name> <views-closed marker file>
 //
-// Call 3 (close views for sync) creates the marker file and answers 1; call
-// 2 (name of the open database) answers 1 with the name given, or 0 when
-// that name is "-". It writes "ready" and a line feed to standard output
-// once its window exists, and runs until killed.
+// Closing the views for a synchronisation creates the marker file and
+// answers that they are closed; the name of the open database is the name
+// given, or none when that name is "-"; no database can be opened. It
+// writes "ready" and a line feed to standard output once its window
+// exists, and runs until killed.
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "HandheldCalls.h"
 #include "MessagePump.h"
-#include "RpcBlock.h"
 #include "Utf16.h"
 #include "WinUser.h"
 
 namespace {
 
-std::u16string openName;
-std::string marker;
+class StandInProgram final : public tbm::sync::HandheldCallHandler {
+ public:
+  StandInProgram(std::u16string openName, std::string marker)
+      : openName_(std::move(openName)), marker_(std::move(marker)) {}
+
+  bool OpenDatabase(const std::u16string&) override { return false; }
+  std::optional<std::u16string> OpenDatabaseName() override {
+    if (openName_ == u"-") return std::nullopt;
+    return openName_;
+  }
+  bool CloseViewsForSync() override {
+    if (std::FILE* f = std::fopen(marker_.c_str(), "w")) std::fclose(f);
+    return true;
+  }
+
+ private:
+  std::u16string openName_;
+  std::string marker_;
+};
+
+std::optional<StandInProgram> program;
 
 LRESULT Procedure(HWND, UINT message, WPARAM, LPARAM) {
-  if (message != WM_USER) return 0;
-  return tbm::AnswerFromRpcBlock([](std::uint32_t id, std::uint32_t kind, const std::u16string&,
-                                    std::uint32_t* result, std::u16string* reply) {
-    if (id == 3 && kind == tbm::kRpcResult) {
-      if (std::FILE* f = std::fopen(marker.c_str(), "w")) std::fclose(f);
-      *result = 1;
-      return true;
-    }
-    if (id == 2 && kind == tbm::kRpcArgumentAndResult) {
-      *result = openName == u"-" ? 0 : 1;
-      *reply = openName;
-      return true;
-    }
-    return false;
-  });
+  if (message != WM_USER || !program) return 0;
+  return tbm::sync::AnswerHandheldCall(*program);
 }
 
 }  // namespace
@@ -46,10 +54,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: tbm_sync_test_handheld <open database name> <marker file>\n");
     return 2;
   }
-  openName = tbm::Utf8ToUtf16(argv[1]);
-  marker = argv[2];
-  if (CreateWindowExW(0, u"TBMMainFrame", u"Tabulon Mobile", WS_VISIBLE, Procedure, nullptr) ==
-      nullptr) {
+  program.emplace(tbm::Utf8ToUtf16(argv[1]), argv[2]);
+  if (CreateWindowExW(0, tbm::sync::kHandheldMainWindowClass, u"Tabulon Mobile", WS_VISIBLE,
+                      Procedure, nullptr) == nullptr) {
     std::fprintf(stderr, "cannot create the window\n");
     return 1;
   }
