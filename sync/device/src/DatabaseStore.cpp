@@ -30,7 +30,12 @@ DatabaseStore::DatabaseStore() { engine_.Start(/*wordBreak=*/false); }
 std::int32_t DatabaseStore::Open(const std::u16string& path) {
   if (!started() || opened()) return MDbErrFailed;
   path_ = path;
-  return engine_.OpenVolume(path.c_str());
+  const std::int32_t rc = engine_.OpenVolume(path.c_str());
+  // The engine leaves a volume whose header is missing or of another
+  // version mounted; nothing here can use it, and a volume left mounted
+  // would make every later Open fail.
+  if (rc != MDbErrNone && opened()) engine_.Close();
+  return rc;
 }
 
 std::int32_t DatabaseStore::Create(const std::u16string& path) {

@@ -35,7 +35,8 @@ class DatabaseStore {
 
   // Opens the existing database at path, its volume only, for the caller
   // to open the tables it needs (a database marked inconsistent included,
-  // for a rebuild to repair); or creates a new one there.
+  // for a rebuild to repair); or creates a new one there. A failed Open
+  // leaves nothing open.
   std::int32_t Open(const std::u16string& path);
   std::int32_t Create(const std::u16string& path);
   // Closes every table still open and the database.

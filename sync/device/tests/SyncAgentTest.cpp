@@ -13,6 +13,7 @@
 #include <optional>
 #include <thread>
 
+#include "CeDb.h"
 #include "DatabaseList.h"
 #include "DatabaseStore.h"
 #include "DevicePath.h"
@@ -343,6 +344,28 @@ TEST_F(SyncAgentTest, FindFilesOnAnEmptyHandheldSendsAnEmptyList) {
   EXPECT_TRUE(ReadBytes(pair.desktop.get(), 1).empty()) << "nothing follows the list";
 }
 
+// Rewrites the header entry of the volume at hostPath to say version 3.0.
+void WriteVersionThree(const std::filesystem::path& hostPath) {
+  CEGUID volume{};
+  ASSERT_TRUE(CeMountDBVol(&volume, tbm::Utf8ToUtf16(hostPath.string()).c_str(), OPEN_EXISTING));
+  CEOID oid = 0;
+  HANDLE objects = CeOpenDatabaseEx(&volume, &oid, u"OBJG_0", PropId(1, CEVT_UI4), 0, nullptr);
+  ASSERT_NE(objects, INVALID_HANDLE_VALUE);
+  CEPROPVAL key{};
+  key.propid = PropId(1, CEVT_UI4);
+  key.val.ulVal = 0x50000;  // the header entry
+  const CEOID entry = CeSeekDatabase(objects, CEDB_SEEK_VALUEFIRSTEQUAL,
+                                     reinterpret_cast<std::uintptr_t>(&key), nullptr);
+  ASSERT_NE(entry, 0u);
+  BYTE header[8] = {0x54, 0x52, 0x46, 0x43, 3, 0, 0, 0};
+  CEPROPVAL value{};
+  value.propid = PropId(3, CEVT_BLOB);
+  value.val.blob = {sizeof header, header};
+  EXPECT_NE(CeWriteRecordProps(objects, entry, 1, &value), 0u);
+  CeCloseHandle(objects);
+  CeUnmountDBVol(&volume);
+}
+
 TEST_F(SyncAgentTest, FindFilesLeavesOutTheOpenDatabaseAndSkipsDamagedFiles) {
   ASSERT_EQ(CreateThroughAgent(SalesCopy({"Ann"})), std::make_pair(0, std::int16_t{0}));
   std::vector<std::uint8_t> orders = SalesCopy({"Bo"});
@@ -352,6 +375,12 @@ TEST_F(SyncAgentTest, FindFilesLeavesOutTheOpenDatabaseAndSkipsDamagedFiles) {
   // A damaged file that sorts before the others.
   const MappedPath damaged = HostPathFromDevicePath(u"\\My Documents\\Tabulon\\Aardvark.tbm");
   ASSERT_TRUE(tbm::testing::WriteWholeFile(damaged.hostPath, "not a database"));
+  // A database of another version, also before the others: the engine
+  // leaves such a volume mounted when it refuses it.
+  const MappedPath sales = HostPathFromDevicePath(u"\\My Documents\\Tabulon\\Sales.tbm");
+  const MappedPath other = HostPathFromDevicePath(u"\\My Documents\\Tabulon\\Abacus.tbm");
+  std::filesystem::copy_file(sales.hostPath, other.hostPath);
+  WriteVersionThree(other.hostPath);
 
   std::vector<DatabaseListEntry> entries = FindFiles();
   ASSERT_EQ(entries.size(), 2u);
