@@ -54,18 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The program's side, through the section, which lives as long as the
   // process (and goes with it, so that no leftover stays in the host).
-  static std::uint8_t* const view = [] {
-    static HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                               kRpcBlockBytes, kRpcBlockName);
-    static void* mapped =
-        section ? MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, kRpcBlockBytes) : nullptr;
-    if (mapped == nullptr) std::abort();
-    std::atexit([] {
-      UnmapViewOfFile(mapped);
-      CloseSharedHandle(section);
-    });
-    return static_cast<std::uint8_t*>(mapped);
-  }();
+  static RpcBlockView block(true);
+  std::uint8_t* const view = block.view();
+  if (view == nullptr) std::abort();
   std::memcpy(view, image, kRpcBlockBytes);
   const std::uint32_t kind = Load(image + 8);
   std::u16string given;

@@ -206,18 +206,9 @@ void OwnMachine() {
 void ReceiveCall(const std::uint8_t* data, std::size_t size) {
   OwnMachine();
   // The section lives as long as the process (and goes with it).
-  static std::uint8_t* const view = [] {
-    static HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                               kRpcBlockBytes, kRpcBlockName);
-    static void* mapped =
-        section ? MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, kRpcBlockBytes) : nullptr;
-    if (mapped == nullptr) std::abort();
-    std::atexit([] {
-      UnmapViewOfFile(mapped);
-      CloseSharedHandle(section);
-    });
-    return static_cast<std::uint8_t*>(mapped);
-  }();
+  static RpcBlockView block(true);
+  std::uint8_t* const view = block.view();
+  if (view == nullptr) std::abort();
   std::memset(view, 0, kRpcBlockBytes);
   std::memcpy(view, data, std::min<std::size_t>(size, kRpcBlockBytes));
   const Bytes before(view, view + kRpcBlockBytes);

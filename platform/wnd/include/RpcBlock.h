@@ -55,6 +55,22 @@ struct RpcAnswer {
   std::uint32_t size = 0;
 };
 
+// The block mapped for as long as the object lives: made when create is
+// true (or opened when another process made it), else only opened. view()
+// is null when the section could not be had.
+class RpcBlockView {
+ public:
+  explicit RpcBlockView(bool create);
+  ~RpcBlockView();
+  RpcBlockView(const RpcBlockView&) = delete;
+  RpcBlockView& operator=(const RpcBlockView&) = delete;
+  std::uint8_t* view() { return view_; }
+
+ private:
+  HANDLE section_ = nullptr;
+  std::uint8_t* view_ = nullptr;
+};
+
 // Asks window to perform call and waits at most timeoutMs for the answer.
 // Nothing when the section cannot be made or the message not delivered
 // (the program ended, or did not answer in time); the last error says why.

@@ -35,35 +35,25 @@ std::u16string TextAt(const std::uint8_t* block) {
   return text;
 }
 
-// The block mapped for one exchange.
-class Block {
- public:
-  explicit Block(bool create) {
-    section_ = create ? CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                           kRpcBlockBytes, kRpcBlockName)
-                      : OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kRpcBlockName);
-    if (section_) {
-      view_ = static_cast<std::uint8_t*>(
-          MapViewOfFile(section_, FILE_MAP_ALL_ACCESS, 0, 0, kRpcBlockBytes));
-    }
-  }
-  ~Block() {
-    if (view_) UnmapViewOfFile(view_);
-    if (section_) CloseSharedHandle(section_);
-  }
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-  std::uint8_t* view() { return view_; }
-
- private:
-  HANDLE section_ = nullptr;
-  std::uint8_t* view_ = nullptr;
-};
-
 }  // namespace
 
+RpcBlockView::RpcBlockView(bool create) {
+  section_ = create ? CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                         kRpcBlockBytes, kRpcBlockName)
+                    : OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kRpcBlockName);
+  if (section_) {
+    view_ = static_cast<std::uint8_t*>(
+        MapViewOfFile(section_, FILE_MAP_ALL_ACCESS, 0, 0, kRpcBlockBytes));
+  }
+}
+
+RpcBlockView::~RpcBlockView() {
+  if (view_) UnmapViewOfFile(view_);
+  if (section_) CloseSharedHandle(section_);
+}
+
 std::optional<RpcAnswer> CallThroughRpcBlock(HWND window, const RpcCall& call, DWORD timeoutMs) {
-  Block block(true);
+  RpcBlockView block(true);
   std::uint8_t* view = block.view();
   if (view == nullptr) return std::nullopt;
   std::uint8_t request[kRpcBlockBytes] = {};
@@ -103,7 +93,7 @@ RpcAnswer ReadRpcAnswer(const std::uint8_t* block, std::uint32_t kind, LRESULT h
 LRESULT AnswerFromRpcBlock(
     const std::function<bool(std::uint32_t id, std::uint32_t kind, const std::u16string& argument,
                              std::uint32_t* result, std::u16string* reply)>& handle) {
-  Block block(false);
+  RpcBlockView block(false);
   std::uint8_t* view = block.view();
   if (view == nullptr) return 0;
   const std::uint32_t id = Load(view + kId);

@@ -36,29 +36,10 @@ Bytes Head(const Bytes& bytes, std::size_t n) {
                bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
 }
 
-// The RPC block, mapped for as long as the object lives.
-class Section {
- public:
-  explicit Section(bool create) {
-    handle_ = create ? CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                          kRpcBlockBytes, kRpcBlockName)
-                     : OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kRpcBlockName);
-    if (handle_) {
-      view_ = static_cast<std::uint8_t*>(
-          MapViewOfFile(handle_, FILE_MAP_ALL_ACCESS, 0, 0, kRpcBlockBytes));
-    }
-  }
-  ~Section() {
-    if (view_) UnmapViewOfFile(view_);
-    if (handle_) CloseSharedHandle(handle_);
-  }
-  std::uint8_t* view() { return view_; }
-  Bytes Copy() const { return view_ ? Bytes(view_, view_ + kRpcBlockBytes) : Bytes(); }
-
- private:
-  HANDLE handle_ = nullptr;
-  std::uint8_t* view_ = nullptr;
-};
+// The whole RPC block as it is now.
+Bytes Copy(RpcBlockView& block) {
+  return block.view() ? Bytes(block.view(), block.view() + kRpcBlockBytes) : Bytes();
+}
 
 // A handheld program with one database open, Kunden, that records the
 // calls it performs.
@@ -103,11 +84,11 @@ class HandheldCallsTest : public ::testing::Test {
     return current_->Answer();
   }
   LRESULT Answer() {
-    Section block(false);
-    request_ = block.Copy();
+    RpcBlockView block(false);
+    request_ = Copy(block);
     if (!handReply_) {
       const LRESULT taken = AnswerHandheldCall(program_);
-      reply_ = block.Copy();
+      reply_ = Copy(block);
       return taken;
     }
     if (block.view()) std::memcpy(block.view(), handReply_->data(), handReply_->size());
@@ -117,11 +98,11 @@ class HandheldCallsTest : public ::testing::Test {
   // Puts a request written by hand in the block and sends the window
   // WM_USER; what the window answered, with the block as it then is.
   LRESULT SendByHand(const Bytes& request, Bytes* after) {
-    Section block(true);
+    RpcBlockView block(true);
     if (block.view() == nullptr) return -1;
     std::memcpy(block.view(), request.data(), request.size());
     const LRESULT taken = SendMessageW(window_, WM_USER, 0, 0);
-    *after = block.Copy();
+    *after = Copy(block);
     return taken;
   }
 
