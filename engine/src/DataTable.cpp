@@ -56,15 +56,12 @@ std::int32_t RecordCount(MDbRef* ref, CEOID table, std::uint32_t* count) {
 
 std::int32_t Flush(MDbRef* ref) { return CeFlushDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed; }
 
-// Reports identifier and position of a new record; the position comes from
-// a seek by identifier.
-std::int32_t Report(MDbDataTbl* tbl, CEOID oid, std::uint32_t* oidOut, std::uint16_t* position) {
-  if (oidOut) *oidOut = oid;
-  if (position) {
-    DWORD index = 0;
-    if (CeSeekDatabase(tbl->dataHandle, CEDB_SEEK_CEOID, oid, &index) == 0) return MDbErrFailed;
-    *position = static_cast<std::uint16_t>(index);
-  }
+// The position of a record in the data table's current order, from a seek
+// by identifier.
+std::int32_t PositionOf(MDbDataTbl* tbl, CEOID oid, std::uint16_t* position) {
+  DWORD index = 0;
+  if (CeSeekDatabase(tbl->dataHandle, CEDB_SEEK_CEOID, oid, &index) == 0) return MDbErrFailed;
+  *position = static_cast<std::uint16_t>(index);
   return MDbErrNone;
 }
 
@@ -92,14 +89,16 @@ std::int32_t ReserveNewRecord(MDbRef* ref, MDbDataTbl* tbl, std::uint32_t* seq) 
   return TakeSequence(ref, tbl, kDataCounter, seq) == MDbErrNone ? MDbErrNone : MDbErrFailed;
 }
 
-// Reports a record just written as the new record (identifier, position)
-// and takes its creation number for good, then flushes. When reporting or
-// taking the number fails, thrown or not, the record is deleted again:
-// nothing half-done stays behind.
+// Takes a record just written as the new record: finds its position when
+// asked, takes its creation number for good and flushes, then reports
+// identifier and position. When finding the position or taking the number
+// fails, thrown or not, the record is deleted again and nothing is
+// reported: nothing half-done stays behind.
 std::int32_t KeepNewRecord(MDbRef* ref, MDbDataTbl* tbl, CEOID created, std::uint32_t seq,
                            std::uint32_t* oid, std::uint16_t* position) {
+  std::uint16_t at = 0;
   const std::int32_t placed = Guarded([&] {
-    return Report(tbl, created, oid, position) == MDbErrNone &&
+    return (position == nullptr || PositionOf(tbl, created, &at) == MDbErrNone) &&
                    AdvanceSequence(ref, tbl, kDataCounter, seq) == MDbErrNone
                ? MDbErrNone
                : MDbErrFailed;
@@ -108,6 +107,9 @@ std::int32_t KeepNewRecord(MDbRef* ref, MDbDataTbl* tbl, CEOID created, std::uin
     CeDeleteRecord(tbl->dataHandle, created);
     return placed;
   }
+  // A failed flush is reported, but the record is there and is reported too.
+  if (oid) *oid = created;
+  if (position) *position = at;
   return Flush(ref);
 }
 
