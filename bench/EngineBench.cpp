@@ -14,6 +14,7 @@
 #include "BenchData.h"
 #include "BenchMain.h"
 #include "MDb.h"
+#include "MDbBlocks.h"
 #include "SampleDatabase.h"
 #include "Utf16.h"
 
@@ -39,7 +40,9 @@ struct Database {
     std::vector<std::u16string> names;
     std::vector<const char16_t*> ptrs;
     for (int f = 0; f < kFields; ++f) {
-      infos[static_cast<std::size_t>(f) * MDbFieldInfoBytes] = MDbFieldText;
+      MDbFieldInfo info;
+      info.type = MDbFieldText;
+      MDbEncodeFieldInfo(info, &infos[static_cast<std::size_t>(f) * MDbFieldInfoBytes]);
       names.push_back(u"Field " + tbm::Utf8ToUtf16(std::to_string(f)));
     }
     for (const auto& n : names) ptrs.push_back(n.c_str());

@@ -19,6 +19,7 @@
 #include "ExchangeFile.h"
 #include "LocalStream.h"
 #include "MDb.h"
+#include "MDbBlocks.h"
 #include "Utf16.h"
 
 extern "C" HRESULT SyncDatabase(DWORD inputBytes, BYTE* input, DWORD* outputBytes, BYTE** output,
@@ -71,8 +72,12 @@ const std::vector<std::uint8_t>& DesktopCopy() {
       }
       sync::RecordHeader header;
       header.changeCode = sync::kChangeNew;
-      header.identity[0] = 7;
-      header.identity[9] = static_cast<std::uint8_t>(r);
+      // A desktop identity of seven zero bytes, its modification count
+      // taken from the record number.
+      MDbIdentity identity;
+      identity.desktopId[0] = 7;
+      identity.modificationCount = static_cast<std::uint16_t>((r & 0xFF) << 8);
+      MDbEncodeIdentity(identity, header.identity.data());
       if (!writer.WriteRecord(header, values).ok()) std::abort();
     }
     if (!writer.Finish().ok()) std::abort();

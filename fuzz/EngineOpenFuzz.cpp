@@ -31,6 +31,7 @@
 #include "DatabaseBuilder.h"
 #include "FuzzScratch.h"
 #include "MDb.h"
+#include "MDbBlocks.h"
 #include "Utf16.h"
 
 namespace {
@@ -84,10 +85,14 @@ void MakeDatabase() {
                                  {u"Bolt & Nut", u"-4", u"12/1/2025", u"5:05 PM", u""},
                                  {u"Cogs Ltd", u"1500", u"2/29/2024", u"12:00 AM", u"call first"},
                                  {u"acme", u"12.5", u"1/1/1900", u"11:59 PM", u"Zürich"}};
-    std::uint8_t identity[MDbIdentityBytes] = {3, 'D', 'K', '1'};
+    // The desktop's identities "DK2" to "DK5".
+    MDbIdentity identity;
+    identity.desktopId = {3, 'D', 'K', '1'};
     for (const auto& row : rows) {
-      ++identity[3];
-      failed = failed || loader.Add(identity, row) != MDbErrNone;
+      ++identity.desktopId[3];
+      std::uint8_t block[MDbIdentityBytes];
+      MDbEncodeIdentity(identity, block);
+      failed = failed || loader.Add(block, row) != MDbErrNone;
     }
     failed = failed || loader.Finish() != MDbErrNone;
   }
@@ -216,8 +221,8 @@ void WalkSet(MDbEnv* env, MDbRecset* rs) {
       MDbRecsetGetField(env, rs, field, small, sizeof small);
       std::uint32_t maxSize = 0;
       MDbRecsetGetFieldMaxSize(env, rs, field, &maxSize);
-      std::uint8_t option[6];
-      std::uint8_t optionEx[9];
+      std::uint8_t option[MDbOptionBytes];
+      std::uint8_t optionEx[MDbOptionExBytes];
       MDbRecsetGetFldOption(env, rs, field, option);
       MDbRecsetGetFldOptionEx(env, rs, field, optionEx);
     }

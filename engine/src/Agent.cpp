@@ -1,8 +1,10 @@
 // The agent layer: opening a database with all its tables into an
 // environment, closing it, the database name, attribute words and value
-// lists, and building the record set for show-all or a find.
+// lists. Building the record set for show-all or a find (MDbAgentQuery) is
+// the record set's, in Find.cpp.
 #include "Description.h"
-#include "Recset.h"
+#include "Environment.h"
+#include "Guard.h"
 
 using namespace tbm::engine;
 
@@ -11,6 +13,15 @@ namespace {
 bool RefOpen(const MDbEnv* env) { return env != nullptr && env->initialised && env->ref.opened; }
 
 }  // namespace
+
+namespace tbm::engine {
+
+bool EnvOpen(const MDbEnv* env) {
+  return env != nullptr && env->initialised && env->ref.opened && env->data.opened &&
+         env->schema.opened;
+}
+
+}  // namespace tbm::engine
 
 extern "C" {
 
@@ -60,44 +71,24 @@ std::int32_t MDbAgentGetDbName(MDbEnv* env, char16_t* name, std::uint32_t bytes)
 
 std::int32_t MDbAgentGetAttr(MDbEnv* env, std::uint8_t id, std::uint32_t* value) {
   if (!RefOpen(env)) return MDbErrFailed;
-  return GetAttrWord(env, &env->ref, &env->attributes, id, value);
+  return Guarded([&] { return GetAttrWord(env, &env->ref, &env->attributes, id, value); });
 }
 
 std::int32_t MDbAgentSetAttr(MDbEnv* env, std::uint8_t id, std::uint32_t value) {
   if (!RefOpen(env)) return MDbErrFailed;
-  return SetAttrWord(env, &env->ref, &env->attributes, id, value);
+  return Guarded([&] { return SetAttrWord(env, &env->ref, &env->attributes, id, value); });
 }
 
 std::int32_t MDbAgentGetValListSize(MDbEnv* env, std::int16_t list, std::uint32_t* bytes) {
   if (!RefOpen(env)) return MDbErrFailed;
-  return GetValueListSize(env, &env->ref, &env->valueLists, list, bytes);
+  return Guarded([&] { return GetValueListSize(env, &env->ref, &env->valueLists, list, bytes); });
 }
 
 std::int32_t MDbAgentGetValList(MDbEnv* env, std::int16_t list, char16_t* buffer,
                                 std::uint32_t bytes) {
   if (!RefOpen(env)) return MDbErrFailed;
-  return ReadValueList(env, &env->ref, &env->valueLists, list, buffer, bytes);
-}
-
-std::int32_t MDbAgentQuery(MDbEnv* env, MDbRecset* rs, const MDbFindRequest* request) {
-  if (!EnvOpen(env) || rs == nullptr || rs->valid) return MDbErrFailed;
-  rs->dirty = 0;
-  rs->sortField = -1;
-  rs->ascending = 1;
-  if (request == nullptr) {
-    rs->valid = 1;
-    rs->usesFoundSet = 0;
-    rs->filterField = -1;
-    rs->hasQuery = 0;
-    return MDbErrNone;
-  }
-  rs->filterField = request->field;
-  const std::int32_t rc = BuildSet(env, rs, request);
-  rs->queryField = request->field;
-  rs->queryMode = request->mode;
-  rs->queryText = request->text;
-  rs->hasQuery = 1;
-  return rc;
+  return Guarded(
+      [&] { return ReadValueList(env, &env->ref, &env->valueLists, list, buffer, bytes); });
 }
 
 }  // extern "C"

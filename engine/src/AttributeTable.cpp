@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Description.h"
+#include "Guard.h"
 #include "Utf16.h"
 
 using namespace tbm::engine;
@@ -60,21 +61,23 @@ extern "C" {
 std::int32_t MDbAttrTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t attrs[78],
                                 const char16_t* dbName) {
   if (!RefReady(env, ref) || attrs == nullptr || dbName == nullptr) return MDbErrFailed;
-  if (SeekEntry(ref, MDbObjAttributes, 0) == MDbErrNone) return MDbErrFailed;
-  std::uint8_t block[MDbAttrBytes];
-  std::memcpy(block, attrs, sizeof block);
-  CEPROPVAL values[2]{};
-  values[0].propid = kAttrProp;
-  values[0].val.blob.dwCount = sizeof block;
-  values[0].val.blob.lpb = block;
-  values[1].propid = kDbNameProp;
-  values[1].val.lpwstr = const_cast<char16_t*>(dbName);  // the store only reads it
-  return WriteEntry(ref, MDbObjAttributes, 0, values, 2);
+  return Guarded([&]() -> std::int32_t {
+    if (SeekEntry(ref, MDbObjAttributes, 0) == MDbErrNone) return MDbErrFailed;
+    std::uint8_t block[MDbAttrBytes];
+    std::memcpy(block, attrs, sizeof block);
+    CEPROPVAL values[2]{};
+    values[0].propid = kAttrProp;
+    values[0].val.blob.dwCount = sizeof block;
+    values[0].val.blob.lpb = block;
+    values[1].propid = kDbNameProp;
+    values[1].val.lpwstr = const_cast<char16_t*>(dbName);  // the store only reads it
+    return WriteEntry(ref, MDbObjAttributes, 0, values, 2);
+  });
 }
 
 std::int32_t MDbAttrTblDelete(MDbEnv* env, MDbRef* ref) {
   if (!RefReady(env, ref)) return MDbErrFailed;
-  return DeleteEntries(ref, MDbObjAttributes);
+  return Guarded([&] { return DeleteEntries(ref, MDbObjAttributes); });
 }
 
 std::int32_t MDbAttrTblOpen(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl) {
@@ -97,10 +100,12 @@ std::uint8_t MDbAttrTblIsOpened(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl) {
 std::int32_t MDbAttrTblReadAttrs(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl, std::int16_t index,
                                  std::uint8_t attrs[78]) {
   if (!AttrsReady(env, ref, tbl) || attrs == nullptr) return MDbErrFailed;
-  std::uint8_t block[MDbAttrBytes];
-  if (ReadBlock(ref, index, block) != MDbErrNone) return MDbErrFailed;
-  std::memcpy(attrs, block, sizeof block);
-  return MDbErrNone;
+  return Guarded([&] {
+    std::uint8_t block[MDbAttrBytes];
+    if (ReadBlock(ref, index, block) != MDbErrNone) return MDbErrFailed;
+    std::memcpy(attrs, block, sizeof block);
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbAttrTblReadDbName(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl, std::int16_t index,
@@ -108,13 +113,15 @@ std::int32_t MDbAttrTblReadDbName(MDbEnv* env, MDbRef* ref, MDbAttrTbl* tbl, std
   if (!AttrsReady(env, ref, tbl) || name == nullptr || nameBytes < 2 || index < 0) {
     return MDbErrFailed;
   }
-  TextRead text;
-  if (ReadEntryText(ref, MDbObjAttributes, static_cast<std::uint16_t>(index), kDbNameProp, &text) !=
-      MDbErrNone) {
-    return MDbErrFailed;
-  }
-  tbm::CopyUtf16Cut(name, nameBytes, text.text);
-  return MDbErrNone;
+  return Guarded([&] {
+    TextRead text;
+    if (ReadEntryText(ref, MDbObjAttributes, static_cast<std::uint16_t>(index), kDbNameProp,
+                      &text) != MDbErrNone) {
+      return MDbErrFailed;
+    }
+    tbm::CopyUtf16Cut(name, nameBytes, text.text);
+    return MDbErrNone;
+  });
 }
 
 }  // extern "C"

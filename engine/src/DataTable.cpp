@@ -3,9 +3,11 @@
 #include "DataTable.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
+#include "Guard.h"
 #include "ObjectTable.h"
 #include "Sequence.h"
 #include "Utf16.h"
@@ -54,15 +56,12 @@ std::int32_t RecordCount(MDbRef* ref, CEOID table, std::uint32_t* count) {
 
 std::int32_t Flush(MDbRef* ref) { return CeFlushDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed; }
 
-// Reports identifier and position of a new record; the position comes from
-// a seek by identifier.
-std::int32_t Report(MDbDataTbl* tbl, CEOID oid, std::uint32_t* oidOut, std::uint16_t* position) {
-  if (oidOut) *oidOut = oid;
-  if (position) {
-    DWORD index = 0;
-    if (CeSeekDatabase(tbl->dataHandle, CEDB_SEEK_CEOID, oid, &index) == 0) return MDbErrFailed;
-    *position = static_cast<std::uint16_t>(index);
-  }
+// The position of a record in the data table's current order, from a seek
+// by identifier.
+std::int32_t PositionOf(MDbDataTbl* tbl, CEOID oid, std::uint16_t* position) {
+  DWORD index = 0;
+  if (CeSeekDatabase(tbl->dataHandle, CEDB_SEEK_CEOID, oid, &index) == 0) return MDbErrFailed;
+  *position = static_cast<std::uint16_t>(index);
   return MDbErrNone;
 }
 
@@ -90,6 +89,30 @@ std::int32_t ReserveNewRecord(MDbRef* ref, MDbDataTbl* tbl, std::uint32_t* seq) 
   return TakeSequence(ref, tbl, kDataCounter, seq) == MDbErrNone ? MDbErrNone : MDbErrFailed;
 }
 
+// Takes a record just written as the new record: finds its position when
+// asked, takes its creation number for good and flushes, then reports
+// identifier and position. When finding the position or taking the number
+// fails, thrown or not, the record is deleted again and nothing is
+// reported: nothing half-done stays behind.
+std::int32_t KeepNewRecord(MDbRef* ref, MDbDataTbl* tbl, CEOID created, std::uint32_t seq,
+                           std::uint32_t* oid, std::uint16_t* position) {
+  std::uint16_t at = 0;
+  const std::int32_t placed = Guarded([&] {
+    return (position == nullptr || PositionOf(tbl, created, &at) == MDbErrNone) &&
+                   AdvanceSequence(ref, tbl, kDataCounter, seq) == MDbErrNone
+               ? MDbErrNone
+               : MDbErrFailed;
+  });
+  if (placed != MDbErrNone) {
+    CeDeleteRecord(tbl->dataHandle, created);
+    return placed;
+  }
+  // A failed flush is reported, but the record is there and is reported too.
+  if (oid) *oid = created;
+  if (position) *position = at;
+  return Flush(ref);
+}
+
 std::int32_t NewRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
                        std::uint32_t* oid, std::uint16_t* position) {
   std::uint32_t seq = 0;
@@ -108,12 +131,7 @@ std::int32_t NewRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* 
   const CEOID created =
       CeWriteRecordProps(tbl->dataHandle, 0, static_cast<WORD>(props.size()), props.data());
   if (created == 0) return MDbErrFailed;
-  if (Report(tbl, created, oid, position) != MDbErrNone ||
-      AdvanceSequence(ref, tbl, kDataCounter, seq) != MDbErrNone) {
-    CeDeleteRecord(tbl->dataHandle, created);  // nothing half-done stays behind
-    return MDbErrFailed;
-  }
-  return Flush(ref);
+  return KeepNewRecord(ref, tbl, created, seq, oid, position);
 }
 
 std::int32_t AddRecord(MDbRef* ref, MDbDataTbl* tbl, const std::uint8_t identity[10],
@@ -134,12 +152,7 @@ std::int32_t AddRecord(MDbRef* ref, MDbDataTbl* tbl, const std::uint8_t identity
   const CEOID created =
       WriteRecordInBatches(tbl->dataHandle, props.data(), static_cast<WORD>(props.size()));
   if (created == 0) return MDbErrFailed;
-  if (Report(tbl, created, oid, position) != MDbErrNone ||
-      AdvanceSequence(ref, tbl, kDataCounter, seq) != MDbErrNone) {
-    CeDeleteRecord(tbl->dataHandle, created);
-    return MDbErrFailed;
-  }
-  return Flush(ref);
+  return KeepNewRecord(ref, tbl, created, seq, oid, position);
 }
 
 }  // namespace
@@ -150,12 +163,16 @@ CEOID WriteRecordInBatches(HANDLE table, CEPROPVAL* props, WORD count) {
   const WORD first = count < kWriteBatch ? count : kWriteBatch;
   const CEOID oid = CeWriteRecordProps(table, 0, first, props);
   if (oid == 0) return 0;
-  for (WORD at = first; at < count; at += kWriteBatch) {
-    const WORD n = static_cast<WORD>(count - at < kWriteBatch ? count - at : kWriteBatch);
-    if (CeWriteRecordProps(table, oid, n, props + at) == 0) {
-      CeDeleteRecord(table, oid);  // no half-written record stays behind
-      return 0;
+  const std::int32_t rest = Guarded([&] {
+    for (WORD at = first; at < count; at += kWriteBatch) {
+      const WORD n = static_cast<WORD>(count - at < kWriteBatch ? count - at : kWriteBatch);
+      if (CeWriteRecordProps(table, oid, n, props + at) == 0) return MDbErrFailed;
     }
+    return MDbErrNone;
+  });
+  if (rest != MDbErrNone) {
+    CeDeleteRecord(table, oid);  // no half-written record stays behind
+    return 0;
   }
   return oid;
 }
@@ -175,16 +192,21 @@ std::int32_t DeleteAllDataRecords(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl) {
 }
 
 // Stores sort orders on the data table between closing and reopening it.
+// The table is opened again whatever happens, so the caller keeps a usable
+// handle.
 static std::int32_t Reorder(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
-                            const std::vector<SORTORDERSPEC>& orders, CEPROPID openWith) {
+                            std::initializer_list<SORTORDERSPEC> orders, CEPROPID openWith) {
   if (!Ready(env, ref) || !Open(tbl)) return MDbErrFailed;
   const CEOID data = tbl->dataOid;
   if (MDbDataTblClose(env, ref, tbl) != MDbErrNone) return MDbErrFailed;
   CEDBASEINFO info{};
   info.dwFlags = CEDB_VALIDSORTSPEC;
   info.wNumSortOrder = static_cast<WORD>(orders.size());
-  for (std::size_t i = 0; i < orders.size(); ++i) info.rgSortSpecs[i] = orders[i];
-  const bool stored = CeSetDatabaseInfoEx(&ref->volume, data, &info) != 0;
+  std::copy(orders.begin(), orders.end(), info.rgSortSpecs);
+  const bool stored =
+      Guarded([&] {
+        return CeSetDatabaseInfoEx(&ref->volume, data, &info) ? MDbErrNone : MDbErrFailed;
+      }) == MDbErrNone;
   // On a failure the table opens in the order it still has.
   std::uint32_t order = stored ? openWith : kCreationSeqProp;
   const std::int32_t opened = MDbDataTblOpen(env, ref, tbl, &order);
@@ -211,39 +233,50 @@ extern "C" {
 std::int32_t MDbDataTblCreate(MDbEnv* env, MDbRef* ref, const std::uint16_t* flags) {
   if (!Ready(env, ref)) return MDbErrFailed;
   const bool dataOnly = flags != nullptr && (*flags & 1);
-  if (CreateTable(ref, kDataName, MDbDataTableType, true) == 0 ||
-      WriteCounter(ref, kDataCounter, 0) != MDbErrNone) {
-    return MDbErrFailed;
-  }
-  if (!dataOnly && (CreateTable(ref, kDeleteName, MDbDeleteTableType, false) == 0 ||
-                    WriteCounter(ref, kDeleteCounter, 0) != MDbErrNone)) {
-    return MDbErrFailed;
-  }
-  return Flush(ref);
+  return Guarded([&]() -> std::int32_t {
+    if (CreateTable(ref, kDataName, MDbDataTableType, true) == 0 ||
+        WriteCounter(ref, kDataCounter, 0) != MDbErrNone) {
+      return MDbErrFailed;
+    }
+    if (!dataOnly && (CreateTable(ref, kDeleteName, MDbDeleteTableType, false) == 0 ||
+                      WriteCounter(ref, kDeleteCounter, 0) != MDbErrNone)) {
+      return MDbErrFailed;
+    }
+    return Flush(ref);
+  });
 }
 
 std::int32_t MDbDataTblDelete(MDbEnv* env, MDbRef* ref, const std::uint16_t* flags) {
   if (!Ready(env, ref)) return MDbErrFailed;
-  std::int32_t rc = DeleteTable(ref, kDataName);
-  if (flags == nullptr || !(*flags & 1)) {
-    const std::int32_t second = DeleteTable(ref, kDeleteName);
-    if (rc == MDbErrNone) rc = second;
-  }
-  const std::int32_t flushed = Flush(ref);
-  return rc != MDbErrNone ? rc : flushed;
+  return Guarded([&] {
+    std::int32_t rc = DeleteTable(ref, kDataName);
+    if (flags == nullptr || !(*flags & 1)) {
+      const std::int32_t second = DeleteTable(ref, kDeleteName);
+      if (rc == MDbErrNone) rc = second;
+    }
+    const std::int32_t flushed = Flush(ref);
+    return rc != MDbErrNone ? rc : flushed;
+  });
 }
 
 std::int32_t MDbDataTblOpen(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
                             const std::uint32_t* sortProperty) {
   if (!Ready(env, ref) || tbl == nullptr || tbl->opened) return MDbErrFailed;
   CEOID dataOid = 0;
-  HANDLE data = CeOpenDatabaseEx(&ref->volume, &dataOid, kDataName,
-                                 sortProperty ? *sortProperty : kCreationSeqProp, 0, nullptr);
-  if (data == INVALID_HANDLE_VALUE) return MDbErrFailed;
   CEOID deleteOid = 0;
-  HANDLE deletes = CeOpenDatabaseEx(&ref->volume, &deleteOid, kDeleteName, 0, 0, nullptr);
-  if (deletes == INVALID_HANDLE_VALUE) {
-    CeCloseHandle(data);
+  HANDLE data = INVALID_HANDLE_VALUE;
+  HANDLE deletes = INVALID_HANDLE_VALUE;
+  const std::int32_t opened = Guarded([&] {
+    data = CeOpenDatabaseEx(&ref->volume, &dataOid, kDataName,
+                            sortProperty ? *sortProperty : kCreationSeqProp, 0, nullptr);
+    if (data == INVALID_HANDLE_VALUE) return MDbErrFailed;
+    deletes = CeOpenDatabaseEx(&ref->volume, &deleteOid, kDeleteName, 0, 0, nullptr);
+    return deletes == INVALID_HANDLE_VALUE ? MDbErrFailed : MDbErrNone;
+  });
+  if (opened != MDbErrNone) {
+    if (data != INVALID_HANDLE_VALUE) {
+      Guarded([&] { return CeCloseHandle(data) ? MDbErrNone : MDbErrFailed; });
+    }
     return MDbErrFailed;
   }
   tbl->dataHandle = data;
@@ -256,7 +289,11 @@ std::int32_t MDbDataTblOpen(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
 
 std::int32_t MDbDataTblClose(MDbEnv* /*env*/, MDbRef* /*ref*/, MDbDataTbl* tbl) {
   if (!Open(tbl)) return MDbErrFailed;
-  const bool closed = CeCloseHandle(tbl->dataHandle) & CeCloseHandle(tbl->deleteHandle);
+  // Both handles are closed, and the handle reset, whatever either close does.
+  const auto close = [](HANDLE h) {
+    return Guarded([&] { return CeCloseHandle(h) ? MDbErrNone : MDbErrFailed; }) == MDbErrNone;
+  };
+  const bool closed = close(tbl->dataHandle) & close(tbl->deleteHandle);
   tbl->opened = 0;
   tbl->dataHandle = nullptr;
   tbl->dataOid = 0;
@@ -274,13 +311,13 @@ std::uint8_t MDbDataTblIsOpened(MDbEnv* /*env*/, MDbRef* /*ref*/, MDbDataTbl* tb
 std::int32_t MDbDataTblGetRecCount(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
                                    std::uint32_t* count) {
   if (!Ready(env, ref) || !Open(tbl)) return MDbErrFailed;
-  return RecordCount(ref, tbl->dataOid, count);
+  return Guarded([&] { return RecordCount(ref, tbl->dataOid, count); });
 }
 
 std::int32_t MDbDeleteTblGetRecCount(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
                                      std::uint32_t* count) {
   if (!Ready(env, ref) || !Open(tbl)) return MDbErrFailed;
-  return RecordCount(ref, tbl->deleteOid, count);
+  return Guarded([&] { return RecordCount(ref, tbl->deleteOid, count); });
 }
 
 std::int32_t MDbDataTblCursGetInx(MDbEnv* /*env*/, MDbRef* /*ref*/, MDbDataTbl* tbl,
@@ -298,9 +335,11 @@ std::int32_t MDbDataTblCursSetInx(MDbEnv* /*env*/, MDbRef* /*ref*/, MDbDataTbl* 
 std::int32_t MDbDataTblNewRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
                               std::uint32_t* oid, std::uint16_t* position) {
   if (!Ready(env, ref) || !Open(tbl)) return MDbErrFailed;
-  WriteBatch batch(ref);
-  if (!batch.began()) return MDbErrFailed;
-  return batch.End(NewRecord(env, ref, tbl, fields, oid, position));
+  return Guarded([&]() -> std::int32_t {
+    WriteBatch batch(ref);
+    if (!batch.began()) return MDbErrFailed;
+    return batch.End(NewRecord(env, ref, tbl, fields, oid, position));
+  });
 }
 
 std::int32_t MDbDataTblAddRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
@@ -311,9 +350,11 @@ std::int32_t MDbDataTblAddRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl,
       (count > 0 && values == nullptr)) {
     return MDbErrFailed;
   }
-  WriteBatch batch(ref);
-  if (!batch.began()) return MDbErrFailed;
-  return batch.End(AddRecord(ref, tbl, identity, values, count, clean, oid, position));
+  return Guarded([&]() -> std::int32_t {
+    WriteBatch batch(ref);
+    if (!batch.began()) return MDbErrFailed;
+    return batch.End(AddRecord(ref, tbl, identity, values, count, clean, oid, position));
+  });
 }
 
 }  // extern "C"

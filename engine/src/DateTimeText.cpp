@@ -9,9 +9,9 @@
 // caller never reads an unwritten buffer as a success.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "DateTime.h"
+#include "Guard.h"
 #include "MDb.h"
 
 using namespace tbm::engine;
@@ -60,14 +60,13 @@ std::int32_t MDbRecsetDRecToDateStr(MDbEnv* env, const MDbDateRec* rec, char16_t
   if (!Initialised(env) || rec == nullptr || out == nullptr) return MDbErrFailed;
   std::uint8_t attrs[MDbAttrBytes];
   if (const std::int32_t rc = ReadAttrs(env, attrs); rc != MDbErrNone) return rc;
-  try {
+  const std::int32_t written = Guarded([&] {
     const auto text = WriteDate(*rec, DecodeDateFormat(attrs + kDateFormatOffset));
     CopyText(text.value_or(u""), out);
     return text ? MDbErrNone : MDbErrFailed;
-  } catch (const std::bad_alloc&) {
-    out[0] = 0;
-    return MDbErrFailed;
-  }
+  });
+  if (written != MDbErrNone) out[0] = 0;
+  return written;
 }
 
 std::int32_t MDbRecsetTimeStrToTRec(MDbEnv* env, const char16_t* text, MDbTimeRec* rec,
@@ -78,7 +77,7 @@ std::int32_t MDbRecsetTimeStrToTRec(MDbEnv* env, const char16_t* text, MDbTimeRe
   if (const std::int32_t rc = ReadAttrs(env, attrs); rc != MDbErrNone) return rc;
   const std::uint8_t* block = attrs + kTimeFormatOffset;
   if (formatOut != nullptr) std::memcpy(formatOut, block, MDbTimeFormatBytes);
-  try {
+  const std::int32_t parsed = Guarded([&] {
     TypedDigits digits;
     *rec = ParseTime(text, DecodeTimeFormat(block), normalise != 0,
                      digitsOut != nullptr ? &digits : nullptr);
@@ -87,9 +86,9 @@ std::int32_t MDbRecsetTimeStrToTRec(MDbEnv* env, const char16_t* text, MDbTimeRe
       CopyDigits(digits.minutes, digitsOut + kDigitsSlot);
       CopyDigits(digits.seconds, digitsOut + 2 * kDigitsSlot);
     }
-  } catch (const std::bad_alloc&) {
-    return MDbErrFailed;
-  }
+    return MDbErrNone;
+  });
+  if (parsed != MDbErrNone) return parsed;
   return rec->kind < MDbTimeBlank ? MDbErrNone : MDbErrBadTime;
 }
 
@@ -97,14 +96,13 @@ std::int32_t MDbRecsetTRecToTimeStr(MDbEnv* env, const MDbTimeRec* rec, char16_t
   if (!Initialised(env) || rec == nullptr || out == nullptr) return MDbErrFailed;
   std::uint8_t attrs[MDbAttrBytes];
   if (const std::int32_t rc = ReadAttrs(env, attrs); rc != MDbErrNone) return rc;
-  try {
+  const std::int32_t written = Guarded([&] {
     const auto text = WriteTime(*rec, DecodeTimeFormat(attrs + kTimeFormatOffset));
     CopyText(text.value_or(u""), out);
     return text ? MDbErrNone : MDbErrFailed;
-  } catch (const std::bad_alloc&) {
-    out[0] = 0;
-    return MDbErrFailed;
-  }
+  });
+  if (written != MDbErrNone) out[0] = 0;
+  return written;
 }
 
 }  // extern "C"

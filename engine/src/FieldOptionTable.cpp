@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Description.h"
+#include "Guard.h"
 
 using namespace tbm::engine;
 
@@ -145,7 +146,10 @@ std::int32_t ReadFieldOption(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl, std::
   }
   PropertyRead read;
   if (ReadBothBlocks(ref, index, &read) != MDbErrNone) return MDbErrFailed;
-  std::memcpy(out, BlockIn(read, which), BytesOf(which));
+  // out is written last, so that a read that fails on the way leaves it as
+  // it was.
+  std::uint8_t block[MDbOptionExBytes];
+  std::memcpy(block, BlockIn(read, which), BytesOf(which));
   if (cache == nullptr) {
     // The cache is sized once, by the option entries present at the first
     // read of a field among them.
@@ -159,6 +163,7 @@ std::int32_t ReadFieldOption(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl, std::
     }
   }
   if (cache != nullptr && index < cache->slots.size()) cache->slots[index] = std::move(read);
+  std::memcpy(out, block, BytesOf(which));
   return MDbErrNone;
 }
 
@@ -219,29 +224,31 @@ extern "C" {
 std::int32_t MDbFieldOpTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t* options,
                                    std::int16_t count) {
   if (!RefReady(env, ref)) return MDbErrFailed;
-  if (SeekEntry(ref, MDbObjFieldOptions, 0) == MDbErrNone) return MDbErrFailed;
-  if (count > 0 && options == nullptr) return MDbErrFailed;
-  for (std::int16_t i = 0; i < count; ++i) {
-    std::uint8_t entry[MDbOptionEntryBytes];
-    std::memcpy(entry, options + std::size_t{MDbOptionEntryBytes} * static_cast<std::size_t>(i),
-                sizeof entry);
-    CEPROPVAL values[2]{};
-    values[0].propid = kOptionProp;
-    values[0].val.blob.dwCount = MDbOptionBytes;
-    values[0].val.blob.lpb = entry;
-    values[1].propid = kOptionExProp;
-    values[1].val.blob.dwCount = MDbOptionExBytes;
-    values[1].val.blob.lpb = entry + MDbOptionBytes;
-    const std::int32_t result =
-        WriteEntry(ref, MDbObjFieldOptions, static_cast<std::uint16_t>(i), values, 2);
-    if (result != MDbErrNone) return result;
-  }
-  return MDbErrNone;
+  return Guarded([&]() -> std::int32_t {
+    if (SeekEntry(ref, MDbObjFieldOptions, 0) == MDbErrNone) return MDbErrFailed;
+    if (count > 0 && options == nullptr) return MDbErrFailed;
+    for (std::int16_t i = 0; i < count; ++i) {
+      std::uint8_t entry[MDbOptionEntryBytes];
+      std::memcpy(entry, options + std::size_t{MDbOptionEntryBytes} * static_cast<std::size_t>(i),
+                  sizeof entry);
+      CEPROPVAL values[2]{};
+      values[0].propid = kOptionProp;
+      values[0].val.blob.dwCount = MDbOptionBytes;
+      values[0].val.blob.lpb = entry;
+      values[1].propid = kOptionExProp;
+      values[1].val.blob.dwCount = MDbOptionExBytes;
+      values[1].val.blob.lpb = entry + MDbOptionBytes;
+      const std::int32_t result =
+          WriteEntry(ref, MDbObjFieldOptions, static_cast<std::uint16_t>(i), values, 2);
+      if (result != MDbErrNone) return result;
+    }
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbFieldOpTblDelete(MDbEnv* env, MDbRef* ref) {
   if (!RefReady(env, ref)) return MDbErrFailed;
-  return DeleteEntries(ref, MDbObjFieldOptions);
+  return Guarded([&] { return DeleteEntries(ref, MDbObjFieldOptions); });
 }
 
 std::int32_t MDbFieldOpTblOpen(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl, std::uint32_t mode) {
@@ -271,7 +278,7 @@ std::uint8_t MDbFieldOpTblIsOpened(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl)
 
 std::int32_t MDbFieldOpTblReadOptionEx(MDbEnv* env, MDbRef* ref, MDbFieldOpTbl* tbl,
                                        std::int16_t field, std::uint8_t ex[9]) {
-  return ReadFieldOption(env, ref, tbl, field, OptionBlock::kOptionEx, ex);
+  return Guarded([&] { return ReadFieldOption(env, ref, tbl, field, OptionBlock::kOptionEx, ex); });
 }
 
 std::int32_t MDbFieldOpTblGetDefOptionEx(std::uint8_t ex[9], std::uint8_t displayOrder,

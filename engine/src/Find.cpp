@@ -1,6 +1,7 @@
 // Building a record set: the found-set table filled with the data records
-// that a find matches, in the data table's current order. The find is a
-// word-prefix search through the word-break library, with whole-value
+// that a find matches, in the data table's current order, and the query
+// that builds the set the application browses (MDbAgentQuery). The find is
+// a word-prefix search through the word-break library, with whole-value
 // comparison on number, date and time fields when the search text converts.
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "DataTable.h"
 #include "DateTime.h"
 #include "Description.h"
+#include "Guard.h"
 #include "MDbBlocks.h"
 #include "ObjectTable.h"
 #include "Recset.h"
@@ -109,11 +111,6 @@ std::int32_t NumberValue(const char16_t* text, std::int32_t* value) {
   return MDbErrNone;
 }
 
-bool EnvOpen(const MDbEnv* env) {
-  return env != nullptr && env->initialised && env->ref.opened && env->data.opened &&
-         env->schema.opened;
-}
-
 // Creates the found-set table, deleting the previous one (found by type and
 // name without regard to case).
 static std::int32_t NewFoundTable(MDbEnv* env, MDbRecset* rs) {
@@ -159,57 +156,65 @@ std::int32_t FoundAppend(MDbRecset* rs, std::uint32_t oid) {
   return MDbErrNone;
 }
 
-std::int32_t BuildSet(MDbEnv* env, MDbRecset* rs, const MDbFindRequest* query) {
-  if (!EnvOpen(env)) return MDbErrFailed;
-  std::int32_t rc = NewFoundTable(env, rs);
-  if (rc != MDbErrNone) return rc;
+std::int32_t DropFoundTable(MDbEnv* env, MDbRecset* rs) {
+  if (!rs->foundOpened) return MDbErrNone;
+  std::int32_t rc = CeCloseHandle(rs->foundHandle) ? MDbErrNone : MDbErrFailed;
+  if (!CeDeleteDatabaseEx(&env->ref.volume, rs->foundOid) && rc == MDbErrNone) rc = MDbErrFailed;
+  rs->foundOpened = 0;
+  rs->foundHandle = nullptr;
+  rs->foundOid = 0;
+  return rc;
+}
+
+// Fills the new found-set table of rs with the records query matches (every
+// record without one) and flushes it.
+static std::int32_t FillFoundTable(MDbEnv* env, MDbRecset* rs, const MDbFindRequest* query) {
   std::unique_ptr<Finder> finder;
   if (query != nullptr) {
     finder = std::make_unique<Finder>(env, *query);
-    if (!finder->ready()) {
-      // The set stays empty; the field's own failure, if any, is reported.
-      rc = finder->prepared();
-      if (rc == MDbErrNone) {
-        rs->valid = 1;
-        rs->usesFoundSet = 1;
-      }
-      return rc;
-    }
+    // Without a session the set stays empty; the field's own failure, if
+    // any, is reported.
+    if (!finder->ready()) return finder->prepared();
   }
   // Every record is visited by position in the data table's current order;
   // each costs one seek (served from the store's read-ahead) and, for a
   // find, one read of the searched field into a buffer kept for the walk.
   std::uint32_t count = 0;
-  rc = MDbDataTblGetRecCount(env, &env->ref, &env->data, &count);
+  std::int32_t rc = MDbDataTblGetRecCount(env, &env->ref, &env->data, &count);
   const HANDLE table = env->data.dataHandle;
   const CEPROPID fieldProp = query ? FieldProp(query->field) : 0;
-  BYTE* buffer = nullptr;
-  DWORD bytes = 0;
+  ReallocBuffer buffer;
   for (std::uint32_t p = 0; rc == MDbErrNone && p < count; ++p) {
     env->data.cursor = static_cast<std::int16_t>(p);
     const CEOID oid = CeSeekDatabase(table, CEDB_SEEK_BEGINNING, p, nullptr);
-    if (oid == 0) {
-      rc = MDbErrFailed;
-      break;
-    }
+    if (oid == 0) return MDbErrFailed;
     bool member = true;
     if (finder) {
       WORD one = 1;
       if (query->field < 0 ||
-          CeReadRecordPropsEx(table, CEDB_ALLOWREALLOC, &one, &fieldProp, &buffer, &bytes,
-                              nullptr) != oid ||
-          (reinterpret_cast<const CEPROPVAL*>(buffer)->wFlags & CEDB_PROPNOTFOUND)) {
-        rc = MDbErrFailed;  // a record without the field is damaged
-        break;
+          CeReadRecordPropsEx(table, CEDB_ALLOWREALLOC, &one, &fieldProp, &buffer.data,
+                              &buffer.bytes, nullptr) != oid ||
+          (reinterpret_cast<const CEPROPVAL*>(buffer.data)->wFlags & CEDB_PROPNOTFOUND)) {
+        return MDbErrFailed;  // a record without the field is damaged
       }
-      member = finder->Matches(reinterpret_cast<const CEPROPVAL*>(buffer)->val.lpwstr);
+      member = finder->Matches(reinterpret_cast<const CEPROPVAL*>(buffer.data)->val.lpwstr);
       if (!member && rs->filterField != -1 && AddedContains(rs, oid)) member = true;
     }
     if (member) rc = FoundAppend(rs, oid);
   }
-  std::free(buffer);
   if (rc != MDbErrNone) return rc;
-  if (!CeFlushDBVol(&env->ref.volume)) return MDbErrFailed;
+  return CeFlushDBVol(&env->ref.volume) ? MDbErrNone : MDbErrFailed;
+}
+
+std::int32_t BuildSet(MDbEnv* env, MDbRecset* rs, const MDbFindRequest* query) {
+  if (!EnvOpen(env)) return MDbErrFailed;
+  std::int32_t rc = NewFoundTable(env, rs);
+  if (rc != MDbErrNone) return rc;
+  rc = Guarded([&] { return FillFoundTable(env, rs, query); });
+  if (rc != MDbErrNone) {
+    DropFoundTable(env, rs);
+    return rc;
+  }
   rs->valid = 1;
   rs->usesFoundSet = 1;
   return MDbErrNone;
@@ -231,7 +236,10 @@ std::int32_t AddedAppend(MDbRecset* rs, std::uint32_t oid) {
     // Grows in steps of 1024 bytes (256 identifiers).
     const std::uint32_t capacity = rs->addedCapacity + 1024;
     void* grown = std::realloc(rs->added, capacity);
-    if (grown == nullptr) return MDbErrFailed;
+    if (grown == nullptr) {
+      NoteOutOfMemory();
+      return MDbErrFailed;
+    }
     rs->added = static_cast<std::uint32_t*>(grown);
     rs->addedCapacity = capacity;
   }
@@ -256,3 +264,32 @@ void AddedFree(MDbRecset* rs) {
 }
 
 }  // namespace tbm::engine
+
+// ---- the query ----
+
+using namespace tbm::engine;
+
+extern "C" {
+
+std::int32_t MDbAgentQuery(MDbEnv* env, MDbRecset* rs, const MDbFindRequest* request) {
+  if (!EnvOpen(env) || rs == nullptr || rs->valid) return MDbErrFailed;
+  rs->dirty = 0;
+  rs->sortField = -1;
+  rs->ascending = 1;
+  if (request == nullptr) {
+    rs->valid = 1;
+    rs->usesFoundSet = 0;
+    rs->filterField = -1;
+    rs->hasQuery = 0;
+    return MDbErrNone;
+  }
+  rs->filterField = request->field;
+  const std::int32_t rc = Guarded([&] { return BuildSet(env, rs, request); });
+  rs->queryField = request->field;
+  rs->queryMode = request->mode;
+  rs->queryText = request->text;
+  rs->hasQuery = 1;
+  return rc;
+}
+
+}  // extern "C"

@@ -1,13 +1,16 @@
 // The engine's frame: environment, volumes, files, the consistency value
-// and the creation-sequence cache.
+// and the creation-sequence cache. Starting the word-break library is not
+// the frame's: MDbInit and MDbShutdown (Start.cpp) add it around the
+// environment's start and stop here.
 #include <cstring>
 
+#include "Environment.h"
 #include "FileCalls.h"
 #include "FindFile.h"
+#include "Guard.h"
 #include "MDb.h"
 #include "ObjectTable.h"
 #include "Sequence.h"
-#include "TBMWbrk.h"
 #include "Utf16.h"
 
 using namespace tbm::engine;
@@ -16,6 +19,9 @@ namespace {
 
 constexpr CEPROPID kHeaderProp = PropId(3, CEVT_BLOB);
 constexpr CEPROPID kConsistencyProp = PropId(4, CEVT_UI4);
+
+// The engine's own running out of memory, for MDbGetFailureCause.
+thread_local bool outOfMemory = false;
 
 bool Initialised(const MDbEnv* env) { return env != nullptr && env->initialised; }
 
@@ -62,6 +68,28 @@ CEOID CreateObjectTable(MDbRef* ref) {
 
 }  // namespace
 
+namespace tbm::engine {
+
+void NoteOutOfMemory() { outOfMemory = true; }
+
+std::int32_t StartEnvironment(MDbEnv* env) {
+  if (env == nullptr || env->initialised) return MDbErrFailed;
+  env->initialised = 1;
+  return MDbErrNone;
+}
+
+std::int32_t StopEnvironment(MDbEnv* env) {
+  const std::int32_t result = Initialised(env) ? MDbErrNone : MDbErrFailed;
+  // An environment that was never initialised has no table to close.
+  if (result == MDbErrNone && env->fieldOptions.opened) {
+    MDbFieldOpTblClose(env, &env->ref, &env->fieldOptions);
+  }
+  MDbEnvInitialize(env);
+  return result;
+}
+
+}  // namespace tbm::engine
+
 extern "C" {
 
 void MDbEnvInitialize(MDbEnv* env) {
@@ -79,37 +107,24 @@ void MDbVolFSpecInitialize(MDbVolFSpec* spec) {
   if (spec != nullptr) spec->path[0] = 0;
 }
 
-std::int32_t MDbInit(MDbEnv* env, std::uint8_t wordBreak) {
-  if (env == nullptr || env->initialised) return MDbErrFailed;
-  env->initialised = 1;
-  if (wordBreak != 0 && (TBMWbrInit() & 0xFFFF) != 0) return MDbErrWordBreak;
-  return MDbErrNone;
-}
-
-std::int32_t MDbShutdown(MDbEnv* env) {
-  const std::int32_t result = Initialised(env) ? MDbErrNone : MDbErrFailed;
-  // The option cache is the one table handle that owns memory. An
-  // environment that was never initialised has no table to close.
-  if (result == MDbErrNone && env->fieldOptions.opened) {
-    MDbFieldOpTblClose(env, &env->ref, &env->fieldOptions);
-  }
-  TBMWbrShutdown();
-  MDbEnvInitialize(env);
-  return result;
-}
-
 std::int32_t MDbCreate(MDbEnv* env, const char16_t* path, MDbRef* ref) {
   if (!Initialised(env) || ref == nullptr || ref->opened || path == nullptr) return MDbErrFailed;
-  if (!CeMountDBVol(&ref->volume, path, CREATE_NEW)) return MDbErrFailed;
-  ResetObjectTable(ref);
-  std::int32_t result = CreateObjectTable(ref) != 0 ? MDbErrNone : MDbErrFailed;
-  if (result == MDbErrNone) result = OpenObjectTable(ref);
-  if (result == MDbErrNone) result = WriteHeader(ref);
-  if (result == MDbErrNone && !CeFlushDBVol(&ref->volume)) result = MDbErrFailed;
+  const std::int32_t mounted = Guarded(
+      [&] { return CeMountDBVol(&ref->volume, path, CREATE_NEW) ? MDbErrNone : MDbErrFailed; });
+  if (mounted != MDbErrNone) return MDbErrFailed;
+  const std::int32_t result = Guarded([&] {
+    ResetObjectTable(ref);
+    std::int32_t rc = CreateObjectTable(ref) != 0 ? MDbErrNone : MDbErrFailed;
+    if (rc == MDbErrNone) rc = OpenObjectTable(ref);
+    if (rc == MDbErrNone) rc = WriteHeader(ref);
+    if (rc == MDbErrNone && !CeFlushDBVol(&ref->volume)) rc = MDbErrFailed;
+    return rc;
+  });
   if (result != MDbErrNone) {
     // Nothing of a failed creation is left behind.
-    if (ref->objOpen) CeCloseHandle(ref->objHandle);
-    CeUnmountDBVol(&ref->volume);
+    if (ref->objOpen)
+      Guarded([&] { return CeCloseHandle(ref->objHandle) ? MDbErrNone : MDbErrFailed; });
+    Guarded([&] { return CeUnmountDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed; });
     DeleteFileW(path);
     ResetRef(ref);
     return result;
@@ -121,30 +136,36 @@ std::int32_t MDbCreate(MDbEnv* env, const char16_t* path, MDbRef* ref) {
 std::int32_t MDbOpen(MDbEnv* env, const char16_t* path, MDbRef* ref) {
   if (!Initialised(env) || ref == nullptr || ref->opened || path == nullptr) return MDbErrFailed;
   ResetObjectTable(ref);
-  ref->opened = CeMountDBVol(&ref->volume, path, OPEN_EXISTING) ? 1 : 0;
+  const std::int32_t mounted = Guarded(
+      [&] { return CeMountDBVol(&ref->volume, path, OPEN_EXISTING) ? MDbErrNone : MDbErrFailed; });
+  ref->opened = mounted == MDbErrNone ? 1 : 0;
   if (!ref->opened) return MDbErrCannotOpen;
-  if (OpenObjectTable(ref) != MDbErrNone) {
+  if (Guarded([&] { return OpenObjectTable(ref); }) != MDbErrNone) {
     MDbClose(env, ref);
     return MDbErrCannotOpen;
   }
-  BYTE header[8];
-  if (ReadEntryBlock(ref, MDbObjHeader, 0, kHeaderProp, header, sizeof header) != MDbErrNone) {
-    return MDbErrCannotOpen;
-  }
-  BYTE expected[8];
-  PackHeader(expected, MDbHeaderSignature, MDbHeaderMajor, MDbHeaderMinor);
-  if (std::memcmp(header, expected, sizeof header) != 0) return MDbErrBadFormat;
-  return MDbErrNone;
+  const std::int32_t checked = Guarded([&] {
+    BYTE header[8];
+    if (ReadEntryBlock(ref, MDbObjHeader, 0, kHeaderProp, header, sizeof header) != MDbErrNone) {
+      return MDbErrCannotOpen;
+    }
+    BYTE expected[8];
+    PackHeader(expected, MDbHeaderSignature, MDbHeaderMajor, MDbHeaderMinor);
+    return std::memcmp(header, expected, sizeof header) != 0 ? MDbErrBadFormat : MDbErrNone;
+  });
+  return checked == MDbErrFailed ? MDbErrCannotOpen : checked;
 }
 
 std::int32_t MDbClose(MDbEnv* /*env*/, MDbRef* ref) {
   if (ref == nullptr || !ref->opened) return MDbErrFailed;
-  if (ref->objOpen) CeCloseHandle(ref->objHandle);
-  ResetObjectTable(ref);
-  if (!CeUnmountDBVol(&ref->volume)) return MDbErrFailed;
-  ref->opened = 0;
-  ref->volume = CEGUID{};
-  return MDbErrNone;
+  return Guarded([&] {
+    if (ref->objOpen) CeCloseHandle(ref->objHandle);
+    ResetObjectTable(ref);
+    if (!CeUnmountDBVol(&ref->volume)) return MDbErrFailed;
+    ref->opened = 0;
+    ref->volume = CEGUID{};
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbDelete(MDbEnv* /*env*/, const char16_t* path) {
@@ -159,17 +180,27 @@ std::uint8_t MDbRefIsOpened(MDbRef* ref) { return ref != nullptr && ref->opened 
 
 std::int32_t MDbBeginWriteBatch(MDbEnv* env) {
   if (!MDbIsOpened(env, env ? &env->ref : nullptr)) return MDbErrFailed;
-  return StoreBeginBatch(&env->ref.volume) ? MDbErrNone : MDbErrFailed;
+  return Guarded([&] { return StoreBeginBatch(&env->ref.volume) ? MDbErrNone : MDbErrFailed; });
 }
 
 std::int32_t MDbEndWriteBatch(MDbEnv* env, std::uint8_t keep) {
   if (!MDbIsOpened(env, env ? &env->ref : nullptr)) return MDbErrFailed;
-  return StoreEndBatch(&env->ref.volume, keep ? TRUE : FALSE) ? MDbErrNone : MDbErrFailed;
+  return Guarded([&] {
+    return StoreEndBatch(&env->ref.volume, keep ? TRUE : FALSE) ? MDbErrNone : MDbErrFailed;
+  });
 }
 
-std::uint32_t MDbGetFailureCause(const char** message) { return StoreLastCause(message); }
+std::uint32_t MDbGetFailureCause(const char** message) {
+  const DWORD cause = StoreLastCause(message);
+  if (cause != ERROR_SUCCESS || !outOfMemory) return cause;
+  if (message != nullptr) *message = "there is not enough memory left for the database";
+  return ERROR_NOT_ENOUGH_MEMORY;
+}
 
-void MDbClearFailureCause() { StoreClearCause(); }
+void MDbClearFailureCause() {
+  StoreClearCause();
+  outOfMemory = false;
+}
 
 std::int32_t MDbCreateDirectory(const char16_t* path) {
   return path != nullptr && CreateDirectoryW(path, nullptr) ? MDbErrNone : MDbErrFailed;
@@ -208,28 +239,34 @@ std::int32_t MDbFindClose(HANDLE* find) {
 
 std::int32_t MDbWriteChecksome(MDbEnv* /*env*/, MDbRef* ref, std::uint32_t value) {
   if (ref == nullptr || !ref->opened) return MDbErrFailed;
-  CEPROPVAL v{};
-  v.propid = kConsistencyProp;
-  v.val.ulVal = value;
-  if (WriteEntry(ref, MDbObjConsistency, 0, &v, 1) != MDbErrNone) return MDbErrFailed;
-  return CeFlushDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed;
+  return Guarded([&] {
+    CEPROPVAL v{};
+    v.propid = kConsistencyProp;
+    v.val.ulVal = value;
+    if (WriteEntry(ref, MDbObjConsistency, 0, &v, 1) != MDbErrNone) return MDbErrFailed;
+    return CeFlushDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed;
+  });
 }
 
 std::int32_t MDbVerifyChecksome(MDbEnv* /*env*/, MDbRef* ref) {
   if (ref == nullptr || !ref->opened) return MDbErrFailed;
-  std::uint32_t value = 0;
-  if (ReadEntryU32(ref, MDbObjConsistency, 0, kConsistencyProp, &value) != MDbErrNone) {
-    return MDbErrFailed;
-  }
-  return value == 1 ? MDbErrNone : MDbErrInconsistent;
+  return Guarded([&] {
+    std::uint32_t value = 0;
+    if (ReadEntryU32(ref, MDbObjConsistency, 0, kConsistencyProp, &value) != MDbErrNone) {
+      return MDbErrFailed;
+    }
+    return value == 1 ? MDbErrNone : MDbErrInconsistent;
+  });
 }
 
 std::int32_t StartCreationSeqCache(MDbEnv* env, MDbRef* ref, MDbDataTbl* data) {
   if (!Initialised(env) || ref == nullptr || !ref->opened || data == nullptr) return MDbErrFailed;
-  std::uint32_t value = 0;
-  if (ReadCounter(ref, kDataCounter, &value) != MDbErrNone) return MDbErrFailed;
-  data->cachedSeq = value;
-  return MDbErrNone;
+  return Guarded([&] {
+    std::uint32_t value = 0;
+    if (ReadCounter(ref, kDataCounter, &value) != MDbErrNone) return MDbErrFailed;
+    data->cachedSeq = value;
+    return MDbErrNone;
+  });
 }
 
 std::int32_t EndCreationSeqCache(MDbEnv* env, MDbRef* ref, MDbDataTbl* data) {
@@ -237,8 +274,10 @@ std::int32_t EndCreationSeqCache(MDbEnv* env, MDbRef* ref, MDbDataTbl* data) {
       data->cachedSeq == kNoCachedSeq) {
     return MDbErrFailed;
   }
-  if (WriteCounter(ref, kDataCounter, data->cachedSeq) != MDbErrNone) return MDbErrFailed;
-  return CeFlushDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed;
+  return Guarded([&] {
+    if (WriteCounter(ref, kDataCounter, data->cachedSeq) != MDbErrNone) return MDbErrFailed;
+    return CeFlushDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed;
+  });
 }
 
 }  // extern "C"

@@ -2,12 +2,15 @@
 
 #include <cstring>
 
+#include "Guard.h"
 #include "Utf16.h"
 
 namespace tbm::engine {
 
 WorkBuffer AllocateZeroed(std::size_t bytes) {
-  return WorkBuffer(static_cast<BYTE*>(std::calloc(bytes == 0 ? 2 : bytes, 1)));
+  WorkBuffer buffer(static_cast<BYTE*>(std::calloc(bytes == 0 ? 2 : bytes, 1)));
+  if (!buffer) NoteOutOfMemory();
+  return buffer;
 }
 
 std::int32_t ReadProperties(HANDLE table, const CEPROPID* ids, WORD count, PropertyRead* out) {

@@ -19,12 +19,25 @@ constexpr std::uint32_t ObjKey(std::uint16_t kind, std::uint16_t index) {
 }
 
 // A working buffer from the engine's heap: zero-filled, and a request of 0
-// bytes allocates 2, so a buffer always exists once allocated.
+// bytes allocates 2, so a buffer always exists once allocated. Null when
+// memory runs out (MDbGetFailureCause then says so).
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 using WorkBuffer = std::unique_ptr<BYTE, FreeDeleter>;
 WorkBuffer AllocateZeroed(std::size_t bytes);
+
+// A buffer that the store grows with std::realloc (a read with
+// CEDB_ALLOWREALLOC), freed when it goes out of scope, also when a store
+// call throws.
+struct ReallocBuffer {
+  BYTE* data = nullptr;
+  DWORD bytes = 0;
+  ReallocBuffer() = default;
+  ReallocBuffer(const ReallocBuffer&) = delete;
+  ReallocBuffer& operator=(const ReallocBuffer&) = delete;
+  ~ReallocBuffer() { std::free(data); }
+};
 
 // A property read from the current record of a store handle by the
 // two-step protocol: first asked with no buffer, the needed size taken

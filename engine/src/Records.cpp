@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "DataTable.h"
+#include "Guard.h"
 #include "ObjectTable.h"
 #include "Sequence.h"
 #include "Utf16.h"
@@ -73,6 +74,38 @@ std::int32_t OpenAt(MDbDataRec* rec, HANDLE table, DWORD seekType, std::uintptr_
   return MDbErrNone;
 }
 
+// Copies every property of the open data record rec into the delete table,
+// with state | modified | deleted and the next delete-table creation
+// number; *copy receives the copy's identifier. On a failure, thrown or
+// not, nothing stays in the delete table.
+std::int32_t CopyToDeleteTable(MDbRef* ref, MDbDataTbl* tbl, const MDbDataRec& rec,
+                               std::uint16_t state, CEOID* copy) {
+  ReallocBuffer all;
+  WORD count = 0;
+  std::uint32_t seq = 0;
+  if (CeSeekDatabase(tbl->dataHandle, CEDB_SEEK_CEOID, rec.oid, nullptr) != rec.oid ||
+      CeReadRecordPropsEx(tbl->dataHandle, CEDB_ALLOWREALLOC, &count, nullptr, &all.data,
+                          &all.bytes, nullptr) != rec.oid ||
+      TakeSequence(ref, tbl, kDeleteCounter, &seq) != MDbErrNone) {
+    return MDbErrFailed;
+  }
+  auto* props = reinterpret_cast<CEPROPVAL*>(all.data);
+  for (WORD i = 0; i < count; ++i) {
+    if (props[i].propid == kCreationSeqProp) props[i].val.ulVal = seq;
+    if (props[i].propid == kStateProp) {
+      props[i].val.uiVal = static_cast<USHORT>(state | MDbRecModified | MDbRecDeleted);
+    }
+  }
+  const CEOID written = WriteRecordInBatches(tbl->deleteHandle, props, count);
+  if (written == 0) return MDbErrFailed;
+  if (Guarded([&] { return AdvanceSequence(ref, tbl, kDeleteCounter, seq); }) != MDbErrNone) {
+    CeDeleteRecord(tbl->deleteHandle, written);
+    return MDbErrFailed;
+  }
+  *copy = written;
+  return MDbErrNone;
+}
+
 }  // namespace
 
 namespace tbm::engine {
@@ -110,45 +143,20 @@ std::int32_t DeleteDataRecord(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, std::in
   CEOID copy = 0;
   if (!noTracking) {
     std::uint16_t state = 0;
-    if (ReadState(tbl, &rec, &state) != MDbErrNone) {
-      MDbDataTblCloseRec(env, ref, tbl, &rec);
-      return MDbErrFailed;
+    std::int32_t rc = ReadState(tbl, &rec, &state);
+    if (rc == MDbErrNone && !(state & MDbRecAdded)) {
+      rc = CopyToDeleteTable(ref, tbl, rec, state, &copy);
     }
-    if (!(state & MDbRecAdded)) {
-      // A copy of every property, renumbered for the delete table.
-      BYTE* all = nullptr;
-      DWORD bytes = 0;
-      WORD count = 0;
-      std::int32_t rc = MDbErrFailed;
-      std::uint32_t seq = 0;
-      if (CeSeekDatabase(tbl->dataHandle, CEDB_SEEK_CEOID, rec.oid, nullptr) == rec.oid &&
-          CeReadRecordPropsEx(tbl->dataHandle, CEDB_ALLOWREALLOC, &count, nullptr, &all, &bytes,
-                              nullptr) == rec.oid &&
-          TakeSequence(ref, tbl, kDeleteCounter, &seq) == MDbErrNone) {
-        auto* props = reinterpret_cast<CEPROPVAL*>(all);
-        for (WORD i = 0; i < count; ++i) {
-          if (props[i].propid == kCreationSeqProp) props[i].val.ulVal = seq;
-          if (props[i].propid == kStateProp) {
-            props[i].val.uiVal = static_cast<USHORT>(state | MDbRecModified | MDbRecDeleted);
-          }
-        }
-        copy = WriteRecordInBatches(tbl->deleteHandle, props, count);
-        if (copy != 0 && AdvanceSequence(ref, tbl, kDeleteCounter, seq) == MDbErrNone) {
-          rc = MDbErrNone;
-        } else if (copy != 0) {
-          CeDeleteRecord(tbl->deleteHandle, copy);
-        }
-      }
-      std::free(all);
-      if (rc != MDbErrNone) {
-        MDbDataTblCloseRec(env, ref, tbl, &rec);
-        return rc;
-      }
+    if (rc != MDbErrNone) {
+      MDbDataTblCloseRec(env, ref, tbl, &rec);
+      return rc;
     }
   }
   const CEOID target = rec.oid;
   MDbDataTblCloseRec(env, ref, tbl, &rec);
-  if (!CeDeleteRecord(tbl->dataHandle, target)) {
+  if (Guarded([&] {
+        return CeDeleteRecord(tbl->dataHandle, target) ? MDbErrNone : MDbErrFailed;
+      }) != MDbErrNone) {
     if (copy != 0) CeDeleteRecord(tbl->deleteHandle, copy);
     return MDbErrFailed;
   }
@@ -171,12 +179,12 @@ std::int32_t MDbDataTblOpenRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDat
   if (!Ready(env, ref) || tbl == nullptr || !tbl->opened || rec == nullptr || IsOpen(rec)) {
     return MDbErrFailed;
   }
-  if (oid != nullptr) {
-    return OpenAt(rec, tbl->dataHandle, CEDB_SEEK_CEOID, *oid, MDbDataRecOpen);
-  }
-  if (tbl->cursor < 0) return MDbErrFailed;
-  return OpenAt(rec, tbl->dataHandle, CEDB_SEEK_BEGINNING, static_cast<std::uintptr_t>(tbl->cursor),
-                MDbDataRecOpen);
+  if (oid == nullptr && tbl->cursor < 0) return MDbErrFailed;
+  return Guarded([&] {
+    if (oid != nullptr) return OpenAt(rec, tbl->dataHandle, CEDB_SEEK_CEOID, *oid, MDbDataRecOpen);
+    return OpenAt(rec, tbl->dataHandle, CEDB_SEEK_BEGINNING,
+                  static_cast<std::uintptr_t>(tbl->cursor), MDbDataRecOpen);
+  });
 }
 
 std::int32_t MDbDeleteTblOpenRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
@@ -184,11 +192,13 @@ std::int32_t MDbDeleteTblOpenRec(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbD
   if (!Ready(env, ref) || tbl == nullptr || !tbl->opened || rec == nullptr || IsOpen(rec)) {
     return MDbErrFailed;
   }
+  if (oid == nullptr && position < 0) return MDbErrFailed;
   const std::uint16_t flags = MDbDataRecOpen | MDbDataRecInDeleteTable;
-  if (oid != nullptr) return OpenAt(rec, tbl->deleteHandle, CEDB_SEEK_CEOID, *oid, flags);
-  if (position < 0) return MDbErrFailed;
-  return OpenAt(rec, tbl->deleteHandle, CEDB_SEEK_BEGINNING, static_cast<std::uintptr_t>(position),
-                flags);
+  return Guarded([&] {
+    if (oid != nullptr) return OpenAt(rec, tbl->deleteHandle, CEDB_SEEK_CEOID, *oid, flags);
+    return OpenAt(rec, tbl->deleteHandle, CEDB_SEEK_BEGINNING,
+                  static_cast<std::uintptr_t>(position), flags);
+  });
 }
 
 std::int32_t MDbDataTblCloseRec(MDbEnv* /*env*/, MDbRef* /*ref*/, MDbDataTbl* /*tbl*/,
@@ -204,10 +214,12 @@ std::int32_t MDbDataRecGetState(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDa
   if (!Ready(env, ref) || tbl == nullptr || !tbl->opened || !IsOpen(rec) || state == nullptr) {
     return MDbErrFailed;
   }
-  std::uint16_t value = 0;
-  if (ReadState(tbl, rec, &value) != MDbErrNone) return MDbErrFailed;
-  *state = static_cast<std::uint8_t>(value);
-  return MDbErrNone;
+  return Guarded([&] {
+    std::uint16_t value = 0;
+    if (ReadState(tbl, rec, &value) != MDbErrNone) return MDbErrFailed;
+    *state = static_cast<std::uint8_t>(value);
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbDataRecGetRecInfo(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
@@ -215,12 +227,14 @@ std::int32_t MDbDataRecGetRecInfo(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDb
   if (!Ready(env, ref) || tbl == nullptr || !tbl->opened || !IsOpen(rec) || identity == nullptr) {
     return MDbErrFailed;
   }
-  PropertyRead read;
-  if (ReadOwn(tbl, rec, &kIdentityProp, 1, &read) != MDbErrNone) return MDbErrFailed;
-  const CEBLOB& blob = read.value()->val.blob;
-  if (blob.dwCount != MDbIdentityBytes) return MDbErrFailed;
-  std::memcpy(identity, blob.lpb, MDbIdentityBytes);
-  return MDbErrNone;
+  return Guarded([&] {
+    PropertyRead read;
+    if (ReadOwn(tbl, rec, &kIdentityProp, 1, &read) != MDbErrNone) return MDbErrFailed;
+    const CEBLOB& blob = read.value()->val.blob;
+    if (blob.dwCount != MDbIdentityBytes) return MDbErrFailed;
+    std::memcpy(identity, blob.lpb, MDbIdentityBytes);
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbDataRecGetFieldPtr(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbSchemaTbl* fields,
@@ -233,15 +247,19 @@ std::int32_t MDbDataRecGetFieldPtr(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MD
     std::uint16_t n = 0;
     if (MDbSchemaTblGetCount(env, ref, fields, &n) != MDbErrNone) return MDbErrFailed;
     if (field >= n) return MDbErrFailed;
-    // Every field in one read, handed out as pointers into one buffer.
-    std::vector<CEPROPID> ids(n);
-    for (std::uint16_t i = 0; i < n; ++i) ids[i] = FieldProp(i);
-    PropertyRead read;
-    if (ReadOwn(tbl, rec, ids.data(), n, &read) != MDbErrNone) return MDbErrFailed;
-    rec->loadedBytes = read.size;
-    rec->loaded = read.buffer.release();
-    rec->loadedCount = n;
-    rec->loadedFlags = 0;
+    const std::int32_t loaded = Guarded([&] {
+      // Every field in one read, handed out as pointers into one buffer.
+      std::vector<CEPROPID> ids(n);
+      for (std::uint16_t i = 0; i < n; ++i) ids[i] = FieldProp(i);
+      PropertyRead read;
+      if (ReadOwn(tbl, rec, ids.data(), n, &read) != MDbErrNone) return MDbErrFailed;
+      rec->loadedBytes = read.size;
+      rec->loaded = read.buffer.release();
+      rec->loadedCount = n;
+      rec->loadedFlags = 0;
+      return MDbErrNone;
+    });
+    if (loaded != MDbErrNone) return loaded;
   }
   const CEPROPVAL* v = LoadedField(rec, field);
   if (v == nullptr) return MDbErrFailed;
@@ -259,11 +277,13 @@ std::int32_t MDbDataRecReadField(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbD
     tbm::CopyUtf16Cut(buffer, bytes, tbm::Utf16View(v->val.lpwstr));
     return MDbErrNone;
   }
-  const CEPROPID id = FieldProp(field);
-  PropertyRead read;
-  if (ReadOwn(tbl, rec, &id, 1, &read) != MDbErrNone) return MDbErrFailed;
-  tbm::CopyUtf16Cut(buffer, bytes, tbm::Utf16View(read.value()->val.lpwstr));
-  return MDbErrNone;
+  return Guarded([&] {
+    const CEPROPID id = FieldProp(field);
+    PropertyRead read;
+    if (ReadOwn(tbl, rec, &id, 1, &read) != MDbErrNone) return MDbErrFailed;
+    tbm::CopyUtf16Cut(buffer, bytes, tbm::Utf16View(read.value()->val.lpwstr));
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbDataRecGetFieldSize(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, MDbDataRec* rec,
@@ -272,15 +292,17 @@ std::int32_t MDbDataRecGetFieldSize(MDbEnv* env, MDbRef* ref, MDbDataTbl* tbl, M
       bytes == nullptr) {
     return MDbErrFailed;
   }
-  const CEPROPVAL* v = LoadedField(rec, field);
-  PropertyRead read;
-  if (v == nullptr) {
-    const CEPROPID id = FieldProp(field);
-    if (ReadOwn(tbl, rec, &id, 1, &read) != MDbErrNone) return MDbErrFailed;
-    v = read.value();
-  }
-  *bytes = static_cast<std::uint32_t>((tbm::Utf16Length(v->val.lpwstr) + 1) * 2);
-  return MDbErrNone;
+  return Guarded([&] {
+    const CEPROPVAL* v = LoadedField(rec, field);
+    PropertyRead read;
+    if (v == nullptr) {
+      const CEPROPID id = FieldProp(field);
+      if (ReadOwn(tbl, rec, &id, 1, &read) != MDbErrNone) return MDbErrFailed;
+      v = read.value();
+    }
+    *bytes = static_cast<std::uint32_t>((tbm::Utf16Length(v->val.lpwstr) + 1) * 2);
+    return MDbErrNone;
+  });
 }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include "DataTable.h"
 #include "DateTime.h"
 #include "Description.h"
+#include "Guard.h"
 #include "MDbBlocks.h"
 #include "ObjectTable.h"
 #include "Sequence.h"
@@ -42,17 +43,6 @@ std::uint32_t FoundCount(MDbEnv* env, MDbRecset* rs) {
   CEOIDINFO info{};
   if (!CeOidGetInfoEx(&env->ref.volume, rs->foundOid, &info)) return 0;
   return info.infDatabase.dwNumRecords;
-}
-
-// Closes the found-set table and deletes it.
-std::int32_t DropFoundTable(MDbEnv* env, MDbRecset* rs) {
-  if (!rs->foundOpened) return MDbErrNone;
-  std::int32_t rc = CeCloseHandle(rs->foundHandle) ? MDbErrNone : MDbErrFailed;
-  if (!CeDeleteDatabaseEx(&env->ref.volume, rs->foundOid) && rc == MDbErrNone) rc = MDbErrFailed;
-  rs->foundOpened = 0;
-  rs->foundHandle = nullptr;
-  rs->foundOid = 0;
-  return rc;
 }
 
 // A record just added to the data table joins a found set: appended to its
@@ -122,6 +112,22 @@ std::int32_t WriteSortKeys(MDbEnv* env, std::int16_t field, std::uint8_t type) {
   return MDbErrNone;
 }
 
+// Adds a copy of the set's open current record to the data table: every
+// field's text, identity ten zero bytes, state modified and added.
+std::int32_t AddCopy(MDbEnv* env, MDbRecset* rs, std::uint32_t* oid, std::uint16_t* dataPosition) {
+  std::uint16_t n = 0;
+  std::int32_t rc = MDbSchemaTblGetCount(env, &env->ref, &env->schema, &n);
+  std::vector<const char16_t*> values(n);
+  for (std::uint16_t f = 0; rc == MDbErrNone && f < n; ++f) {
+    rc = MDbDataRecGetFieldPtr(env, &env->ref, &env->data, &env->schema, &rs->rec,
+                               static_cast<std::int16_t>(f), &values[f]);
+  }
+  if (rc != MDbErrNone) return rc;
+  const std::uint8_t identity[MDbIdentityBytes] = {};
+  return MDbDataTblAddRec(env, &env->ref, &env->data, identity, values.data(),
+                          static_cast<std::int16_t>(n), 0, oid, dataPosition);
+}
+
 }  // namespace
 
 extern "C" {
@@ -150,9 +156,11 @@ std::int32_t MDbRecsetDestroy(MDbEnv* env, MDbRecset* rs) {
   std::int32_t rc = MDbErrNone;
   if (MDbDataRecIsOpened(&rs->rec)) rc = MDbDataTblCloseRec(env, &env->ref, &env->data, &rs->rec);
   if (rs->usesFoundSet) {
-    const std::int32_t dropped = DropFoundTable(env, rs);
+    const std::int32_t dropped = Guarded([&] {
+      const std::int32_t result = DropFoundTable(env, rs);
+      return CeFlushDBVol(&env->ref.volume) ? result : MDbErrFailed;
+    });
     if (rc == MDbErrNone) rc = dropped;
-    if (!CeFlushDBVol(&env->ref.volume) && rc == MDbErrNone) rc = MDbErrFailed;
   }
   AddedFree(rs);
   MDbRecsetInitialize(rs);
@@ -162,8 +170,10 @@ std::int32_t MDbRecsetDestroy(MDbEnv* env, MDbRecset* rs) {
 std::int32_t MDbRecsetGetRecCount(MDbEnv* env, MDbRecset* rs, std::uint32_t* count) {
   if (!Valid(env, rs) || count == nullptr) return MDbErrFailed;
   if (rs->usesFoundSet) {
-    *count = FoundCount(env, rs);
-    return MDbErrNone;
+    return Guarded([&] {
+      *count = FoundCount(env, rs);
+      return MDbErrNone;
+    });
   }
   return MDbDataTblGetRecCount(env, &env->ref, &env->data, count);
 }
@@ -189,7 +199,9 @@ std::int32_t MDbRecsetOpenRec(MDbEnv* env, MDbRecset* rs) {
   if (!rs->usesFoundSet) return MDbDataTblOpenRec(env, &env->ref, &env->data, &rs->rec, nullptr);
   if (MDbDataRecIsOpened(&rs->rec)) return MDbErrFailed;
   std::uint32_t oid = 0;
-  if (FoundMember(rs, rs->foundPosition, &oid) != MDbErrNone) return MDbErrFailed;
+  if (Guarded([&] { return FoundMember(rs, rs->foundPosition, &oid); }) != MDbErrNone) {
+    return MDbErrFailed;
+  }
   return MDbDataTblOpenRec(env, &env->ref, &env->data, &rs->rec, &oid);
 }
 
@@ -219,8 +231,10 @@ std::int32_t MDbRecsetGetFieldSize(MDbEnv* env, MDbRecset* rs, std::int16_t fiel
 std::int32_t MDbRecsetSetField(MDbEnv* env, MDbRecset* rs, std::uint16_t field,
                                const char16_t* text) {
   if (!Valid(env, rs) || field > 0x7FFF) return MDbErrFailed;
-  const std::int32_t rc = WriteRecordField(env, &env->ref, &env->data, &rs->rec,
-                                           static_cast<std::int16_t>(field), text);
+  const std::int32_t rc = Guarded([&] {
+    return WriteRecordField(env, &env->ref, &env->data, &rs->rec, static_cast<std::int16_t>(field),
+                            text);
+  });
   if (rc != MDbErrNone) return rc;
   // A record edited under a find stays in the set when it is re-sorted.
   if (rs->usesFoundSet && static_cast<std::int16_t>(field) == rs->filterField &&
@@ -236,7 +250,7 @@ std::int32_t MDbRecsetNewRec(MDbEnv* env, MDbRecset* rs, std::uint16_t* position
   std::uint16_t dataPosition = 0;
   std::int32_t rc = MDbDataTblNewRec(env, &env->ref, &env->data, &env->schema, &oid, &dataPosition);
   if (rc != MDbErrNone) return rc;
-  return PlaceNewRecord(env, rs, oid, dataPosition, position);
+  return Guarded([&] { return PlaceNewRecord(env, rs, oid, dataPosition, position); });
 }
 
 std::int32_t MDBRecsetDupRec(MDbEnv* env, MDbRecset* rs, std::int16_t position,
@@ -249,41 +263,33 @@ std::int32_t MDBRecsetDupRec(MDbEnv* env, MDbRecset* rs, std::int16_t position,
   std::uint32_t oid = 0;
   std::uint16_t dataPosition = 0;
   if (rc == MDbErrNone) {
-    std::uint16_t n = 0;
-    rc = MDbSchemaTblGetCount(env, &env->ref, &env->schema, &n);
-    std::vector<const char16_t*> values(n);
-    for (std::uint16_t f = 0; rc == MDbErrNone && f < n; ++f) {
-      rc = MDbDataRecGetFieldPtr(env, &env->ref, &env->data, &env->schema, &rs->rec,
-                                 static_cast<std::int16_t>(f), &values[f]);
-    }
-    const std::uint8_t identity[MDbIdentityBytes] = {};
-    if (rc == MDbErrNone) {
-      rc = MDbDataTblAddRec(env, &env->ref, &env->data, identity, values.data(),
-                            static_cast<std::int16_t>(n), 0, &oid, &dataPosition);
-    }
+    rc = Guarded([&] { return AddCopy(env, rs, &oid, &dataPosition); });
     MDbDataTblCloseRec(env, &env->ref, &env->data, &rs->rec);
   }
   MDbRecsetSetInx(env, rs, static_cast<std::int16_t>(kept));
   if (rc != MDbErrNone) return rc;
-  return PlaceNewRecord(env, rs, oid, dataPosition, newPosition);
+  return Guarded([&] { return PlaceNewRecord(env, rs, oid, dataPosition, newPosition); });
 }
 
 std::int32_t MDbRecsetDelRec(MDbEnv* env, MDbRecset* rs, std::int16_t position,
                              std::uint8_t noTracking) {
   if (!Valid(env, rs) || MDbDataRecIsOpened(&rs->rec)) return MDbErrFailed;
-  std::int32_t rc;
-  if (rs->usesFoundSet) {
+  const std::int32_t rc = Guarded([&] {
+    if (!rs->usesFoundSet) {
+      return DeleteDataRecord(env, &env->ref, &env->data, position, nullptr, noTracking);
+    }
     std::uint32_t oid = 0;
     CEOID entry = 0;
-    rc = FoundMember(rs, position, &oid, &entry);
+    std::int32_t result = FoundMember(rs, position, &oid, &entry);
     // The data record goes first: a failure then leaves the set as it was.
-    if (rc == MDbErrNone) rc = DeleteDataRecord(env, &env->ref, &env->data, 0, &oid, noTracking);
-    if (rc == MDbErrNone && !CeDeleteRecord(rs->foundHandle, entry)) rc = MDbErrFailed;
-    if (rc == MDbErrNone && !CeFlushDBVol(&env->ref.volume)) rc = MDbErrFailed;
-    if (rc == MDbErrNone) AddedRemove(rs, oid);
-  } else {
-    rc = DeleteDataRecord(env, &env->ref, &env->data, position, nullptr, noTracking);
-  }
+    if (result == MDbErrNone) {
+      result = DeleteDataRecord(env, &env->ref, &env->data, 0, &oid, noTracking);
+    }
+    if (result == MDbErrNone && !CeDeleteRecord(rs->foundHandle, entry)) result = MDbErrFailed;
+    if (result == MDbErrNone && !CeFlushDBVol(&env->ref.volume)) result = MDbErrFailed;
+    if (result == MDbErrNone) AddedRemove(rs, oid);
+    return result;
+  });
   if (rc == MDbErrNone) MDbRecsetSetInx(env, rs, -1);
   return rc;
 }
@@ -292,7 +298,7 @@ std::int32_t MDbRecsetDelAllRec(MDbEnv* env, MDbRecset* rs, std::uint8_t noTrack
   if (!Valid(env, rs) || MDbDataRecIsOpened(&rs->rec)) return MDbErrFailed;
   std::int32_t rc = MDbErrNone;
   if (!rs->usesFoundSet && noTracking) {
-    rc = DeleteAllDataRecords(env, &env->ref, &env->data);
+    rc = Guarded([&] { return DeleteAllDataRecords(env, &env->ref, &env->data); });
   } else {
     std::uint32_t count = 0;
     rc = MDbRecsetGetRecCount(env, rs, &count);
@@ -344,15 +350,20 @@ std::int32_t MDbRecsetSort(MDbEnv* env, MDbRecset* rs, std::int16_t field, std::
   // Text sorts through the store's order on the field itself; numbers,
   // dates and times through one precomputed key per record. A field of no
   // known type sorts as text.
-  CEPROPID property = FieldProp(field);
-  std::int32_t rc = MDbErrNone;
-  if (type == MDbFieldNumber || type == MDbFieldDate || type == MDbFieldTime) {
-    rc = WriteSortKeys(env, field, type);
-    property = kSortKeyProp;
-  }
-  if (rc == MDbErrNone) rc = SetDataTableOrder(env, &env->ref, &env->data, property, !ascending);
-  if (rc == MDbErrNone) rc = BuildSet(env, rs, hasQuery ? &query : nullptr);
-  if (rc == MDbErrNone) rc = RestoreDataTableOrder(env, &env->ref, &env->data);
+  const std::int32_t rc = Guarded([&] {
+    CEPROPID property = FieldProp(field);
+    std::int32_t result = MDbErrNone;
+    if (type == MDbFieldNumber || type == MDbFieldDate || type == MDbFieldTime) {
+      result = WriteSortKeys(env, field, type);
+      property = kSortKeyProp;
+    }
+    if (result == MDbErrNone) {
+      result = SetDataTableOrder(env, &env->ref, &env->data, property, !ascending);
+    }
+    if (result == MDbErrNone) result = BuildSet(env, rs, hasQuery ? &query : nullptr);
+    if (result == MDbErrNone) result = RestoreDataTableOrder(env, &env->ref, &env->data);
+    return result;
+  });
   if (rc != MDbErrNone) return rc;
   rs->sortField = field;
   rs->ascending = ascending ? 1 : 0;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "Environment.h"
 #include "MDb.h"
 
 namespace tbm::engine {
@@ -27,8 +28,13 @@ class Finder;
 
 // Builds the found-set table of rs anew: every data record in the data
 // table's current order that the query matches (or every record without
-// one), or that is in the added-record list while a find is in force.
+// one), or that is in the added-record list while a find is in force. On
+// success rs is valid and uses the found set; a failed build leaves no
+// found-set table behind and rs as it was (invalid).
 std::int32_t BuildSet(MDbEnv* env, MDbRecset* rs, const MDbFindRequest* query);
+
+// Closes the found-set table of rs and deletes it from the volume.
+[[gnu::visibility("hidden")]] std::int32_t DropFoundTable(MDbEnv* env, MDbRecset* rs);
 
 // The added-record list.
 bool AddedContains(const MDbRecset* rs, std::uint32_t oid);
@@ -38,8 +44,5 @@ void AddedFree(MDbRecset* rs);
 
 // Appends a data record to the set's found-set table.
 std::int32_t FoundAppend(MDbRecset* rs, std::uint32_t oid);
-
-// The environment has an open database (reference, tables).
-bool EnvOpen(const MDbEnv* env);
 
 }  // namespace tbm::engine

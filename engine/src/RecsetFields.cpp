@@ -1,6 +1,7 @@
 // The record set's field description: forwards to the schema and option
 // tables of the environment, each refused while the set is invalid.
 #include "Description.h"
+#include "Guard.h"
 #include "Recset.h"
 
 using namespace tbm::engine;
@@ -53,31 +54,40 @@ std::int32_t MDbRecsetGetFieldMaxSize(MDbEnv* env, MDbRecset* rs, std::int16_t f
 std::int32_t MDbRecsetGetFldOption(MDbEnv* env, MDbRecset* rs, std::int16_t field,
                                    std::uint8_t option[6]) {
   if (!Valid(env, rs)) return MDbErrFailed;
-  return ReadFieldOption(env, &env->ref, &env->fieldOptions, field, OptionBlock::kOption, option);
+  return Guarded([&] {
+    return ReadFieldOption(env, &env->ref, &env->fieldOptions, field, OptionBlock::kOption, option);
+  });
 }
 
 std::int32_t MDbRecsetSetFldOption(MDbEnv* env, MDbRecset* rs, std::int16_t field,
                                    const std::uint8_t option[6]) {
   if (!Valid(env, rs)) return MDbErrFailed;
-  return WriteFieldOption(env, &env->ref, &env->fieldOptions, field, OptionBlock::kOption, option);
+  return Guarded([&] {
+    return WriteFieldOption(env, &env->ref, &env->fieldOptions, field, OptionBlock::kOption,
+                            option);
+  });
 }
 
 std::int32_t MDbRecsetGetFldOptionEx(MDbEnv* env, MDbRecset* rs, std::int16_t field,
                                      std::uint8_t ex[9]) {
   if (!Valid(env, rs)) return MDbErrFailed;
-  return ReadFieldOption(env, &env->ref, &env->fieldOptions, field, OptionBlock::kOptionEx, ex);
+  return Guarded([&] {
+    return ReadFieldOption(env, &env->ref, &env->fieldOptions, field, OptionBlock::kOptionEx, ex);
+  });
 }
 
 std::int32_t MDbRecsetSetFldOptionEx(MDbEnv* env, MDbRecset* rs, std::int16_t field,
                                      const std::uint8_t ex[9]) {
   if (!Valid(env, rs)) return MDbErrFailed;
-  return WriteFieldOption(env, &env->ref, &env->fieldOptions, field, OptionBlock::kOptionEx, ex);
+  return Guarded([&] {
+    return WriteFieldOption(env, &env->ref, &env->fieldOptions, field, OptionBlock::kOptionEx, ex);
+  });
 }
 
 std::int32_t MDbRecsetGetDisplayOrders(MDbEnv* env, MDbRecset* rs, std::uint16_t orders[],
                                        std::int16_t n) {
   if (!Valid(env, rs)) return MDbErrFailed;
-  return GetDisplayOrders(env, &env->ref, &env->fieldOptions, orders, n);
+  return Guarded([&] { return GetDisplayOrders(env, &env->ref, &env->fieldOptions, orders, n); });
 }
 
 std::int32_t MDbRecsetSetDisplayOrders(MDbEnv* env, MDbRecset* rs, const std::uint16_t orders[]) {
@@ -86,7 +96,8 @@ std::int32_t MDbRecsetSetDisplayOrders(MDbEnv* env, MDbRecset* rs, const std::ui
   if (MDbSchemaTblGetCount(env, &env->ref, &env->schema, &count) != MDbErrNone) {
     return MDbErrFailed;
   }
-  return SetDisplayOrders(env, &env->ref, &env->fieldOptions, count, orders);
+  return Guarded(
+      [&] { return SetDisplayOrders(env, &env->ref, &env->fieldOptions, count, orders); });
 }
 
 std::int32_t MDbRecsetGetDefOptionEx(MDbEnv* env, MDbRecset* rs, std::uint8_t ex[9],

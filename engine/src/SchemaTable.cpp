@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Description.h"
+#include "Guard.h"
 #include "Utf16.h"
 
 using namespace tbm::engine;
@@ -73,18 +74,22 @@ std::int32_t MDbGetFieldMaxSize(std::uint8_t type, std::uint16_t fieldCount, std
 std::int32_t MDbSchemaTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t* infos,
                                   const char16_t* const* names, std::int16_t count) {
   if (!RefReady(env, ref)) return MDbErrFailed;
-  // A refresh deletes the old schema first; creation never writes over one.
-  if (SeekEntry(ref, MDbObjSchema, 0) == MDbErrNone) return MDbErrFailed;
-  if (count > 0 && (infos == nullptr || names == nullptr)) return MDbErrFailed;
-  MDbSchemaTbl own{};
-  if (MDbSchemaTblOpen(env, ref, &own) != MDbErrNone) return MDbErrFailed;
-  std::int32_t result = MDbErrNone;
-  for (std::int16_t i = 0; i < count && result == MDbErrNone; ++i) {
-    result = WriteFieldDefinition(
-        ref, static_cast<std::uint16_t>(i),
-        infos + std::size_t{MDbFieldInfoBytes} * static_cast<std::size_t>(i), names[i]);
-  }
-  MDbSchemaTblClose(env, ref, &own);
+  const std::int32_t result = Guarded([&]() -> std::int32_t {
+    // A refresh deletes the old schema first; creation never writes over one.
+    if (SeekEntry(ref, MDbObjSchema, 0) == MDbErrNone) return MDbErrFailed;
+    if (count > 0 && (infos == nullptr || names == nullptr)) return MDbErrFailed;
+    MDbSchemaTbl own{};
+    if (MDbSchemaTblOpen(env, ref, &own) != MDbErrNone) return MDbErrFailed;
+    std::int32_t rc = MDbErrNone;
+    for (std::int16_t i = 0; i < count && rc == MDbErrNone; ++i) {
+      rc = WriteFieldDefinition(
+          ref, static_cast<std::uint16_t>(i),
+          infos + std::size_t{MDbFieldInfoBytes} * static_cast<std::size_t>(i), names[i]);
+    }
+    MDbSchemaTblClose(env, ref, &own);
+    return rc;
+  });
+  // The environment's own handle counts the fields again.
   env->schema.countKnown = 0;
   return result;
 }
@@ -92,7 +97,7 @@ std::int32_t MDbSchemaTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t* 
 std::int32_t MDbSchemaTblDelete(MDbEnv* env, MDbRef* ref) {
   if (!RefReady(env, ref)) return MDbErrFailed;
   env->schema.countKnown = 0;
-  return DeleteEntries(ref, MDbObjSchema);
+  return Guarded([&] { return DeleteEntries(ref, MDbObjSchema); });
 }
 
 std::int32_t MDbSchemaTblOpen(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl) {
@@ -118,7 +123,9 @@ std::int32_t MDbSchemaTblGetCount(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
                                   std::uint16_t* count) {
   if (!SchemaReady(env, ref, tbl) || count == nullptr) return MDbErrFailed;
   if (!tbl->countKnown) {
-    if (CountEntries(ref, MDbObjSchema, &tbl->count) != MDbErrNone) return MDbErrFailed;
+    if (Guarded([&] { return CountEntries(ref, MDbObjSchema, &tbl->count); }) != MDbErrNone) {
+      return MDbErrFailed;
+    }
     tbl->countKnown = 1;
   }
   *count = tbl->count;
@@ -130,52 +137,62 @@ std::int32_t MDbSchemaTblRead(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl, std::
   if (!SchemaReady(env, ref, tbl) || info == nullptr || name == nullptr || nameBytes < 2) {
     return MDbErrFailed;
   }
-  // Both are checked before either buffer is touched.
-  std::uint8_t block[MDbFieldInfoBytes];
-  TextRead text;
-  if (ReadFieldInfo(ref, field, block) != MDbErrNone ||
-      ReadFieldName(ref, field, &text) != MDbErrNone) {
-    return MDbErrFailed;
-  }
-  std::memcpy(info, block, sizeof block);
-  tbm::CopyUtf16Cut(name, nameBytes, text.text);
-  return MDbErrNone;
+  return Guarded([&] {
+    // Both are checked before either buffer is touched.
+    std::uint8_t block[MDbFieldInfoBytes];
+    TextRead text;
+    if (ReadFieldInfo(ref, field, block) != MDbErrNone ||
+        ReadFieldName(ref, field, &text) != MDbErrNone) {
+      return MDbErrFailed;
+    }
+    std::memcpy(info, block, sizeof block);
+    tbm::CopyUtf16Cut(name, nameBytes, text.text);
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbSchemaTblReadFldInfo(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
                                      std::int16_t field, std::uint8_t info[18]) {
   if (!SchemaReady(env, ref, tbl) || info == nullptr) return MDbErrFailed;
-  std::uint8_t block[MDbFieldInfoBytes];
-  if (ReadFieldInfo(ref, field, block) != MDbErrNone) return MDbErrFailed;
-  std::memcpy(info, block, sizeof block);
-  return MDbErrNone;
+  return Guarded([&] {
+    std::uint8_t block[MDbFieldInfoBytes];
+    if (ReadFieldInfo(ref, field, block) != MDbErrNone) return MDbErrFailed;
+    std::memcpy(info, block, sizeof block);
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbSchemaTblReadFldType(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
                                      std::int16_t field, std::uint8_t* type) {
   if (!SchemaReady(env, ref, tbl) || type == nullptr) return MDbErrFailed;
-  std::uint8_t block[MDbFieldInfoBytes];
-  if (ReadFieldInfo(ref, field, block) != MDbErrNone) return MDbErrFailed;
-  *type = block[0];
-  return MDbErrNone;
+  return Guarded([&] {
+    std::uint8_t block[MDbFieldInfoBytes];
+    if (ReadFieldInfo(ref, field, block) != MDbErrNone) return MDbErrFailed;
+    *type = block[0];
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbSchemaTblReadFldName(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
                                      std::int16_t field, char16_t* name, std::uint32_t nameBytes) {
   if (!SchemaReady(env, ref, tbl) || name == nullptr || nameBytes < 2) return MDbErrFailed;
-  TextRead text;
-  if (ReadFieldName(ref, field, &text) != MDbErrNone) return MDbErrFailed;
-  tbm::CopyUtf16Cut(name, nameBytes, text.text);
-  return MDbErrNone;
+  return Guarded([&] {
+    TextRead text;
+    if (ReadFieldName(ref, field, &text) != MDbErrNone) return MDbErrFailed;
+    tbm::CopyUtf16Cut(name, nameBytes, text.text);
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbSchemaTblGetNameSize(MDbEnv* env, MDbRef* ref, MDbSchemaTbl* tbl,
                                      std::int16_t field, std::uint32_t* bytes) {
   if (!SchemaReady(env, ref, tbl) || bytes == nullptr) return MDbErrFailed;
-  TextRead text;
-  if (ReadFieldName(ref, field, &text) != MDbErrNone) return MDbErrFailed;
-  *bytes = static_cast<std::uint32_t>((text.text.size() + 1) * sizeof(char16_t));
-  return MDbErrNone;
+  return Guarded([&] {
+    TextRead text;
+    if (ReadFieldName(ref, field, &text) != MDbErrNone) return MDbErrFailed;
+    *bytes = static_cast<std::uint32_t>((text.text.size() + 1) * sizeof(char16_t));
+    return MDbErrNone;
+  });
 }
 
 }  // extern "C"

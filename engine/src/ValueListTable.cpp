@@ -2,6 +2,7 @@
 // string holding a list's items separated by CR LF. A field's option block
 // names the list its pick list offers; the agent layer hands the text out.
 #include "Description.h"
+#include "Guard.h"
 #include "Utf16.h"
 
 using namespace tbm::engine;
@@ -47,23 +48,25 @@ extern "C" {
 std::int32_t MDbValListTblCreateEx(MDbEnv* env, MDbRef* ref, const char16_t* const* lists,
                                    std::int16_t count) {
   if (!RefReady(env, ref)) return MDbErrFailed;
-  if (SeekEntry(ref, MDbObjValueList, 0) == MDbErrNone) return MDbErrFailed;
-  if (count > 0 && lists == nullptr) return MDbErrFailed;
-  for (std::int16_t i = 0; i < count; ++i) {
-    if (lists[i] == nullptr) return MDbErrFailed;
-    CEPROPVAL v{};
-    v.propid = kValueListProp;
-    v.val.lpwstr = const_cast<char16_t*>(lists[i]);  // the store only reads it
-    const std::int32_t result =
-        WriteEntry(ref, MDbObjValueList, static_cast<std::uint16_t>(i), &v, 1);
-    if (result != MDbErrNone) return result;
-  }
-  return MDbErrNone;
+  return Guarded([&]() -> std::int32_t {
+    if (SeekEntry(ref, MDbObjValueList, 0) == MDbErrNone) return MDbErrFailed;
+    if (count > 0 && lists == nullptr) return MDbErrFailed;
+    for (std::int16_t i = 0; i < count; ++i) {
+      if (lists[i] == nullptr) return MDbErrFailed;
+      CEPROPVAL v{};
+      v.propid = kValueListProp;
+      v.val.lpwstr = const_cast<char16_t*>(lists[i]);  // the store only reads it
+      const std::int32_t result =
+          WriteEntry(ref, MDbObjValueList, static_cast<std::uint16_t>(i), &v, 1);
+      if (result != MDbErrNone) return result;
+    }
+    return MDbErrNone;
+  });
 }
 
 std::int32_t MDbValListTblDelete(MDbEnv* env, MDbRef* ref) {
   if (!RefReady(env, ref)) return MDbErrFailed;
-  return DeleteEntries(ref, MDbObjValueList);
+  return Guarded([&] { return DeleteEntries(ref, MDbObjValueList); });
 }
 
 std::int32_t MDbValListTblOpen(MDbEnv* env, MDbRef* ref, MDbValListTbl* tbl) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "Guard.h"
 #include "MDb.h"
 
 namespace tbm::engine {
@@ -13,7 +14,10 @@ namespace tbm::engine {
 class WriteBatch {
  public:
   explicit WriteBatch(MDbRef* ref) : ref_(ref), began_(StoreBeginBatch(&ref->volume) != FALSE) {}
-  ~WriteBatch() { End(MDbErrFailed); }
+  // Ends a batch still open, also when the call is left by an exception.
+  ~WriteBatch() {
+    Guarded([&] { return End(MDbErrFailed); });
+  }
   WriteBatch(const WriteBatch&) = delete;
   WriteBatch& operator=(const WriteBatch&) = delete;
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "EngineFixture.h"
+#include "MDbBlocks.h"
 
 namespace tbm::engine::testing {
 
@@ -67,13 +68,19 @@ class AgentTest : public EngineTest {
     static const char16_t* names[kFieldCount] = {u"Last name", u"First name", u"City",
                                                  u"Qty",       u"Born",       u"Start"};
     std::vector<std::uint8_t> infos(kFieldCount * MDbFieldInfoBytes, 0);
-    for (int f = 0; f < kFieldCount; ++f) infos[f * MDbFieldInfoBytes] = types[f];
+    for (int f = 0; f < kFieldCount; ++f) {
+      MDbFieldInfo info;
+      info.type = types[f];
+      MDbEncodeFieldInfo(info, &infos[f * MDbFieldInfoBytes]);
+    }
     ASSERT_EQ(MDbSchemaTblCreateEx(&env, &env.ref, infos.data(), names,
                                    static_cast<std::int16_t>(fieldCount)),
               MDbErrNone);
     std::vector<std::uint8_t> options(kFieldCount * MDbOptionEntryBytes, 0);
     for (int f = 0; f < kFieldCount; ++f) {
-      options[f * MDbOptionEntryBytes + 4] = 255;  // no value list
+      MDbFieldOption none;  // no value list
+      none.valueList = MDbNoValueList;
+      MDbEncodeFieldOption(none, &options[f * MDbOptionEntryBytes]);
       MDbFieldOpTblGetDefOptionEx(&options[f * MDbOptionEntryBytes + MDbOptionBytes],
                                   static_cast<std::uint8_t>(f), kFieldCount);
     }
@@ -85,7 +92,10 @@ class AgentTest : public EngineTest {
     ASSERT_EQ(MDbValListTblCreateEx(&env, &env.ref, lists, 1), MDbErrNone);
     ASSERT_EQ(MDbDataTblCreate(&env, &env.ref, nullptr), MDbErrNone);
     ASSERT_EQ(MDbDataTblOpen(&env, &env.ref, &env.data, nullptr), MDbErrNone);
-    const std::uint8_t identity[10] = {2, 'D', '1'};
+    MDbIdentity desktop;
+    desktop.desktopId = {2, 'D', '1'};
+    std::uint8_t identity[MDbIdentityBytes];
+    MDbEncodeIdentity(desktop, identity);
     for (const auto& c : records) {
       ASSERT_EQ(MDbDataTblAddRec(&env, &env.ref, &env.data, identity, c.values,
                                  static_cast<std::int16_t>(fieldCount), 1, nullptr, nullptr),
@@ -100,25 +110,24 @@ class AgentTest : public EngineTest {
   // The attribute block: views' words, month/day/year with "/", and the
   // 12-hour clock with ":" and AM/PM.
   static std::array<std::uint8_t, MDbAttrBytes> Attributes() {
-    std::array<std::uint8_t, MDbAttrBytes> a{};
-    a[4] = 1;
-    a[16] = 0x00;
-    a[17] = 0x0E;  // word 2 = 0x00000E00
-    a[20] = 0x01;
-    a[22] = 0x03;  // word 3 = 0x00030001
-    a[24] = u'/';
-    a[26] = 0;  // month-day-year
+    MDbAttributes attrs;
+    attrs.lead[4] = 1;
+    attrs.words[2] = 0x00000E00;
+    attrs.words[3] = 0x00030001;
+    attrs.dateFormat[0] = u'/';  // byte 2, the order, 0: month-day-year
     auto put = [&](std::size_t at, const char16_t* text) {
       for (std::size_t i = 0; text[i]; ++i) {
-        a[at + 2 * i] = static_cast<std::uint8_t>(text[i]);
-        a[at + 2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+        attrs.timeFormat[at + 2 * i] = static_cast<std::uint8_t>(text[i]);
+        attrs.timeFormat[at + 2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
       }
     };
-    a[30] = u':';
-    put(32, u"AM");
-    put(44, u"PM");
-    a[77] = 1;  // 12-hour clock
-    return a;
+    attrs.timeFormat[0] = u':';
+    put(2, u"AM");
+    put(14, u"PM");
+    attrs.timeFormat[47] = 1;  // 12-hour clock
+    std::array<std::uint8_t, MDbAttrBytes> block{};
+    MDbEncodeAttributes(attrs, block.data());
+    return block;
   }
 
   // The value of field f in each record of the set, in the set's order.

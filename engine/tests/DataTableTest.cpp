@@ -46,11 +46,12 @@ TEST_F(DataTableTest, AddedRecordsKeepTheirIdentityAndValues) {
   MDbDataRecInitialize(&rec);
   std::uint32_t oid = clean;
   ASSERT_EQ(MDbDataTblOpenRec(&env_, &env_.ref, &env_.data, &rec, &oid), MDbErrNone);
-  std::uint8_t identity[10];
-  ASSERT_EQ(MDbDataRecGetRecInfo(&env_, &env_.ref, &env_.data, &rec, identity), MDbErrNone);
-  EXPECT_EQ(identity[0], 3);
-  EXPECT_EQ(identity[1], 'R');
-  EXPECT_EQ(identity[8], 7);
+  std::uint8_t block[MDbIdentityBytes];
+  ASSERT_EQ(MDbDataRecGetRecInfo(&env_, &env_.ref, &env_.data, &rec, block), MDbErrNone);
+  const MDbIdentity identity = MDbDecodeIdentity(block);
+  EXPECT_EQ(identity.desktopId[0], 3);
+  EXPECT_EQ(identity.desktopId[1], 'R');
+  EXPECT_EQ(identity.modificationCount, 7);
   MDbDataTblCloseRec(&env_, &env_.ref, &env_.data, &rec);
 }
 

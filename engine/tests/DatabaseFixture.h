@@ -8,6 +8,7 @@
 
 #include "DataTable.h"
 #include "EngineFixture.h"
+#include "MDbBlocks.h"
 #include "ObjectTable.h"
 #include "Sequence.h"
 
@@ -54,7 +55,9 @@ class DatabaseTest : public EngineTest {
     std::vector<std::u16string> names;
     std::vector<const char16_t*> namePtrs;
     for (int i = 0; i < fields; ++i) {
-      infos[static_cast<std::size_t>(i) * MDbFieldInfoBytes] = MDbFieldText;
+      MDbFieldInfo info;
+      info.type = MDbFieldText;
+      MDbEncodeFieldInfo(info, &infos[static_cast<std::size_t>(i) * MDbFieldInfoBytes]);
       names.push_back(FieldName(i));
     }
     for (const auto& n : names) namePtrs.push_back(n.c_str());
@@ -77,7 +80,11 @@ class DatabaseTest : public EngineTest {
     std::vector<const char16_t*> ptrs;
     for (int f = 0; f < fields_; ++f) values.push_back(Value(r, f));
     for (const auto& v : values) ptrs.push_back(v.c_str());
-    std::uint8_t id[10] = {3, 'R', static_cast<std::uint8_t>('0' + r % 10), 0, 0, 0, 0, 0, 7, 0};
+    MDbIdentity desktop;
+    desktop.desktopId = {3, 'R', static_cast<std::uint8_t>('0' + r % 10)};
+    desktop.modificationCount = 7;
+    std::uint8_t id[MDbIdentityBytes];
+    MDbEncodeIdentity(desktop, id);
     std::uint32_t oid = 0;
     EXPECT_EQ(MDbDataTblAddRec(&env_, &env_.ref, &env_.data, identity ? identity : id, ptrs.data(),
                                static_cast<std::int16_t>(fields_), clean ? 1 : 0, &oid, nullptr),

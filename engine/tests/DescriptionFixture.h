@@ -10,6 +10,7 @@
 
 #include "Description.h"
 #include "EngineFixture.h"
+#include "MDbBlocks.h"
 
 namespace tbm::engine::testing {
 
@@ -53,26 +54,26 @@ inline const std::vector<std::u16string>& ContactValueLists() {
 // The field-information block: the type, then the field key "C<nn>" as a
 // counted string.
 inline std::array<std::uint8_t, MDbFieldInfoBytes> ContactInfo(int field) {
-  std::array<std::uint8_t, MDbFieldInfoBytes> info{};
-  info[0] = ContactFields()[static_cast<std::size_t>(field)].type;
-  info[2] = 3;
-  info[3] = 'C';
-  info[4] = static_cast<std::uint8_t>('0' + field / 10);
-  info[5] = static_cast<std::uint8_t>('0' + field % 10);
-  return info;
+  MDbFieldInfo info;
+  info.type = ContactFields()[static_cast<std::size_t>(field)].type;
+  info.key = {3, 'C', static_cast<std::uint8_t>('0' + field / 10),
+              static_cast<std::uint8_t>('0' + field % 10)};
+  std::array<std::uint8_t, MDbFieldInfoBytes> block{};
+  MDbEncodeFieldInfo(info, block.data());
+  return block;
 }
 
 // The option block as synchronisation writes it: three little-endian words,
 // the flags (the names capitalised), the display style, the value list.
 inline std::array<std::uint8_t, MDbOptionBytes> ContactOption(int field) {
   const ContactField& f = ContactFields()[static_cast<std::size_t>(field)];
-  const std::uint16_t flags = field < 2 ? 0x2 : 0x0;
-  return {static_cast<std::uint8_t>(flags),
-          static_cast<std::uint8_t>(flags >> 8),
-          f.style,
-          0,
-          static_cast<std::uint8_t>(f.valueList),
-          static_cast<std::uint8_t>(f.valueList >> 8)};
+  MDbFieldOption option;
+  option.flags = field < 2 ? MDbFieldCapitalise : 0;
+  option.style = f.style;
+  option.valueList = static_cast<std::uint16_t>(f.valueList);
+  std::array<std::uint8_t, MDbOptionBytes> block{};
+  MDbEncodeFieldOption(option, block.data());
+  return block;
 }
 
 // Display position of each field: a shuffle, so that no order equals its
@@ -84,29 +85,32 @@ inline std::uint8_t ContactDisplayOrder(int field) {
 // The extended block: width, alignment, colour 0x00BBGGRR, display order,
 // and two opaque bytes.
 inline std::array<std::uint8_t, MDbOptionExBytes> ContactOptionEx(int field) {
-  return {static_cast<std::uint8_t>(40 + field),
-          static_cast<std::uint8_t>(field % 3 == 0 ? 3 : 0),
-          0x20,
-          static_cast<std::uint8_t>(field),
-          0x80,
-          0,
-          ContactDisplayOrder(field),
-          0,
-          static_cast<std::uint8_t>(0xA0 + field % 16)};
+  MDbFieldOptionEx ex;
+  ex.width = static_cast<std::uint8_t>(40 + field);
+  ex.alignment = static_cast<std::uint8_t>(field % 3 == 0 ? 3 : 0);
+  ex.colour = 0x00800020u | (static_cast<std::uint32_t>(field) << 8);
+  ex.displayOrder = ContactDisplayOrder(field);
+  ex.kept = {0, static_cast<std::uint8_t>(0xA0 + field % 16)};
+  std::array<std::uint8_t, MDbOptionExBytes> block{};
+  MDbEncodeFieldOptionEx(ex, block.data());
+  return block;
 }
 
 // The attribute block as synchronisation creates it.
 inline std::array<std::uint8_t, MDbAttrBytes> ContactAttrs() {
-  std::array<std::uint8_t, MDbAttrBytes> attrs{};
-  attrs[4] = 1;
-  StoreAttrWord(attrs.data(), 2, 0x00000E00);
-  StoreAttrWord(attrs.data(), 3, 0x00030001);
+  MDbAttributes attrs;
+  attrs.lead[4] = 1;
+  attrs.words[2] = 0x00000E00;
+  attrs.words[3] = 0x00030001;
   const char date[] = "MDY/";
-  for (std::size_t i = 0; i < 4; ++i) attrs[24 + i] = static_cast<std::uint8_t>(date[i]);
+  for (std::size_t i = 0; i < 4; ++i) attrs.dateFormat[i] = static_cast<std::uint8_t>(date[i]);
   const char time[] = "hh:mm:ss AM PM";
-  for (std::size_t i = 0; i < sizeof time - 1; ++i)
-    attrs[30 + i] = static_cast<std::uint8_t>(time[i]);
-  return attrs;
+  for (std::size_t i = 0; i < sizeof time - 1; ++i) {
+    attrs.timeFormat[i] = static_cast<std::uint8_t>(time[i]);
+  }
+  std::array<std::uint8_t, MDbAttrBytes> block{};
+  MDbEncodeAttributes(attrs, block.data());
+  return block;
 }
 
 inline const char16_t* ContactDbName() { return u"Customers & Suppliers"; }

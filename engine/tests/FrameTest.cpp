@@ -4,6 +4,7 @@
 
 #include "EngineFixture.h"
 #include "FileCalls.h"
+#include "MDbBlocks.h"
 
 namespace tbm::engine::testing {
 namespace {
@@ -235,12 +236,14 @@ namespace {
 TEST_F(FrameTest, ShutdownFreesAnOptionCacheLeftOpen) {
   ASSERT_EQ(MDbCreate(&env_, Path("cache.tbm").c_str(), &env_.ref), MDbErrNone);
   std::uint8_t options[2 * MDbOptionEntryBytes] = {};
-  options[MDbOptionEntryBytes + MDbOptionBytes] = 112;
+  MDbFieldOptionEx wide;
+  wide.width = 112;
+  MDbEncodeFieldOptionEx(wide, options + MDbOptionEntryBytes + MDbOptionBytes);
   ASSERT_EQ(MDbFieldOpTblCreateEx(&env_, &env_.ref, options, 2), MDbErrNone);
   ASSERT_EQ(MDbFieldOpTblOpen(&env_, &env_.ref, &env_.fieldOptions, 1), MDbErrNone);
   std::uint8_t ex[MDbOptionExBytes];
   ASSERT_EQ(MDbFieldOpTblReadOptionEx(&env_, &env_.ref, &env_.fieldOptions, 1, ex), MDbErrNone);
-  EXPECT_EQ(ex[0], 112);
+  EXPECT_EQ(MDbDecodeFieldOptionEx(ex).width, 112);
   ASSERT_NE(env_.fieldOptions.cache, nullptr);
   ASSERT_EQ(MDbClose(&env_, &env_.ref), MDbErrNone);
   // The sanitizer build reports the cache if shutting down leaks it.

@@ -156,9 +156,9 @@ TEST_F(RecordTest, DeletingAKnownRecordKeepsACopyForSynchronisation) {
   ASSERT_EQ(MDbDataRecReadField(&env_, &env_.ref, &env_.data, &copy, 9, text, sizeof text),
             MDbErrNone);
   EXPECT_EQ(std::u16string(text), u"Moved away");
-  std::uint8_t identity[10];
+  std::uint8_t identity[MDbIdentityBytes];
   ASSERT_EQ(MDbDataRecGetRecInfo(&env_, &env_.ref, &env_.data, &copy, identity), MDbErrNone);
-  EXPECT_EQ(identity[2], '2');
+  EXPECT_EQ(MDbDecodeIdentity(identity).desktopId[2], '2');
   PropertyRead seq;
   ASSERT_EQ(ReadProperties(env_.data.deleteHandle, &kCreationSeqProp, 1, &seq), MDbErrNone);
   EXPECT_EQ(seq.value()->val.ulVal, 0u) << "the delete counter's value before the deletion";

@@ -202,11 +202,11 @@ TEST_F(RecsetTest, TheFieldDescriptionComesThroughTheSet) {
   EXPECT_EQ(orders[kStart], kStart);
   std::swap(orders[0], orders[1]);
   ASSERT_EQ(MDbRecsetSetDisplayOrders(&env_, &rs_, orders), MDbErrNone);
-  std::uint8_t ex[9];
+  std::uint8_t ex[MDbOptionExBytes];
   ASSERT_EQ(MDbRecsetGetFldOptionEx(&env_, &rs_, 0, ex), MDbErrNone);
-  EXPECT_EQ(ex[6], 1);
+  EXPECT_EQ(MDbDecodeFieldOptionEx(ex).displayOrder, 1);
   ASSERT_EQ(MDbRecsetGetDefOptionEx(&env_, &rs_, ex, 3), MDbErrNone);
-  EXPECT_EQ(ex[0], 75);
+  EXPECT_EQ(MDbDecodeFieldOptionEx(ex).width, 75);
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ TEST_F(SchemaTableTest, CreatedFieldsReadBackWithTheirTypesAndNames) {
   ASSERT_EQ(MDbSchemaTblReadFldType(&env_, &env_.ref, &env_.schema, 19, &type), MDbErrNone);
   EXPECT_EQ(type, MDbFieldTime) << "Call after";
   ASSERT_EQ(MDbSchemaTblReadFldInfo(&env_, &env_.ref, &env_.schema, 17, info), MDbErrNone);
-  EXPECT_EQ(info[0], MDbFieldNumber) << "Credit limit";
-  EXPECT_EQ(info[5], '7');
+  EXPECT_EQ(MDbDecodeFieldInfo(info).type, MDbFieldNumber) << "Credit limit";
+  EXPECT_EQ(MDbDecodeFieldInfo(info).key[3], '7');
   EXPECT_EQ(Name(24), u"Notes");
 }
 
@@ -130,7 +130,7 @@ TEST_F(SchemaTableTest, NamesAreCutToTheCallersBuffer) {
   ASSERT_EQ(MDbSchemaTblRead(&env_, &env_.ref, &env_.schema, 4, info, name, sizeof name),
             MDbErrNone);
   EXPECT_EQ(std::u16string(name), u"Rel");
-  EXPECT_EQ(info[5], '4');
+  EXPECT_EQ(MDbDecodeFieldInfo(info).key[3], '4');
 }
 
 TEST_F(SchemaTableTest, NameSizeCountsTheTerminator) {

@@ -3,12 +3,12 @@
 #include <vector>
 
 #include "ExchangeFile.h"
+#include "MDbBlocks.h"
 
 namespace tbm::sync {
 
 namespace {
 
-constexpr std::size_t kInfoKey = 2;      // the key's length byte in the field block
 constexpr std::size_t kNameChars = 256;  // field names are cut to 63 bytes anyway
 
 // Reads the field descriptors of the open schema table.
@@ -25,10 +25,11 @@ Status DescribeFields(MDbEnv* env, AnsiCodePage& codePage, std::vector<FieldDesc
       return {StatusCode::kCorrupt,
               "field " + std::to_string(f + 1) + " of the database cannot be read"};
     }
+    const MDbFieldInfo stored = MDbDecodeFieldInfo(info);
     FieldDescriptor field;
-    field.type = info[0];
-    const std::size_t keyLength = std::min<std::size_t>(info[kInfoKey], kMaxFieldKeyBytes);
-    field.key.assign(reinterpret_cast<const char*>(info + kInfoKey + 1), keyLength);
+    field.type = stored.type;
+    const std::size_t keyLength = std::min<std::size_t>(stored.key[0], kMaxFieldKeyBytes);
+    field.key.assign(reinterpret_cast<const char*>(stored.key.data() + 1), keyLength);
     if (Status s = codePage.ToAnsi(name, &field.name); !s.ok()) {
       return s.WithContext("the name of field " + std::to_string(f + 1));
     }

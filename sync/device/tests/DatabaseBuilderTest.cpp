@@ -71,10 +71,12 @@ class DatabaseBuilderTest : public ::testing::Test {
     ASSERT_EQ(ReplaceValueLists(&env_, lists), MDbErrNone);
     RecordLoader loader(&env_);
     ASSERT_EQ(loader.Start(), MDbErrNone);
-    std::uint8_t identity[MDbIdentityBytes] = {};
     for (std::size_t i = 0; i < items.size(); ++i) {
-      identity[0] = static_cast<std::uint8_t>(i + 1);
-      identity[9] = 0xEE;
+      MDbIdentity desktop;
+      desktop.desktopId[0] = static_cast<std::uint8_t>(i + 1);
+      desktop.modificationCount = 0xEE00;
+      std::uint8_t identity[MDbIdentityBytes];
+      MDbEncodeIdentity(desktop, identity);
       const char16_t* values[] = {items[i].first.c_str(), items[i].second.c_str(), u"03.02.2025",
                                   u"A1"};
       ASSERT_EQ(loader.Add(identity, values), MDbErrNone);
@@ -168,8 +170,8 @@ TEST_F(DatabaseBuilderTest, LoadedRecordsAreCleanAndKeepTheirIdentity) {
     EXPECT_EQ(state, 0);
     std::uint8_t identity[MDbIdentityBytes] = {};
     ASSERT_EQ(MDbDataRecGetRecInfo(&env_, &env_.ref, &env_.data, &rec, identity), MDbErrNone);
-    EXPECT_EQ(identity[0], i + 1);
-    EXPECT_EQ(identity[9], 0xEE);
+    EXPECT_EQ(MDbDecodeIdentity(identity).desktopId[0], i + 1);
+    EXPECT_EQ(MDbDecodeIdentity(identity).modificationCount, 0xEE00);
     MDbDataTblCloseRec(&env_, &env_.ref, &env_.data, &rec);
   }
   MDbDataTblClose(&env_, &env_.ref, &env_.data);
