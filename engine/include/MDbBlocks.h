@@ -12,6 +12,8 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "LittleEndian.h"
 #include "MDb.h"
@@ -137,6 +139,96 @@ inline void MDbEncodeAttributes(const MDbAttributes& attrs, std::uint8_t* block)
     tbm::StoreU32(block + 8 + 4 * w, attrs.words[w]);
   std::memcpy(block + MDbAttrDateFormatOffset, attrs.dateFormat.data(), attrs.dateFormat.size());
   std::memcpy(block + MDbAttrTimeFormatOffset, attrs.timeFormat.data(), attrs.timeFormat.size());
+}
+
+// ---- date format (MDbDateFormatBytes, 6) and time format
+// (MDbTimeFormatBytes, 48), the two formats inside the attribute block ----
+// Unlike the blocks above, these are decoded as the engine reads them: an
+// order outside 0-5 reads as 0, a flag byte as set or not, a suffix up to
+// its terminator. Encoding writes the bytes the engine reads back the same.
+
+//   Date: separator (UTF-16 LE) at 0, component order at 2, two-digit month
+//   at 3, two-digit day at 4, "prefer the separator the user typed" at 5.
+struct MDbDateFormat {
+  char16_t separator = u'/';
+  // 0 month-day-year, 1 day-month-year, 2 year-month-day, 3 month-year-day,
+  // 4 day-year-month, 5 year-day-month.
+  std::uint8_t order = 0;
+  bool monthTwoDigits = false;
+  bool dayTwoDigits = false;
+  bool preferTypedSeparator = false;
+};
+
+inline MDbDateFormat MDbDecodeDateFormat(const std::uint8_t* block) {
+  MDbDateFormat f;
+  f.separator = static_cast<char16_t>(tbm::LoadU16(block));
+  f.order = block[2] < 6 ? block[2] : 0;
+  f.monthTwoDigits = block[3] != 0;
+  f.dayTwoDigits = block[4] != 0;
+  f.preferTypedSeparator = block[5] != 0;
+  return f;
+}
+
+inline void MDbEncodeDateFormat(const MDbDateFormat& f, std::uint8_t* block) {
+  tbm::StoreU16(block, f.separator);
+  block[2] = f.order < 6 ? f.order : 0;
+  block[3] = f.monthTwoDigits ? 1 : 0;
+  block[4] = f.dayTwoDigits ? 1 : 0;
+  block[5] = f.preferTypedSeparator ? 1 : 0;
+}
+
+//   Time: separator (UTF-16 LE) at 0; the morning suffix in the 6 units at
+//   2, the afternoon suffix in the 6 units at 14, the 24-hour suffix in the
+//   10 units at 26, each zero-terminated inside its slot (a slot without a
+//   terminator holds a suffix of its whole length); hours below 10 with a
+//   leading zero at 46; the 12-hour clock at 47.
+struct MDbTimeFormat {
+  char16_t separator = u':';
+  std::u16string morning;
+  std::u16string afternoon;
+  std::u16string twentyFour;
+  bool hoursLeadingZero = false;
+  bool twelveHourClock = false;
+};
+
+inline constexpr std::size_t MDbTimeMorningAt = 2;
+inline constexpr std::size_t MDbTimeAfternoonAt = 14;
+inline constexpr std::size_t MDbTimeTwentyFourAt = 26;
+
+inline std::u16string MDbLoadTimeSuffix(const std::uint8_t* slot, std::size_t units) {
+  std::u16string text;
+  for (std::size_t i = 0; i < units; ++i) {
+    const auto c = static_cast<char16_t>(tbm::LoadU16(slot + 2 * i));
+    if (c == 0) break;
+    text.push_back(c);
+  }
+  return text;
+}
+
+// Writes text cut to units - 1 units, then zeros to the end of the slot.
+inline void MDbStoreTimeSuffix(std::u16string_view text, std::uint8_t* slot, std::size_t units) {
+  const std::size_t kept = text.size() < units ? text.size() : units - 1;
+  for (std::size_t i = 0; i < units; ++i) tbm::StoreU16(slot + 2 * i, i < kept ? text[i] : 0);
+}
+
+inline MDbTimeFormat MDbDecodeTimeFormat(const std::uint8_t* block) {
+  MDbTimeFormat f;
+  f.separator = static_cast<char16_t>(tbm::LoadU16(block));
+  f.morning = MDbLoadTimeSuffix(block + MDbTimeMorningAt, 6);
+  f.afternoon = MDbLoadTimeSuffix(block + MDbTimeAfternoonAt, 6);
+  f.twentyFour = MDbLoadTimeSuffix(block + MDbTimeTwentyFourAt, 10);
+  f.hoursLeadingZero = block[46] != 0;
+  f.twelveHourClock = block[47] != 0;
+  return f;
+}
+
+inline void MDbEncodeTimeFormat(const MDbTimeFormat& f, std::uint8_t* block) {
+  tbm::StoreU16(block, f.separator);
+  MDbStoreTimeSuffix(f.morning, block + MDbTimeMorningAt, 6);
+  MDbStoreTimeSuffix(f.afternoon, block + MDbTimeAfternoonAt, 6);
+  MDbStoreTimeSuffix(f.twentyFour, block + MDbTimeTwentyFourAt, 10);
+  block[46] = f.hoursLeadingZero ? 1 : 0;
+  block[47] = f.twelveHourClock ? 1 : 0;
 }
 
 // ---- record identity block (MDbIdentityBytes, 10) ----

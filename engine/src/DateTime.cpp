@@ -70,22 +70,6 @@ std::u16string_view TrimSpaces(std::u16string_view text) {
   return text.substr(begin, end - begin);
 }
 
-char16_t LoadUnit(const std::uint8_t* p) {
-  return static_cast<char16_t>(p[0] | (static_cast<unsigned>(p[1]) << 8));
-}
-
-// A zero-terminated string in a slot of `units` UTF-16 units; a slot with
-// no terminator holds a string of the slot's whole length.
-std::u16string LoadSlot(const std::uint8_t* p, std::size_t units) {
-  std::u16string text;
-  for (std::size_t i = 0; i < units; ++i) {
-    const char16_t c = LoadUnit(p + 2 * i);
-    if (c == 0) break;
-    text.push_back(c);
-  }
-  return text;
-}
-
 // Appends the decimal digits of magnitude (not negative), zeros in front up
 // to `width` digits.
 void AppendNumber(std::u16string* out, std::int64_t magnitude, int width) {
@@ -188,29 +172,6 @@ bool MatchesSuffix(std::u16string_view rest, const std::u16string& stored) {
 MDbTimeRec NoTime(std::uint32_t kind) { return MDbTimeRec{kNoHours, 0, 0, kind, 2}; }
 
 }  // namespace
-
-// ---- the format blocks ----
-
-DateFormat DecodeDateFormat(const std::uint8_t block[MDbDateFormatBytes]) {
-  DateFormat f;
-  f.separator = LoadUnit(block);
-  f.order = block[2] < 6 ? block[2] : 0;
-  f.monthTwoDigits = block[3] != 0;
-  f.dayTwoDigits = block[4] != 0;
-  f.preferTypedSeparator = block[5] != 0;
-  return f;
-}
-
-TimeFormat DecodeTimeFormat(const std::uint8_t block[MDbTimeFormatBytes]) {
-  TimeFormat f;
-  f.separator = LoadUnit(block);
-  f.morning = LoadSlot(block + 2, 6);
-  f.afternoon = LoadSlot(block + 14, 6);
-  f.twentyFour = LoadSlot(block + 26, 10);
-  f.hoursLeadingZero = block[46] != 0;
-  f.twelveHourClock = block[47] != 0;
-  return f;
-}
 
 // ---- the current year ----
 

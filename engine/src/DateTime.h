@@ -28,39 +28,18 @@ namespace tbm::engine {
 constexpr std::size_t kDateFormatOffset = MDbAttrDateFormatOffset;  // MDbDateFormatBytes
 constexpr std::size_t kTimeFormatOffset = MDbAttrTimeFormatOffset;  // MDbTimeFormatBytes
 
-// Date format block (6 bytes): separator (UTF-16 LE) at 0, component order
-// at 2, two-digit month at 3, two-digit day at 4, "prefer the separator the
-// user typed" at 5.
-struct DateFormat {
-  char16_t separator = u'/';
-  // 0 month-day-year, 1 day-month-year, 2 year-month-day, 3 month-year-day,
-  // 4 day-year-month, 5 year-day-month. A block holding any other value is
-  // read as 0.
-  std::uint8_t order = 0;
-  bool monthTwoDigits = false;
-  bool dayTwoDigits = false;
-  bool preferTypedSeparator = false;
-};
-
-// Time format block (48 bytes): separator (UTF-16 LE) at 0; morning suffix
-// in the 6 units at 2, afternoon suffix in the 6 units at 14, 24-hour suffix
-// in the 10 units at 26, each zero-terminated inside its slot; hours below
-// 10 with a leading zero at 46; the 12-hour clock at 47.
-struct TimeFormat {
-  char16_t separator = u':';
-  // Each suffix as stored: up to its terminator, or the whole slot when the
-  // slot holds none.
-  std::u16string morning;
-  std::u16string afternoon;
-  std::u16string twentyFour;
-  bool hoursLeadingZero = false;
-  bool twelveHourClock = false;
-};
+// The two format blocks, as MDbBlocks.h reads them.
+using DateFormat = MDbDateFormat;
+using TimeFormat = MDbTimeFormat;
 
 // REQUIRES: block points at MDbDateFormatBytes readable bytes.
-DateFormat DecodeDateFormat(const std::uint8_t block[MDbDateFormatBytes]);
+inline DateFormat DecodeDateFormat(const std::uint8_t block[MDbDateFormatBytes]) {
+  return MDbDecodeDateFormat(block);
+}
 // REQUIRES: block points at MDbTimeFormatBytes readable bytes.
-TimeFormat DecodeTimeFormat(const std::uint8_t block[MDbTimeFormatBytes]);
+inline TimeFormat DecodeTimeFormat(const std::uint8_t block[MDbTimeFormatBytes]) {
+  return MDbDecodeTimeFormat(block);
+}
 
 // ---- the current year ----
 

@@ -92,3 +92,43 @@ TEST(BlocksTest, IdentityIsTheDesktopsCountedIdAndModificationCount) {
 }
 
 }  // namespace
+
+TEST(BlocksTest, DateAndTimeFormatsAreReadAsTheEngineReadsThem) {
+  // Day-month-year with '.', two-digit day and month.
+  const std::vector<std::uint8_t> date = {'.', 0, 1, 1, 1, 0};
+  ASSERT_EQ(date.size(), MDbDateFormatBytes);
+  MDbDateFormat dateFormat;
+  EXPECT_EQ(RoundTrip(date, MDbDecodeDateFormat, MDbEncodeDateFormat, &dateFormat), date);
+  EXPECT_EQ(dateFormat.separator, u'.');
+  EXPECT_EQ(dateFormat.order, 1);
+  EXPECT_TRUE(dateFormat.monthTwoDigits && dateFormat.dayTwoDigits);
+  EXPECT_FALSE(dateFormat.preferTypedSeparator);
+  // An order the engine does not know reads as month-day-year; a flag byte
+  // other than 1 reads as set and is written back as 1.
+  const std::uint8_t odd[] = {'/', 0, 9, 7, 0, 0};
+  dateFormat = MDbDecodeDateFormat(odd);
+  EXPECT_EQ(dateFormat.order, 0);
+  EXPECT_TRUE(dateFormat.monthTwoDigits);
+
+  // "AM" and "PM", a 24-hour suffix that fills its whole slot of ten units
+  // without a terminator, the 12-hour clock.
+  std::vector<std::uint8_t> time(MDbTimeFormatBytes, 0);
+  time[0] = ':';
+  time[2] = 'A', time[4] = 'M';
+  time[14] = 'P', time[16] = 'M';
+  for (int i = 0; i < 10; ++i) time[26 + 2 * i] = static_cast<std::uint8_t>('a' + i);
+  time[47] = 1;
+  const MDbTimeFormat timeFormat = MDbDecodeTimeFormat(time.data());
+  EXPECT_EQ(timeFormat.separator, u':');
+  EXPECT_EQ(timeFormat.morning, u"AM");
+  EXPECT_EQ(timeFormat.afternoon, u"PM");
+  EXPECT_EQ(timeFormat.twentyFour, u"abcdefghij");
+  EXPECT_FALSE(timeFormat.hoursLeadingZero);
+  EXPECT_TRUE(timeFormat.twelveHourClock);
+  // Written back, the full slot keeps nine units and its terminator.
+  std::vector<std::uint8_t> written(MDbTimeFormatBytes, 0xEE);
+  MDbEncodeTimeFormat(timeFormat, written.data());
+  std::vector<std::uint8_t> expected = time;
+  expected[26 + 2 * 9] = 0;
+  EXPECT_EQ(written, expected);
+}

@@ -16,21 +16,7 @@ namespace {
 constexpr std::size_t kAttrMarker = 4;
 constexpr std::array<std::uint32_t, 4> kStartWords = {0, 0, 3584, 0x00030001};
 
-// Where the time format keeps its parts.
-constexpr std::size_t kTimeMorning = 2;
-constexpr std::size_t kTimeAfternoon = 14;
-constexpr std::size_t kTimeTwentyFour = 26;
-constexpr std::size_t kTimeLeadingZero = 46;
-constexpr std::size_t kTimeTwelveHour = 47;
-
 constexpr std::size_t kKeyBytes = 16;
-
-// Writes text cut to maxUnits characters and a terminating zero.
-void PutText(std::uint8_t* at, std::u16string_view text, std::size_t maxUnits) {
-  const std::size_t units = std::min(text.size(), maxUnits);
-  for (std::size_t i = 0; i < units; ++i) tbm::StoreU16(at + 2 * i, text[i]);
-  tbm::StoreU16(at + 2 * units, 0);
-}
 
 // Keys are equal when their length bytes and that many bytes agree; a
 // length byte beyond the slot counts as the whole slot.
@@ -87,11 +73,7 @@ std::array<std::uint8_t, MDbDateFormatBytes> MakeDateFormat(char16_t separator, 
                                                             bool twoDigitMonth, bool twoDigitDay,
                                                             bool preferTyped) {
   std::array<std::uint8_t, MDbDateFormatBytes> block{};
-  tbm::StoreU16(block.data(), separator);
-  block[2] = order <= 5 ? order : 0;
-  block[3] = twoDigitMonth ? 1 : 0;
-  block[4] = twoDigitDay ? 1 : 0;
-  block[5] = preferTyped ? 1 : 0;
+  MDbEncodeDateFormat({separator, order, twoDigitMonth, twoDigitDay, preferTyped}, block.data());
   return block;
 }
 
@@ -101,12 +83,9 @@ std::array<std::uint8_t, MDbTimeFormatBytes> MakeTimeFormat(char16_t separator,
                                                             std::u16string_view twentyFour,
                                                             bool leadingZero, bool twelveHour) {
   std::array<std::uint8_t, MDbTimeFormatBytes> block{};
-  tbm::StoreU16(block.data(), separator);
-  PutText(block.data() + kTimeMorning, morning, 5);
-  PutText(block.data() + kTimeAfternoon, afternoon, 5);
-  PutText(block.data() + kTimeTwentyFour, twentyFour, 9);
-  block[kTimeLeadingZero] = leadingZero ? 1 : 0;
-  block[kTimeTwelveHour] = twelveHour ? 1 : 0;
+  MDbEncodeTimeFormat({separator, std::u16string(morning), std::u16string(afternoon),
+                       std::u16string(twentyFour), leadingZero, twelveHour},
+                      block.data());
   return block;
 }
 
