@@ -63,15 +63,8 @@ std::int32_t MDbAttrTblCreateEx(MDbEnv* env, MDbRef* ref, const std::uint8_t att
   if (!RefReady(env, ref) || attrs == nullptr || dbName == nullptr) return MDbErrFailed;
   return Guarded([&]() -> std::int32_t {
     if (SeekEntry(ref, MDbObjAttributes, 0) == MDbErrNone) return MDbErrFailed;
-    std::uint8_t block[MDbAttrBytes];
-    std::memcpy(block, attrs, sizeof block);
-    CEPROPVAL values[2]{};
-    values[0].propid = kAttrProp;
-    values[0].val.blob.dwCount = sizeof block;
-    values[0].val.blob.lpb = block;
-    values[1].propid = kDbNameProp;
-    values[1].val.lpwstr = const_cast<char16_t*>(dbName);  // the store only reads it
-    return WriteEntry(ref, MDbObjAttributes, 0, values, 2);
+    return WriteBlockAndName(ref, MDbObjAttributes, 0, kAttrProp, attrs, MDbAttrBytes, kDbNameProp,
+                             dbName);
   });
 }
 

@@ -93,6 +93,18 @@ std::int32_t WriteEntry(MDbRef* ref, std::uint16_t kind, std::uint16_t index, CE
              : MDbErrFailed;
 }
 
+std::int32_t WriteBlockAndName(MDbRef* ref, std::uint16_t kind, std::uint16_t index,
+                               CEPROPID blockId, const std::uint8_t* block, std::uint32_t bytes,
+                               CEPROPID nameId, const char16_t* name) {
+  CEPROPVAL values[2]{};
+  values[0].propid = blockId;
+  values[0].val.blob.dwCount = bytes;
+  values[0].val.blob.lpb = const_cast<std::uint8_t*>(block);  // the store only reads both
+  values[1].propid = nameId;
+  values[1].val.lpwstr = const_cast<char16_t*>(name);
+  return WriteEntry(ref, kind, index, values, 2);
+}
+
 std::int32_t CountEntries(MDbRef* ref, std::uint16_t kind, std::uint16_t* count) {
   if (ref == nullptr || !ref->objOpen || count == nullptr) return MDbErrFailed;
   std::uint16_t n = 0;

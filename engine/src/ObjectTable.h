@@ -73,6 +73,12 @@ std::int32_t ReadEntryBlock(MDbRef* ref, std::uint16_t kind, std::uint16_t index
 std::int32_t WriteEntry(MDbRef* ref, std::uint16_t kind, std::uint16_t index, CEPROPVAL* values,
                         WORD count);
 
+// Writes entry (kind, index) as two properties: the byte block of `bytes`
+// bytes as blockId and the name as nameId.
+std::int32_t WriteBlockAndName(MDbRef* ref, std::uint16_t kind, std::uint16_t index,
+                               CEPROPID blockId, const std::uint8_t* block, std::uint32_t bytes,
+                               CEPROPID nameId, const char16_t* name);
+
 // Number of entries of kind with consecutive indexes from 0.
 std::int32_t CountEntries(MDbRef* ref, std::uint16_t kind, std::uint16_t* count);
 

@@ -30,15 +30,8 @@ std::int32_t ReadFieldName(MDbRef* ref, std::int16_t field, TextRead* name) {
 std::int32_t WriteFieldDefinition(MDbRef* ref, std::uint16_t field, const std::uint8_t* info,
                                   const char16_t* name) {
   if (name == nullptr) return MDbErrFailed;
-  std::uint8_t block[MDbFieldInfoBytes];
-  std::memcpy(block, info, sizeof block);
-  CEPROPVAL values[2]{};
-  values[0].propid = kFieldInfoProp;
-  values[0].val.blob.dwCount = sizeof block;
-  values[0].val.blob.lpb = block;
-  values[1].propid = kFieldNameProp;
-  values[1].val.lpwstr = const_cast<char16_t*>(name);  // the store only reads it
-  return WriteEntry(ref, MDbObjSchema, field, values, 2);
+  return WriteBlockAndName(ref, MDbObjSchema, field, kFieldInfoProp, info, MDbFieldInfoBytes,
+                           kFieldNameProp, name);
 }
 
 }  // namespace
