@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "Status.h"
+
 namespace tbm::sync {
 
 // A source of bytes, read front to back.
@@ -28,6 +30,13 @@ class ByteSource {
   // ended" (an I/O error, say). Empty otherwise.
   virtual std::string FailureReason() const { return {}; }
 };
+
+// Takes exactly size bytes from source, asking again after a partial
+// answer. A source that runs dry first gives a kTruncated failure saying
+// "the <carrier> ends inside <what> (n of size bytes)", with the source's
+// reason when it has one.
+Status ReadExactly(ByteSource& source, void* buffer, std::size_t size, const char* carrier,
+                   const char* what);
 
 // A sink for bytes, written front to back.
 class ByteSink {

@@ -136,4 +136,21 @@ bool HostFileSink::Close() {
   return failure_.empty();
 }
 
+Status ReadExactly(ByteSource& source, void* buffer, std::size_t size, const char* carrier,
+                   const char* what) {
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    const std::size_t got = source.Read(out + done, size - done);
+    if (got == 0) break;
+    done += got;
+  }
+  if (done == size) return Status();
+  std::string message = std::string("the ") + carrier + " ends inside " + what + " (" +
+                        std::to_string(done) + " of " + std::to_string(size) + " bytes)";
+  const std::string reason = source.FailureReason();
+  if (!reason.empty()) message += "; " + reason;
+  return Status(StatusCode::kTruncated, std::move(message));
+}
+
 }  // namespace tbm::sync

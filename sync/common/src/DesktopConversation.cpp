@@ -31,22 +31,9 @@ Status SendWord(ByteSink& sink, std::uint32_t word, const char* what) {
   return Send(sink, bytes, sizeof bytes, what);
 }
 
-// Takes exactly size bytes from source, asking again after a partial
-// answer.
+// Takes exactly size bytes from source.
 Status Receive(ByteSource& source, void* buffer, std::size_t size, const char* what) {
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    const std::size_t got = source.Read(out + done, size - done);
-    if (got == 0) break;
-    done += got;
-  }
-  if (done == size) return Status();
-  std::string message = "the stream ends inside " + std::string(what) + " (" +
-                        std::to_string(done) + " of " + std::to_string(size) + " bytes)";
-  const std::string reason = source.FailureReason();
-  if (!reason.empty()) message += "; " + reason;
-  return Status(StatusCode::kTruncated, std::move(message));
+  return ReadExactly(source, buffer, size, "stream", what);
 }
 
 Status ReceiveWord(ByteSource& source, std::uint32_t* word, const char* what) {

@@ -51,20 +51,8 @@ Status ExchangeReader::Fail(Status status) {
 // where ("record 4") and inside what ("its header").
 Status ExchangeReader::ReadExact(void* buffer, std::size_t bytes, const std::string& where,
                                  const char* what) {
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < bytes) {
-    const std::size_t got = source_.Read(out + done, bytes - done);
-    if (got == 0) break;
-    done += got;
-  }
-  if (done == bytes) return Status();
-  std::string message = "the exchange file ends inside " + std::string(what) + " (" +
-                        std::to_string(done) + " of " + std::to_string(bytes) + " bytes)";
-  const std::string reason = source_.FailureReason();
-  if (!reason.empty()) message += "; " + reason;
-  if (!where.empty()) message = where + ": " + message;
-  return Status(StatusCode::kTruncated, message);
+  const Status status = ReadExactly(source_, buffer, bytes, "exchange file", what);
+  return where.empty() ? status : status.WithContext(where);
 }
 
 Status ExchangeReader::ReadLayout(ExchangeLayout* layout) {
