@@ -1,0 +1,46 @@
+// CTBMApp: the handheld program's application object. Its start-up checks
+// the device, loads the language library, starts the engine, creates the
+// document template and opens the database named on the command line (or
+// shows the document list); its shut-down stops them again.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EngineEnvironment.h"
+#include "WinApp.h"
+
+namespace tbm::app {
+
+class CTBMDocTemplate;
+
+// The program's version; the about box shows it and the language library
+// check compares major and minor.
+constexpr std::uint16_t kVersionMajor = 2;
+constexpr std::uint16_t kVersionMinor = 1;
+constexpr std::uint16_t kVersionRevision = 1;
+constexpr std::uint16_t kVersionBuild = 17;
+
+class CTBMApp : public ui::CWinApp {
+ public:
+  // arguments: the command line after the program name.
+  explicit CTBMApp(std::vector<std::string> arguments);
+  ~CTBMApp() override;
+
+  static CTBMApp* Get();
+
+  bool InitInstance() override;
+  int ExitInstance() override;
+
+  // The engine environment every engine call of the program passes.
+  MDbEnv* env() { return engine_.env(); }
+  CTBMDocTemplate* docTemplate() const { return template_; }
+
+ private:
+  std::vector<std::string> arguments_;
+  engine::EngineEnvironment engine_;
+  CTBMDocTemplate* template_ = nullptr;
+};
+
+}  // namespace tbm::app
