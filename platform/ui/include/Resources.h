@@ -1,0 +1,40 @@
+// The language library's texts and pictures as widgets want them.
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "MessageBox.h"
+#include "MessageFormat.h"
+
+namespace tbm::ui {
+
+QString ToQString(std::u16string_view text);
+std::u16string FromQString(const QString& text);
+
+// String number of the program's language library; empty when missing.
+QString LoadQString(std::uint32_t number);
+
+// String number with its placeholders filled (MessageFormat.h). A string
+// whose placeholders do not match the arguments is logged and shown as it
+// stands, never formatted; a missing string gives an empty text.
+QString FormatResourceMessage(std::uint32_t number,
+                              std::initializer_list<res::MessageArgument> arguments);
+
+// Shows string number, formatted with arguments, in a message box.
+MessageAnswer ResourceMessageBox(std::uint32_t number,
+                                 std::initializer_list<res::MessageArgument> arguments,
+                                 MessageIcon icon = MessageIcon::kNone,
+                                 MessageButtons buttons = MessageButtons::kOk);
+
+// Picture number drawn for a device pixel ratio (1 or 2 on the handheld's
+// screens): a pixmap of the picture's grid size in device-independent
+// pixels. A null pixmap when the library lacks the picture or it cannot be
+// read (logged).
+QPixmap LoadPicture(std::uint32_t number, qreal devicePixelRatio = 1.0);
+
+}  // namespace tbm::ui
