@@ -34,12 +34,18 @@ class CTBMApp : public ui::CWinApp {
   int ExitInstance() override;
 
   // The engine environment every engine call of the program passes.
-  MDbEnv* env() { return engine_.env(); }
+  // Null while the engine is not started.
+  MDbEnv* env() { return engine_ != nullptr ? engine_->env() : nullptr; }
+  // Starts the engine (with word breaks) and its agent layer; the engine's
+  // code, 0 when both started. On a failure nothing stays started.
+  std::int32_t StartEngine();
+  // Stops the agent layer and the engine; nothing when not started.
+  void StopEngine();
   CTBMDocTemplate* docTemplate() const { return template_; }
 
  private:
   std::vector<std::string> arguments_;
-  engine::EngineEnvironment engine_;
+  std::unique_ptr<engine::EngineEnvironment> engine_;
   CTBMDocTemplate* template_ = nullptr;
 };
 
