@@ -263,7 +263,8 @@ void CTBMFormView::ReadFields() {
     if (field.option.style != kStyleCheckBox) continue;
     // The caption is the list's first non-empty item; a placeholder stands
     // in for a missing or empty list and never matches a value.
-    std::optional<std::vector<std::u16string>> list = document->GetValueList(field.option.valueList);
+    std::optional<std::vector<std::u16string>> list =
+        document->GetValueList(field.option.valueList);
     std::uint32_t placeholder = list ? kStringEmptyValueList : kStringNoValueList;
     if (list) {
       auto item = std::find_if(list->begin(), list->end(),
@@ -290,7 +291,8 @@ void CTBMFormView::RecalcLabelWidth() {
   labelFont_ = MakeViewFont(kFontNormal);
   QFontMetrics metrics(labelFont_);
   int widest = 0;
-  for (const Field& field : fields_) widest = std::max(widest, metrics.horizontalAdvance(field.label));
+  for (const Field& field : fields_)
+    widest = std::max(widest, metrics.horizontalAdvance(field.label));
   labelWidth_ = std::min(widest, kMaxLabelWidth);
 }
 
@@ -423,7 +425,8 @@ int CTBMFormView::totalLines() const {
 
 int CTBMFormView::firstLineOf(int field) const {
   int line = 0;
-  for (int i = 0; i < field && i < fieldCount_; ++i) line += lineCounts_[static_cast<std::size_t>(i)];
+  for (int i = 0; i < field && i < fieldCount_; ++i)
+    line += lineCounts_[static_cast<std::size_t>(i)];
   return line;
 }
 
@@ -454,6 +457,16 @@ const std::vector<QString>& CTBMFormView::wrappedLines(int field) const {
   static const std::vector<QString> kNone;
   if (field < 0 || field >= fieldCount_) return kNone;
   return fields_[static_cast<std::size_t>(field)].lines;
+}
+
+QString CTBMFormView::checkBoxCaption(int field) const {
+  if (field < 0 || field >= fieldCount_) return QString();
+  return fields_[static_cast<std::size_t>(field)].checkLabel;
+}
+
+bool CTBMFormView::checkBoxChecked(int field) const {
+  if (field < 0 || field >= fieldCount_) return false;
+  return fields_[static_cast<std::size_t>(field)].checked;
 }
 
 bool CTBMFormView::Fits() const { return fieldCount_ == 0 || visibleLines() - 1 >= totalLines(); }
@@ -845,7 +858,8 @@ void CTBMFormView::DrawCheckBox(QPainter& painter, const Field& field, const QRe
   painter.setFont(viewFont());
   painter.setPen(ColourFromRgb(field.display.colour));
   int baseline = value.top() + (value.height() - metrics.height()) / 2 + metrics.ascent();
-  painter.drawText(QPoint(left, baseline), CutTextToWidth(field.checkLabel, metrics, width, true, true));
+  painter.drawText(QPoint(left, baseline),
+                   CutTextToWidth(field.checkLabel, metrics, width, true, true));
 }
 
 void CTBMFormView::DrawZoom(QPainter& painter, const Field& field, const QRect& value) {

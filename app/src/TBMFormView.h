@@ -117,6 +117,11 @@ class CTBMFormView : public CTBMView {
   // The lines of field i's value as the measuring edit broke them (empty
   // for a field drawn as a control).
   const std::vector<QString>& wrappedLines(int field) const;
+  // A check-box field's caption (its value list's first item, or the text
+  // that stands for a missing or empty list) and whether its box is
+  // checked; empty and false for other fields.
+  QString checkBoxCaption(int field) const;
+  bool checkBoxChecked(int field) const;
   QScrollBar* verticalBar() const { return bar_; }
   QTextEdit* measuringEdit() const { return measure_; }
 
@@ -136,10 +141,10 @@ class CTBMFormView : public CTBMView {
     FieldOption option;
     FieldDisplay display;
     bool readable = false;
-    QString value;                 // line ends as "\n"
-    std::vector<QString> lines;    // wrapped, for a value drawn as text
-    std::vector<bool> rightToLeft; // per line: its paragraph runs right to left
-    QString checkLabel;            // check-box fields
+    QString value;                  // line ends as "\n"
+    std::vector<QString> lines;     // wrapped, for a value drawn as text
+    std::vector<bool> rightToLeft;  // per line: its paragraph runs right to left
+    QString checkLabel;             // check-box fields
     bool checked = false;
   };
   // The scroll bar as Win32 keeps it: positions 0 to max, a page of v.
