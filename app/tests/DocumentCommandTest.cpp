@@ -1,6 +1,8 @@
 // The document's record commands as the user gives them, through the
 // frame's command route: what each one enables, what it changes, which
 // hint the views get, and what the user sees when the engine refuses.
+#include <sqlite3.h>
+
 #include <sstream>
 
 #include "AppTestSupport.h"
@@ -313,6 +315,32 @@ TEST_F(DocumentCommandTest, FindSortAndShowAllRebuildTheSet) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, u"Error 9 with the database .");
   EXPECT_EQ(document_->GetRecordCount(), 1);
+}
+
+TEST_F(DocumentCommandTest, AFindTheEngineCannotFinishLeavesEveryRecordShown) {
+  OpenPeople();
+  CTBMDoc::SetRequests({.find = [](const FindRequest&) {
+    return std::optional<FindRequest>({4, u"night"});
+  }});
+  // Another program holds the database's write lock past the engine's wait.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(HostPath(document_->GetPathName()).c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  TakeHints();
+  Run(ID_RECORD_FIND);
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, u"Error 1 with the database .");
+  // Not an empty screen with every command off: all records, as before.
+  EXPECT_FALSE(document_->IsFiltered());
+  EXPECT_EQ(document_->GetRecordCount(), 5);
+  EXPECT_EQ(document_->GetRecordIndex(), 0);
+  EXPECT_TRUE(Enabled(ID_RECORD_FIND));
+  EXPECT_EQ(TakeHints(), std::vector<int>{kHintRecordSet});
+  Run(ID_RECORD_FIND);
+  EXPECT_EQ(Names(), std::vector<std::u16string>{u"Zoë 👩‍💻 Smith"});
 }
 
 TEST_F(DocumentCommandTest, AFullDatabaseTakesNoNewRecord) {
