@@ -45,6 +45,9 @@ constexpr std::uint32_t kStringEmptyValueList = 5013;
 
 constexpr std::uint8_t kFieldTypeDate = 3;
 
+// The bit of the update hint that says a record was added (hint 20).
+constexpr int kHintBitRecordAdded = 0x10;
+
 QString FromUtf16(const std::u16string& text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -209,8 +212,9 @@ void CTBMFormView::OnUpdate(ui::CView* sender, int hint) {
     // Other options may leave fewer lines: the top line stays in range
     // and the bar follows.
     UpdateScrollBar();
-    if (topLine_ > lastScrollPosition()) {
-      topLine_ = lastScrollPosition();
+    int top = Fits() ? 0 : std::min(topLine_, lastScrollPosition());
+    if (top != topLine_) {
+      topLine_ = top;
       UpdateScrollBar();
     }
   }
@@ -221,7 +225,7 @@ void CTBMFormView::OnUpdate(ui::CView* sender, int hint) {
     RecalcLineUnit();
     RecalcLineCounts();
     UpdateScrollBar();
-    if ((hint & 0x10) != 0 && document != nullptr) {
+    if ((hint & kHintBitRecordAdded) != 0 && document != nullptr) {
       int above = 0;
       int field = FieldAtLine(topLine_, &above);
       if (field >= 0) BeginEdit(document->GetRecordIndex(), static_cast<std::int16_t>(field));
