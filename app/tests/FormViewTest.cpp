@@ -21,6 +21,11 @@
 #include "Resources.h"
 #include "TBMFormView.h"
 
+// The leak checker's exceptions for this test program: fontconfig keeps its
+// configuration for the life of the process and Qt's font database never
+// hands it back.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 // QStrings in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << text.toStdString(); }
 
