@@ -2,7 +2,9 @@
 // a built menu is the frame's action for that command
 // (CFrameWnd::CommandAction): choosing it routes the command, and just
 // before the menu shows, the frame's idle update sets it enabled, checked
-// or radio-marked.
+// or radio-marked. The first menu that names a command gives the action its
+// text; an item whose menu names the command otherwise keeps its own text
+// on an action of the menu's that follows the command's action.
 #pragma once
 
 #include <QPoint>

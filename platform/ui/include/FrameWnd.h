@@ -41,14 +41,18 @@ class CCommandBar;
 class CToolBarEx;
 class CStatusBar;
 
+// The language library's string with the program's title.
+inline constexpr std::uint32_t AFX_IDS_APP_TITLE = 0xE000;
+
 class CFrameWnd : public QWidget, public CCmdTarget {
  public:
   explicit CFrameWnd(QWidget* parent = nullptr);
   ~CFrameWnd() override;
 
   // Creation: sizes the frame to the screen, takes its title from the
-  // first line of string number when the library has one, and calls
-  // OnCreate. False when OnCreate fails; the frame should then be deleted.
+  // first line of string number, else from the program's title (string
+  // AFX_IDS_APP_TITLE), else "Tabulon Mobile", and calls OnCreate. False when OnCreate fails; the
+  // frame should then be deleted.
   bool LoadFrame(std::uint32_t resourceNumber);
   std::uint32_t resourceNumber() const { return resourceNumber_; }
 

@@ -1,5 +1,6 @@
 #include "CommandMenus.h"
 
+#include <QActionGroup>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -15,12 +16,33 @@ namespace tbm::ui {
 
 namespace {
 
-QAction* CommandItem(const res::MenuItem& item, CFrameWnd* frame) {
-  QAction* action = frame->CommandAction(item.command);
-  // One action serves every menu that names the command; the first text
-  // given is its text.
-  if (action->text().isEmpty()) action->setText(ToQString(item.text));
-  return action;
+// The item of a menu that names command id with text. An item is the
+// command's action itself when the action has that text (the first menu to
+// name a command gives the action its text). Where another menu names the
+// command otherwise ("&New" in the menu bar, "&New Record" on tap-and-hold)
+// the item is an action of its own, owned by owner, that shows the command
+// action's state and triggers it.
+QAction* CommandItem(const res::MenuItem& item, CFrameWnd* frame, QObject* owner) {
+  QAction* command = frame->CommandAction(item.command);
+  QString text = ToQString(item.text);
+  if (command->text().isEmpty()) command->setText(text);
+  if (command->text() == text) return command;
+
+  auto* shown = new QAction(text, owner);
+  auto follow = [shown, command] {
+    if (command->actionGroup() != nullptr && shown->actionGroup() == nullptr) {
+      auto* group = new QActionGroup(shown);
+      group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+      group->addAction(shown);
+    }
+    shown->setEnabled(command->isEnabled());
+    shown->setCheckable(command->isCheckable());
+    shown->setChecked(command->isChecked());
+  };
+  follow();
+  QObject::connect(command, &QAction::changed, shown, follow);
+  QObject::connect(shown, &QAction::triggered, command, [command] { command->trigger(); });
+  return shown;
 }
 
 // Every menu is brought up to date along the frame's route just before it
@@ -40,7 +62,7 @@ void FillMenu(QMenu* menu, const std::vector<res::MenuItem>& items, CFrameWnd* f
         FillMenu(menu->addMenu(ToQString(item.text)), item.children, frame);
         break;
       case res::MenuItem::Kind::kCommand:
-        menu->addAction(CommandItem(item, frame));
+        menu->addAction(CommandItem(item, frame, menu));
         break;
       case res::MenuItem::Kind::kSeparator:
         menu->addSeparator();
@@ -68,7 +90,7 @@ void BuildMenuBar(QMenuBar* bar, const res::Menu& menu, CFrameWnd* frame) {
         break;
       }
       case res::MenuItem::Kind::kCommand:
-        bar->addAction(CommandItem(item, frame));
+        bar->addAction(CommandItem(item, frame, bar));
         break;
       case res::MenuItem::Kind::kSeparator:
         bar->addSeparator();

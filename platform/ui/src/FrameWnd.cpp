@@ -115,6 +115,7 @@ CFrameWnd::~CFrameWnd() {
 bool CFrameWnd::LoadFrame(std::uint32_t resourceNumber) {
   resourceNumber_ = resourceNumber;
   QString title = LoadQString(resourceNumber).section(u'\n', 0, 0);
+  if (title.isEmpty()) title = LoadQString(AFX_IDS_APP_TITLE);
   if (!title.isEmpty()) setWindowTitle(title);
   resize(ScreenSize());
   bool created = OnCreate();

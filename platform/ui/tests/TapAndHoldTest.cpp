@@ -39,9 +39,10 @@ class HoldingView : public TestView {
 
 res::Menu ContextMenu() {
   res::Menu menu;
-  menu.items.push_back(Popup(u"Column", {Command(u"Sort &Ascending", ID_COLUMN_SORT_ASCENDING),
-                                         Command(u"Sort &Descending", ID_COLUMN_SORT_DESCENDING),
-                                         Separator(), Command(u"&Find...", ID_COLUMN_FIND)}));
+  menu.items.push_back(Popup(
+      u"Column", {Command(u"Sort &Ascending", ID_COLUMN_SORT_ASCENDING),
+                  Command(u"Sort &Descending", ID_COLUMN_SORT_DESCENDING), Separator(),
+                  Command(u"&Find...", ID_COLUMN_FIND), Command(u"&New Record", ID_RECORD_NEW)}));
   menu.items.push_back(Popup(u"Unused", {Command(u"&New", ID_RECORD_NEW)}));
   return menu;
 }
@@ -54,6 +55,8 @@ class TapAndHoldTest : public ::testing::Test {
     document_->SetAutoDelete(false);
     document_->OnCommand(ID_COLUMN_SORT_ASCENDING, [this] { ++sorted_; });
     document_->OnUpdateCommand(ID_COLUMN_FIND, [](CCmdUI* ui) { ui->Enable(false); });
+    document_->OnCommand(ID_RECORD_NEW, [this] { ++added_; });
+    document_->OnUpdateCommand(ID_RECORD_NEW, [this](CCmdUI* ui) { ui->Enable(canAdd_); });
     view_ = static_cast<HoldingView*>(
         frame_.CreateView(std::make_unique<HoldingView>(ContextMenu()), document_));
     frame_.show();
@@ -73,6 +76,8 @@ class TapAndHoldTest : public ::testing::Test {
   TestDocument* document_ = nullptr;
   HoldingView* view_ = nullptr;
   int sorted_ = 0;
+  int added_ = 0;
+  bool canAdd_ = true;
 };
 
 TEST_F(TapAndHoldTest, AHeldPressOpensTheContextMenuAndItsReleaseIsNoTap) {
@@ -90,12 +95,27 @@ TEST_F(TapAndHoldTest, AHeldPressOpensTheContextMenuAndItsReleaseIsNoTap) {
 
   // The first pop-up's items, brought up to date before showing.
   QList<QAction*> items = menu->actions();
-  ASSERT_EQ(items.size(), 4);
+  ASSERT_EQ(items.size(), 5);
   EXPECT_EQ(items[0], frame_.CommandAction(ID_COLUMN_SORT_ASCENDING));
   EXPECT_TRUE(items[0]->isEnabled());
   EXPECT_FALSE(items[1]->isEnabled()) << "nobody sorts descending";
   EXPECT_TRUE(items[2]->isSeparator());
   EXPECT_FALSE(items[3]->isEnabled()) << "its handler disables it";
+  // The menu bar calls the command "&New"; this menu keeps its own text on
+  // an item that follows the command.
+  QAction* newRecord = frame_.CommandAction(ID_RECORD_NEW);
+  EXPECT_EQ(newRecord->text(), QStringLiteral("&New"));
+  EXPECT_NE(items[4], newRecord);
+  EXPECT_EQ(items[4]->text(), QStringLiteral("&New Record"));
+  EXPECT_TRUE(items[4]->isEnabled());
+  canAdd_ = false;
+  frame_.UpdateCommandUI();
+  EXPECT_FALSE(items[4]->isEnabled());
+  canAdd_ = true;
+  frame_.UpdateCommandUI();
+  items[4]->trigger();
+  ProcessEvents();
+  EXPECT_EQ(added_, 1);
 
   QTest::mouseRelease(view_, Qt::LeftButton, {}, point);
   EXPECT_EQ(view_->releases, 0);
