@@ -20,6 +20,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -86,7 +87,8 @@ class CDocList : public QWidget, public CCmdTarget {
   // shows all.
   void ShowFolder(const QString& folder);
 
-  CCommandBar* commandBar() const { return commandBar_; }
+  // The list's command bar (null only while the frame goes).
+  CCommandBar* commandBar() const;
   QTreeWidget* listWidget() const { return list_; }
   // Opens the entry at row of the list, as a tap does.
   void OpenRow(int row);
@@ -104,7 +106,9 @@ class CDocList : public QWidget, public CCmdTarget {
   QString stripExtension_;
   QComboBox* folderBox_;
   QTreeWidget* list_;
-  CCommandBar* commandBar_;
+  // A child of the frame, deleted with the list (or before it, with the
+  // frame).
+  QPointer<CCommandBar> commandBar_;
   std::vector<Entry> all_;
   QString shownFolder_;
   SortKey sortKey_ = SortKey::kName;

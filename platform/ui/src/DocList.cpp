@@ -195,6 +195,7 @@ CDocList::CDocList(CFrameWnd* frame, const QString& filter, const QString& folde
   connect(list_, &QTreeWidget::itemClicked, this,
           [this](QTreeWidgetItem* item) { OpenRow(list_->indexOfTopLevelItem(item)); });
   list_->installEventFilter(this);
+  setFocusProxy(list_);
 
   commandBar_->InsertButton(0, kNewButtonCommand, NewDocumentIcon(devicePixelRatioF()));
   OnCommand(kNewButtonCommand, [this] { frame_->RouteCommand(ID_FILE_NEW); });
@@ -207,7 +208,9 @@ CDocList::CDocList(CFrameWnd* frame, const QString& filter, const QString& folde
   Fill();
 }
 
-CDocList::~CDocList() { delete commandBar_; }
+CDocList::~CDocList() { delete commandBar_.data(); }
+
+CCommandBar* CDocList::commandBar() const { return commandBar_.data(); }
 
 void CDocList::Refresh() {
   Scan();

@@ -311,7 +311,7 @@ QWidget* CFrameWnd::SetMainPane(std::unique_ptr<QWidget> pane) {
   if (auto* oldList = dynamic_cast<CDocList*>(old)) {
     // The list's own tap may be what replaced it: it goes after this event.
     oldList->hide();
-    oldList->commandBar()->hide();
+    if (CCommandBar* listBar = oldList->commandBar()) listBar->hide();
     oldList->deleteLater();
   } else {
     delete old;

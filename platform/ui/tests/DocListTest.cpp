@@ -250,13 +250,23 @@ TEST_F(TemplateTest, TheListOpensADatabaseWhoseViewsSwitchAndItComesBackWhenItCl
   EXPECT_TRUE(document->autoDelete());
   EXPECT_EQ(document->closed, 0);
 
+  // Showing the list takes the document's last view, and the document
+  // closes with it.
+  ASSERT_NE(template_->ShowDocumentList(), nullptr);
+  EXPECT_EQ(TestDocument::alive, 0);
+  EXPECT_EQ(template_->document(), nullptr);
+  ProcessEvents();
+
   // Closing the document brings the list back in the same frame.
+  TapFile(QStringLiteral("Sales"));
+  document = static_cast<TestDocument*>(template_->document());
+  ASSERT_NE(document, nullptr);
   document->OnCloseDocument();
   EXPECT_EQ(template_->document(), nullptr);
   EXPECT_EQ(TestDocument::alive, 0);
   ASSERT_NE(frame->docList(), nullptr);
   EXPECT_EQ(app_.mainWindow(), frame);
-  EXPECT_EQ(frame->docListsCreated, 2);
+  EXPECT_EQ(frame->docListsCreated, 3);
 }
 
 TEST_F(TemplateTest, AFailedOpenClosesTheDocumentAndLeavesTheListShowing) {
