@@ -143,13 +143,13 @@ TEST_F(TapAndHoldTest, AMovingOrShortPressIsNoHold) {
 
 TEST_F(TapAndHoldTest, ATouchHeldStillOpensTheMenuToo) {
   view_->setAttribute(Qt::WA_AcceptTouchEvents);
-  QPointingDevice* screen = QTest::createTouchDevice();
-  QTest::touchEvent(view_, screen).press(0, QPoint(100, 50));
+  std::unique_ptr<QPointingDevice> screen(QTest::createTouchDevice());
+  QTest::touchEvent(view_, screen.get()).press(0, QPoint(100, 50));
   QTest::qWait(CTapAndHold::kHoldMilliseconds + 200);
   ASSERT_NE(OpenMenu(), nullptr);
   EXPECT_EQ(view_->menuAt, QPoint(100, 50));
   OpenMenu()->close();
-  QTest::touchEvent(view_, screen).release(0, QPoint(100, 50));
+  QTest::touchEvent(view_, screen.get()).release(0, QPoint(100, 50));
 }
 
 TEST(ContextMenus, AResourceWithoutAPopupShowsNothing) {
