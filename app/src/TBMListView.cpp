@@ -88,6 +88,8 @@ CTBMListView::CTBMListView(QWidget* parent) : CTBMView(kListViewKind, parent) {
   header_.hide();
   verticalBar_.hide();
   horizontalBar_.hide();
+  verticalBar_.setFocusPolicy(Qt::NoFocus);
+  horizontalBar_.setFocusPolicy(Qt::NoFocus);
   QObject::connect(&verticalBar_, &QAbstractSlider::actionTriggered, this,
                    [this](int action) { OnVerticalAction(action); });
   QObject::connect(&horizontalBar_, &QAbstractSlider::actionTriggered, this,
@@ -482,7 +484,8 @@ void CTBMListView::SetFirstScrollColumn(int position) {
 
 void CTBMListView::ScrollHorizontally(Scroll request, int thumbPixel) {
   if (!EndEdit()) return;
-  if (fields_.empty()) return;
+  // One field (two with the first fixed) has nothing to scroll.
+  if (HorizontalRange() == 0) return;
   int target = firstScrollColumn_;
   switch (request) {
     case Scroll::kLineBack:
@@ -920,7 +923,7 @@ void CTBMListView::OnColumnOptions() {
   const int field = TouchedField();
   CTBMDoc* document = GetDocument();
   if (field < 0 || document == nullptr) return;
-  document->OnViewOptions();
+  document->ShowViewOptions(OptionsPage::kField, static_cast<std::int16_t>(field));
 }
 
 bool CTBMListView::OpenContextMenu(std::uint32_t menuNumber, QPoint globalPos) {
