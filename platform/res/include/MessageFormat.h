@@ -31,8 +31,19 @@ Status FormatMessageText(std::u16string_view text, std::span<const MessageArgume
                          std::u16string* out);
 
 // Checks that text's placeholders are all well formed and use exactly the
-// kinds given (kinds[i] = 'd' or 's' for argument i + 1); for the build's
-// check of every language's messages against English.
+// kinds given (kinds[i] = 'd' or 's' for argument i + 1): every placeholder
+// names one of those arguments with its kind. An argument the text does not
+// use is no error (a translation may name the database once where English
+// passes its path twice). kInvalidArgument, naming the placeholder, when
+// the text does not fit; also when kinds holds anything but 'd' and 's'.
 Status CheckMessageText(std::u16string_view text, std::u16string_view kinds);
+
+// The placeholders text uses, as a kinds string: kinds[n - 1] is 'd' or 's'
+// for argument n and '-' for an argument the text leaves out, up to the
+// highest argument used (empty for a text without placeholders). For the
+// build's check that every language's message uses the same arguments as
+// English. kInvalidArgument when a placeholder is malformed or one
+// argument is used as both kinds; *kinds is then empty.
+Status MessagePlaceholders(std::u16string_view text, std::u16string* kinds);
 
 }  // namespace tbm::res

@@ -15,6 +15,10 @@
 //     optional; stores the library's version into the pointers that are
 //     not null.
 //
+// The text forms of menus, tool bars and pictures are described with their
+// readers (src/ResourceText.h); strings are plain UTF-8 text, and a dialog
+// layout is handed out as its text.
+//
 // The bytes come from a file outside the program, so ResourceLibrary reads
 // them as it reads any outside input: every menu, tool bar and picture is
 // parsed and checked before it is handed out, and a bad one is an error
@@ -67,6 +71,14 @@ struct ToolBar {
 // A picture drawn from shapes on a grid of width x height units, so that it
 // scales to any pixel density. Colours are 0x00RRGGBB; a shape without a
 // fill or a stroke leaves that part out.
+//
+// Drawing: one unit is one device-independent pixel; the shapes are drawn
+// in order, each filled and then stroked, anti-aliased, on a transparent
+// ground (nothing is painted where no shape is). A stroke is centred on the
+// outline, strokeWidth units wide, with mitred corners and flat ends; a
+// polygon is closed, a polyline open. The pictures are designed for this:
+// edges that must stay sharp lie on whole units (fills) or half units
+// (1-unit strokes), so they are crisp at 1x and 2x.
 struct PictureShape {
   enum class Kind { kRect, kEllipse, kPolygon, kPolyline };
   Kind kind = Kind::kRect;
@@ -122,6 +134,8 @@ class ResourceLibrary {
  private:
   ResourceLibrary() = default;
   bool Find(ResourceKind kind, std::uint32_t number, std::string_view* bytes) const;
+  template <typename Parse>
+  Status Read(ResourceKind kind, std::uint32_t number, Parse parse) const;
 
   std::string path_;
   void* handle_ = nullptr;

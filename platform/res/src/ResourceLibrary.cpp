@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "ResourceText.h"
 #include "Utf16.h"
 
 namespace tbm::res {
@@ -73,6 +74,81 @@ std::optional<std::u16string> ResourceLibrary::String(std::uint32_t number) cons
 
 std::u16string ResourceLibrary::StringOrEmpty(std::uint32_t number) const {
   return String(number).value_or(std::u16string());
+}
+
+namespace {
+
+const char* KindName(ResourceKind kind) {
+  switch (kind) {
+    case ResourceKind::kString:
+      return "string";
+    case ResourceKind::kMenu:
+      return "menu";
+    case ResourceKind::kToolBar:
+      return "tool bar";
+    case ResourceKind::kDialog:
+      return "dialog";
+    case ResourceKind::kPicture:
+      return "picture";
+  }
+  return "resource";
+}
+
+}  // namespace
+
+// Finds the resource and hands its bytes to parse; every failure names the
+// library and the resource.
+template <typename Parse>
+Status ResourceLibrary::Read(ResourceKind kind, std::uint32_t number, Parse parse) const {
+  const std::string what = std::string(KindName(kind)) + " " + std::to_string(number);
+  std::string_view bytes;
+  if (!Find(kind, number, &bytes))
+    return Status(StatusCode::kNotFound, "the language library " + path_ + " has no " + what);
+  Status status = parse(bytes);
+  if (!status.ok() && status.code() != StatusCode::kNotFound)
+    return Status(StatusCode::kDamaged, "the language library " + path_ + " is damaged: " + what +
+                                            ", " + status.message() +
+                                            "; install Tabulon Mobile again");
+  return status;
+}
+
+Status ResourceLibrary::LoadMenu(std::uint32_t number, Menu* menu) const {
+  return Read(ResourceKind::kMenu, number,
+              [&](std::string_view bytes) { return ParseMenuText(bytes, menu); });
+}
+
+Status ResourceLibrary::LoadToolBar(std::uint32_t number, ToolBar* toolBar) const {
+  return Read(ResourceKind::kToolBar, number, [&](std::string_view bytes) {
+    ToolBar read;
+    Status status = ParseToolBarText(bytes, &read);
+    if (!status.ok()) return status;
+    for (std::size_t i = 0; i < read.buttons.size(); ++i) {
+      const ToolBarButton& button = read.buttons[i];
+      std::string_view picture;
+      if (!button.separator && !Find(ResourceKind::kPicture, button.picture, &picture))
+        return Status(StatusCode::kDamaged, "button " + std::to_string(i + 1) + " shows picture " +
+                                                std::to_string(button.picture) +
+                                                ", which the library lacks");
+    }
+    *toolBar = std::move(read);
+    return Status();
+  });
+}
+
+Status ResourceLibrary::LoadPicture(std::uint32_t number, Picture* picture) const {
+  return Read(ResourceKind::kPicture, number,
+              [&](std::string_view bytes) { return ParsePictureText(bytes, picture); });
+}
+
+Status ResourceLibrary::LoadDialogText(std::uint32_t number, std::string* text) const {
+  return Read(ResourceKind::kDialog, number, [&](std::string_view bytes) {
+    if (bytes.size() > kMaxResourceBytes)
+      return Status(StatusCode::kDamaged, "the text is larger than a resource may be");
+    if (bytes.find('\0') != std::string_view::npos || !IsWellFormedUtf8(bytes))
+      return Status(StatusCode::kDamaged, "the text is not well-formed UTF-8");
+    text->assign(bytes);
+    return Status();
+  });
 }
 
 }  // namespace tbm::res

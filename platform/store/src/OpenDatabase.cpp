@@ -182,6 +182,10 @@ std::optional<OrderRow> OpenDatabase::MoveToPosition(const DatabaseInfo& info, i
     fromCurrent = static_cast<std::uint32_t>(d < 0 ? -d : d);
   }
   if (fromCurrent == 0) {
+    // The current record may have been written since it was taken: its
+    // image is read again then, or the seek would hand back the old values
+    // as fresh.
+    if (!RefreshCurrentImage(failure)) return std::nullopt;
     OrderRow row{current_.oid, current_.key, current_.image};
     return row;
   }

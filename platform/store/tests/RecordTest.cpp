@@ -207,5 +207,15 @@ TEST_F(RecordTest, AWriteIsSeenByAHandleReadingTheSameRecord) {
   CeCloseHandle(reader);
 }
 
+TEST_F(RecordTest, AWriteIsSeenAfterSeekingAgainToTheRecordsPosition) {
+  AddContact(0, u"Amara Okafor", u"Lagos");
+  const CEOID oid = AddContact(1, u"Jonas Berg", u"Malm\u00F6");
+  AddContact(2, u"Li Wei", u"Chengdu");
+  ASSERT_EQ(CeSeekDatabase(h_, CEDB_SEEK_BEGINNING, 1, nullptr), oid);
+  Write(h_, oid, {{kField1, std::u16string(u"G\u00F6teborg")}});
+  ASSERT_EQ(CeSeekDatabase(h_, CEDB_SEEK_BEGINNING, 1, nullptr), oid);
+  EXPECT_EQ(Text(h_, kField1), u"G\u00F6teborg");
+}
+
 }  // namespace
 }  // namespace tbm::store::testing
