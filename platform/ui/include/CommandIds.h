@@ -19,6 +19,8 @@ constexpr CommandId ID_FILE_NEW = 0xE100;
 constexpr CommandId ID_FILE_OPEN = 0xE101;
 constexpr CommandId ID_APP_ABOUT = 0xE140;
 constexpr CommandId ID_APP_EXIT = 0xE141;
+// Help for what the frame shows (F1 sends it too).
+constexpr CommandId ID_HELP = 0xE146;
 constexpr CommandId ID_VIEW_TOOLBAR = 0xE800;
 constexpr CommandId ID_RECORD_FIRST = 0xE900;
 constexpr CommandId ID_RECORD_LAST = 0xE901;
@@ -69,6 +71,7 @@ inline constexpr NamedCommand kNamedCommands[] = {
     {"ID_FILE_OPEN", ID_FILE_OPEN},
     {"ID_APP_ABOUT", ID_APP_ABOUT},
     {"ID_APP_EXIT", ID_APP_EXIT},
+    {"ID_HELP", ID_HELP},
     {"ID_VIEW_TOOLBAR", ID_VIEW_TOOLBAR},
     {"ID_RECORD_FIRST", ID_RECORD_FIRST},
     {"ID_RECORD_LAST", ID_RECORD_LAST},

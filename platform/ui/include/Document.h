@@ -35,13 +35,16 @@ class CDocument : public CCmdTarget {
 
   const std::vector<CView*>& views() const { return views_; }
   void AddView(CView* view);
+  // Detaches view; when it was the last view and auto-delete is on, the
+  // document closes (OnCloseDocument) and so deletes itself.
   void RemoveView(CView* view);
   // Calls OnUpdate(sender, hint) on every view but sender.
   void UpdateAllViews(CView* sender, int hint);
 
   // Opening, saving and closing, overridden by the program's document.
-  // The base open and save succeed; the base close destroys the views and
-  // the frame that shows them, and the document itself when autoDelete.
+  // The base open and save succeed; the base close destroys the views, tells
+  // the template (which shows the document list again), and deletes the
+  // document itself when autoDelete. An override calls the base last.
   virtual bool OnOpenDocument(const std::u16string& path);
   virtual bool OnSaveDocument(const std::u16string& path);
   virtual void OnCloseDocument();
@@ -55,6 +58,7 @@ class CDocument : public CCmdTarget {
   bool autoDelete_ = true;
   CDocTemplate* template_ = nullptr;
   std::vector<CView*> views_;
+  bool closing_ = false;
 };
 
 }  // namespace tbm::ui

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 
-#include "FrameWnd.h"
+#include "DocTemplate.h"
 #include "View.h"
 
 namespace tbm::ui {
 
 CDocument::~CDocument() {
-  for (CView* view : views_) view->SetDocument(nullptr);
+  // Detaching a view removes it from views_; work on a copy.
+  closing_ = true;
+  std::vector<CView*> views = views_;
+  for (CView* view : views) view->SetDocument(nullptr);
+  if (template_ != nullptr) template_->RemoveDocument(this);
 }
 
 void CDocument::SetTitle(const std::u16string& title) { title_ = title; }
@@ -23,7 +27,10 @@ void CDocument::AddView(CView* view) {
   if (std::find(views_.begin(), views_.end(), view) == views_.end()) views_.push_back(view);
 }
 
-void CDocument::RemoveView(CView* view) { std::erase(views_, view); }
+void CDocument::RemoveView(CView* view) {
+  if (std::erase(views_, view) == 0) return;
+  if (views_.empty() && autoDelete_ && !closing_) OnCloseDocument();
+}
 
 void CDocument::UpdateAllViews(CView* sender, int hint) {
   // A view may go while others update (a view switch); work on a copy.
@@ -42,19 +49,16 @@ bool CDocument::OnSaveDocument(const std::u16string&) {
 }
 
 void CDocument::OnCloseDocument() {
-  // Destroying a view detaches it; the frame of the first view goes with
-  // its views.
-  bool autoDelete = autoDelete_;
-  autoDelete_ = false;
+  if (closing_) return;
+  closing_ = true;
+  // Each view leaves its frame and this document as it goes.
   std::vector<CView*> views = views_;
-  CFrameWnd* frame = views.empty() ? nullptr : views.front()->GetParentFrame();
   for (CView* view : views) {
-    RemoveView(view);
-    view->SetDocument(nullptr);
-    if (frame != nullptr && frame->GetActiveView() == view) frame->SetActiveView(nullptr);
-    delete view;
+    if (std::find(views_.begin(), views_.end(), view) != views_.end()) delete view;
   }
-  autoDelete_ = autoDelete;
+  views_.clear();
+  closing_ = false;
+  if (template_ != nullptr) template_->OnDocumentClosed(this);
   if (autoDelete_) delete this;
 }
 

@@ -9,6 +9,9 @@ namespace tbm::ui {
 CView::CView(QWidget* parent) : QWidget(parent) {}
 
 CView::~CView() {
+  // The frame forgets the view before its document hears of it: the
+  // document may close now and look at the frame.
+  if (CFrameWnd* frame = GetParentFrame()) frame->OnViewDestroyed(this);
   if (document_ != nullptr) {
     CDocument* document = document_;
     document_ = nullptr;
@@ -18,8 +21,9 @@ CView::~CView() {
 
 void CView::SetDocument(CDocument* document) {
   if (document_ == document) return;
-  if (document_ != nullptr) document_->RemoveView(this);
+  CDocument* old = document_;
   document_ = document;
+  if (old != nullptr) old->RemoveView(this);
   if (document_ != nullptr) document_->AddView(this);
 }
 
@@ -38,8 +42,11 @@ bool CView::OnCmdMsg(CommandId id) {
   if (CCmdTarget* editor = EditorTarget(); editor != nullptr && editor->OnCmdMsg(id)) return true;
   if (CCmdTarget::OnCmdMsg(id)) return true;
   if (document_ == nullptr) return false;
-  if (document_->OnCmdMsg(id)) return true;
-  CDocTemplate* owner = document_->GetDocTemplate();
+  // The document's handler may close it and with it this view; nothing of
+  // the view is touched after it.
+  CDocument* document = document_;
+  CDocTemplate* owner = document->GetDocTemplate();
+  if (document->OnCmdMsg(id)) return true;
   return owner != nullptr && owner->OnCmdMsg(id);
 }
 

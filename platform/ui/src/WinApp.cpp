@@ -1,7 +1,9 @@
 #include "WinApp.h"
 
+#include "DocTemplate.h"
 #include "FrameWnd.h"
 #include "Registry.h"
+#include "ResourcesInternal.h"
 
 namespace tbm::ui {
 
@@ -12,6 +14,11 @@ CWinApp* theApp = nullptr;
 CWinApp::CWinApp() { theApp = this; }
 
 CWinApp::~CWinApp() {
+  // The main window's views and document go while the templates, the
+  // language library and the application they use are still here.
+  delete mainWindow_;
+  templates_.clear();
+  ForgetPictures();
   if (theApp == this) theApp = nullptr;
 }
 
@@ -20,11 +27,30 @@ CWinApp* CWinApp::Get() { return theApp; }
 int CWinApp::Run() {
   if (!InitInstance()) return ExitInstance();
   if (mainWindow_ != nullptr) QApplication::exec();
+  delete mainWindow_;
   return ExitInstance();
 }
 
 void CWinApp::SetResources(std::unique_ptr<res::ResourceLibrary> library) {
+  ForgetPictures();
   resources_ = std::move(library);
+}
+
+CDocTemplate* CWinApp::AddDocTemplate(std::unique_ptr<CDocTemplate> docTemplate) {
+  templates_.push_back(std::move(docTemplate));
+  return templates_.back().get();
+}
+
+CDocTemplate* CWinApp::GetFirstDocTemplate() const {
+  return templates_.empty() ? nullptr : templates_.front().get();
+}
+
+void CWinApp::OnFileNew() {
+  if (CDocTemplate* first = GetFirstDocTemplate()) first->OpenDocumentFile(std::nullopt);
+}
+
+void CWinApp::OnFileOpen() {
+  if (CDocTemplate* first = GetFirstDocTemplate()) first->ShowDocumentList();
 }
 
 std::u16string CWinApp::LoadString(std::uint32_t number) const {

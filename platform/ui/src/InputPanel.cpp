@@ -1,0 +1,24 @@
+#include "InputPanel.h"
+
+#include "CommandBar.h"
+#include "Screen.h"
+
+namespace tbm::ui {
+
+CInputPanel& CInputPanel::Get() {
+  static CInputPanel panel;
+  return panel;
+}
+
+void CInputPanel::Show(bool shown) {
+  if (shown == shown_) return;
+  shown_ = shown;
+  emit changed(shown_);
+}
+
+QRect CInputPanel::Rect() const {
+  QSize screen = ScreenSize();
+  return QRect(0, screen.height() - CCommandBar::kHeight - kHeight, screen.width(), kHeight);
+}
+
+}  // namespace tbm::ui
