@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QFont>
+#include <QPointer>
 #include <QRect>
 #include <cstdint>
 
@@ -44,6 +45,10 @@ class CTBMView : public ui::CView {
   bool cellEditActive() const { return cellEditActive_; }
   std::int16_t editRecord() const { return editRecord_; }
   std::int16_t editField() const { return editField_; }
+  // The control of the current cell edit's field editor (the widget placed
+  // over the cell), or null. Views move it when they scroll and measure
+  // the edited cell by its height.
+  QWidget* editorControl() const { return editorControl_; }
 
   virtual QRect GetCellRect(std::int16_t record, std::int16_t field);
   virtual bool WantsEditorScrollBar(std::int16_t record, std::int16_t field);
@@ -63,6 +68,7 @@ class CTBMView : public ui::CView {
 
   bool tapInsideEditedCell_ = false;
   std::int16_t editStartLine_ = -1;
+  QPointer<QWidget> editorControl_;
 
  private:
   bool cellEditActive_ = false;
