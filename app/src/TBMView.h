@@ -11,7 +11,9 @@
 
 #include <QFont>
 #include <QPointer>
+#include <QFontMetrics>
 #include <QRect>
+#include <QString>
 #include <cstdint>
 
 #include "TBMDoc.h"
@@ -27,6 +29,16 @@ constexpr int kFontLarge = 2;
 // The font of a kind as the language library specifies it; a missing or
 // empty piece takes its default ("Tahoma", 400, -11).
 QFont MakeViewFont(int fontKind);
+
+// Cuts text to width pixels as the views and the status bar cut texts:
+// keeps as much of the whole text as fits (whole characters only: never
+// half a surrogate pair, never a base without its combining marks); with
+// ellipsis, when not all fits and more than three characters do, the last
+// three kept become "."; with oneLine, only what comes before the first
+// carriage return or line feed is kept. Texts far longer than any width
+// can hold are measured only as far as a width could reach.
+QString CutTextToWidth(const QString& text, const QFontMetrics& metrics, int width, bool ellipsis,
+                       bool oneLine);
 
 class CTBMView : public ui::CView {
  public:
