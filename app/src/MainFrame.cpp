@@ -12,7 +12,6 @@
 #include "TBMApp.h"
 #include "TBMDoc.h"
 #include "TBMView.h"
-#include "TextCut.h"
 #include "ToolBar.h"
 #include "WinApp.h"
 
@@ -138,7 +137,7 @@ void CTBMStatusBar::DrawItem(QPainter& painter, int index, const QRect& rect) {
     if (dot >= 0) title.truncate(dot);
     QRect text = rect.adjusted(3, 0, 0, 0);
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                     CutToWidth(title, painter.fontMetrics(), text.width(), true, true));
+                     CutTextToWidth(title, painter.fontMetrics(), text.width(), true, true));
   } else if (index == 1) {
     painter.drawText(rect, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
                      GetPaneText(1));
