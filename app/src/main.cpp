@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "DevicePath.h"
+#include "Document.h"
 #include "FrameWnd.h"
 #include "MessageBox.h"
 #include "Resources.h"
