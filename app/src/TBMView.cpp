@@ -40,50 +40,6 @@ QFont MakeViewFont(int fontKind) {
   return font;
 }
 
-QString CutTextToWidth(const QString& text, const QFontMetrics& metrics, int width, bool ellipsis,
-                       bool oneLine) {
-  QString kept;
-  if (width > 0) {
-    // No character is narrower than a pixel in any font a view uses, but
-    // combining marks take no width: allow a few per pixel.
-    const qsizetype reach = std::max<qsizetype>(64, static_cast<qsizetype>(width) * 8);
-    const QString probe = text.left(reach);
-    if (probe.size() == text.size() && metrics.horizontalAdvance(text) <= width) {
-      kept = text;
-    } else {
-      // Ends of the characters (grapheme clusters) of the probe.
-      std::vector<qsizetype> ends;
-      QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, probe);
-      for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary())
-        ends.push_back(at);
-      // The most characters whose text fits: widths grow with the count.
-      std::size_t low = 0, high = ends.size();
-      while (low < high) {
-        std::size_t middle = (low + high + 1) / 2;
-        if (metrics.horizontalAdvance(probe.left(ends[middle - 1])) <= width) {
-          low = middle;
-        } else {
-          high = middle - 1;
-        }
-      }
-      const std::size_t count = low;
-      if (ellipsis && count > 3) {
-        kept = probe.left(ends[count - 4]) + QStringLiteral("...");
-      } else {
-        kept = count > 0 ? probe.left(ends[count - 1]) : QString();
-      }
-    }
-  }
-  if (oneLine) {
-    for (qsizetype at = 0; at < kept.size(); ++at) {
-      if (kept[at] == u'\r' || kept[at] == u'\n') {
-        kept.truncate(at);
-        break;
-      }
-    }
-  }
-  return kept;
-}
 
 CTBMView::CTBMView(std::uint16_t viewKind, QWidget* parent)
     : ui::CView(parent), viewKind_(viewKind) {
