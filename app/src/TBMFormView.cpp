@@ -60,37 +60,6 @@ QString NormaliseLineEnds(QString text) {
   return text;
 }
 
-// Offsets of the user-perceived characters of text: 0, each boundary,
-// text.size().
-std::vector<qsizetype> CharacterBoundaries(const QString& text) {
-  std::vector<qsizetype> bounds{0};
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  while (finder.toNextBoundary() != -1) bounds.push_back(finder.position());
-  if (bounds.back() != text.size()) bounds.push_back(text.size());
-  return bounds;
-}
-
-// The largest count k of characters whose prefix fits in width.
-int CharactersThatFit(const QString& text, const std::vector<qsizetype>& bounds,
-                      const QFontMetrics& metrics, int width) {
-  int low = 0;
-  int high = static_cast<int>(bounds.size()) - 1;
-  while (low < high) {
-    int middle = (low + high + 1) / 2;
-    if (metrics.horizontalAdvance(text.left(bounds[middle])) <= width)
-      low = middle;
-    else
-      high = middle - 1;
-  }
-  return low;
-}
-
-QString FirstLine(const QString& text) {
-  qsizetype end = 0;
-  while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
-  return text.left(end);
-}
-
 // A line read back from the edit: at most kLineReadLimit characters, never
 // ending inside a surrogate pair.
 QString LimitLine(QString line) {
@@ -116,32 +85,17 @@ int CeilDiv(int value, int divisor) { return (value + divisor - 1) / divisor; }
 
 }  // namespace
 
-QString CutTextToWidth(const QString& text, const QFontMetrics& metrics, int width,
-                       bool withEllipsis, bool oneLine) {
-  QString source = oneLine ? FirstLine(text) : text;
-  std::vector<qsizetype> bounds = CharacterBoundaries(source);
-  int all = static_cast<int>(bounds.size()) - 1;
-  int fit = CharactersThatFit(source, bounds, metrics, width);
-  if (fit == all) return source;
-  if (!withEllipsis || fit <= 3) return source.left(bounds[fit]);
-  // Three dots may be wider than the three characters they replace; keep
-  // fewer characters rather than draw past the width.
-  int keep = fit - 3;
-  QString result = source.left(bounds[keep]) + QStringLiteral("...");
-  while (keep > 0 && metrics.horizontalAdvance(result) > width) {
-    --keep;
-    result = source.left(bounds[keep]) + QStringLiteral("...");
-  }
-  return result;
-}
-
 QString CutLabelToWidth(const QString& label, const QFontMetrics& metrics, int width) {
   if (metrics.horizontalAdvance(label) <= width) return label;
-  std::vector<qsizetype> bounds = CharacterBoundaries(label);
-  int fit = CharactersThatFit(label, bounds, metrics, width);
-  QString result = label.left(bounds[fit]) + u':';
-  if (fit > 0 && metrics.horizontalAdvance(result) > width)
-    result = label.left(bounds[fit - 1]) + u':';
+  // The characters that fit; the next one becomes the colon, and when that
+  // is still too wide, the last that fitted.
+  QString kept = CutTextToWidth(label, metrics, width, false, false);
+  QString result = kept + u':';
+  if (!kept.isEmpty() && metrics.horizontalAdvance(result) > width) {
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, kept);
+    characters.toEnd();
+    result = kept.left(characters.toPreviousBoundary()) + u':';
+  }
   return result;
 }
 

@@ -46,15 +46,6 @@ namespace tbm::app {
 constexpr std::uint32_t kFormEditing = 0x0001;
 constexpr std::uint32_t kFormLargeFont = 0x0002;
 
-// Cuts text to width pixels in metrics' font. Counts the characters (user-
-// perceived ones: a base with its combining marks, a surrogate pair) that
-// fit; when not all fit, keeps those, and withEllipsis replaces the last
-// three kept by "." each when more than three fit. oneLine keeps only the
-// text before the first carriage return or line feed first, so a first line
-// that fits is never cut for what follows it.
-QString CutTextToWidth(const QString& text, const QFontMetrics& metrics, int width,
-                       bool withEllipsis, bool oneLine);
-
 // Cuts a label ("Name:") to width: when it is wider, the characters that
 // fit are kept and the next one becomes ":"; when that is still too wide,
 // one character fewer. The result always ends with ":".

@@ -40,6 +40,65 @@ QFont MakeViewFont(int fontKind) {
   return font;
 }
 
+namespace {
+
+// Offsets of the characters (grapheme clusters) of text: 0, each boundary,
+// text.size().
+std::vector<qsizetype> CharacterBoundaries(const QString& text) {
+  std::vector<qsizetype> bounds{0};
+  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+  while (finder.toNextBoundary() != -1) bounds.push_back(finder.position());
+  if (bounds.back() != text.size()) bounds.push_back(text.size());
+  return bounds;
+}
+
+// The largest count of characters whose prefix fits in width: widths grow
+// with the count.
+int CharactersThatFit(const QString& text, const std::vector<qsizetype>& bounds,
+                      const QFontMetrics& metrics, int width) {
+  int low = 0;
+  int high = static_cast<int>(bounds.size()) - 1;
+  while (low < high) {
+    int middle = (low + high + 1) / 2;
+    if (metrics.horizontalAdvance(text.left(bounds[middle])) <= width)
+      low = middle;
+    else
+      high = middle - 1;
+  }
+  return low;
+}
+
+}  // namespace
+
+QString CutTextToWidth(const QString& text, const QFontMetrics& metrics, int width, bool ellipsis,
+                       bool oneLine) {
+  QString source = text;
+  if (oneLine) {
+    qsizetype end = 0;
+    while (end < source.size() && source[end] != u'\r' && source[end] != u'\n') ++end;
+    source.truncate(end);
+  }
+  // No character is narrower than a pixel in any font a view uses, but
+  // combining marks take no width: a few per pixel are allowed, and a text
+  // longer than that is only measured that far.
+  const qsizetype reach = std::max<qsizetype>(64, static_cast<qsizetype>(std::max(width, 0)) * 8);
+  const bool whole = source.size() <= reach;
+  if (!whole) source.truncate(reach);
+  std::vector<qsizetype> bounds = CharacterBoundaries(source);
+  const int all = static_cast<int>(bounds.size()) - 1;
+  const int fit = width > 0 ? CharactersThatFit(source, bounds, metrics, width) : 0;
+  if (whole && fit == all) return source;
+  if (!ellipsis || fit <= 3) return source.left(bounds[fit]);
+  // Three dots may be wider than the three characters they replace: fewer
+  // characters are kept rather than draw past the width.
+  int keep = fit - 3;
+  QString result = source.left(bounds[keep]) + QStringLiteral("...");
+  while (keep > 0 && metrics.horizontalAdvance(result) > width) {
+    --keep;
+    result = source.left(bounds[keep]) + QStringLiteral("...");
+  }
+  return result;
+}
 
 CTBMView::CTBMView(std::uint16_t viewKind, QWidget* parent)
     : ui::CView(parent), viewKind_(viewKind) {

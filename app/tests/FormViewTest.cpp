@@ -79,7 +79,8 @@ std::u16string Lines(int count) {
 class FormViewTest : public AppTest {
  protected:
   ~FormViewTest() override {
-    // The view goes with its frame, before the document closes.
+    // The document's close takes its view; the frame goes after.
+    if (document_ != nullptr) CloseDocument();
     formFrame_.reset();
   }
 
