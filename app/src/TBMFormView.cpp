@@ -477,7 +477,8 @@ void CTBMFormView::EnsureVisible(std::int16_t record, std::int16_t field) {
   int first = firstLineOf(field);
   if (shown.type == kFieldTypeDate && shown.option.style == kStyleEdit) {
     // The date editor drops a month calendar below the field: when that
-    // would not fit in the view, the field goes to the top.
+    // would not fit in the view (which the frame shortens while the input
+    // panel is up), the field goes to the top.
     QCalendarWidget probe(this);
     probe.hide();
     probe.setFont(viewFont());
@@ -493,7 +494,8 @@ void CTBMFormView::EnsureVisible(std::int16_t record, std::int16_t field) {
     ScrollTo(first - (wholeLines - 1));
   else if (first < topLine_)
     ScrollTo(first);
-  if (lastScrollPosition() == 0 && topLine_ != 0) ScrollTo(0);
+  // When everything fits, nothing stays scrolled away.
+  if (Fits() && topLine_ != 0) ScrollTo(0);
 }
 
 bool CTBMFormView::EndEdit() {
