@@ -10,8 +10,8 @@
 #pragma once
 
 #include <QFont>
-#include <QPointer>
 #include <QFontMetrics>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <cstdint>
@@ -30,13 +30,12 @@ constexpr int kFontLarge = 2;
 // empty piece takes its default ("Tahoma", 400, -11).
 QFont MakeViewFont(int fontKind);
 
-// Cuts text to width pixels as the views and the status bar cut texts:
-// keeps as much of the whole text as fits (whole characters only: never
-// half a surrogate pair, never a base without its combining marks); with
-// ellipsis, when not all fits and more than three characters do, the last
-// three kept become "."; with oneLine, only what comes before the first
-// carriage return or line feed is kept. Texts far longer than any width
-// can hold are measured only as far as a width could reach.
+// Cuts text to width pixels as the views and the status bar cut texts
+// (defined with the form view): keeps the characters that fit, whole ones
+// only (never half a surrogate pair, never a base without its combining
+// marks); with ellipsis, when not all fit and more than three do, the last
+// three kept become "."; with oneLine, only the text before the first
+// carriage return or line feed is measured and kept.
 QString CutTextToWidth(const QString& text, const QFontMetrics& metrics, int width, bool ellipsis,
                        bool oneLine);
 
