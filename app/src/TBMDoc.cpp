@@ -8,6 +8,7 @@
 
 #include "CommandIds.h"
 #include "FrameWnd.h"
+#include "MainFrame.h"
 #include "Resources.h"
 #include "SyncActiveFlag.h"
 #include "TBMApp.h"
@@ -152,6 +153,11 @@ bool CTBMDoc::OnSaveDocument(const std::u16string&) {
 void CTBMDoc::OnCloseDocument() {
   // The view's answer does not stop the close.
   if (CTBMView* view = ActiveRecordView(); view != nullptr) view->EndEdit();
+  if (ui::CWinApp* app = ui::CWinApp::Get(); app != nullptr) {
+    if (auto* frame = dynamic_cast<CMainFrame*>(app->mainWindow());
+        frame != nullptr && dynamic_cast<CTBMView*>(frame->GetActiveView()) != nullptr)
+      frame->SaveBarInfo();
+  }
   if (opened_) {
     CloseRecord();
     MDbRecsetDestroy(Env(), &recordSet_);

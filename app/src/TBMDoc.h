@@ -85,22 +85,22 @@ enum class OptionsPage { kList, kForm, kField };
 // empty was not changed.
 struct ViewOptionsChanges {
   bool resetDisplayOrder = false;
-  std::optional<std::uint32_t> listFlags;  // attribute 2
-  std::optional<std::uint32_t> formFlags;  // attribute 3
+  std::optional<std::uint32_t> listFlags{};  // attribute 2
+  std::optional<std::uint32_t> formFlags{};  // attribute 3
   // Display settings of fields 0, 1, ... (the field page).
-  std::optional<std::vector<FieldDisplay>> fieldDisplays;
+  std::optional<std::vector<FieldDisplay>> fieldDisplays{};
 };
 
 struct DocumentRequests {
   // The find dialog preset with the last find.
-  std::function<std::optional<FindRequest>(const FindRequest& last)> find;
-  std::function<std::optional<SortRequest>()> sort;
-  std::function<std::optional<std::int16_t>(std::uint16_t count)> goTo;  // record index
-  std::function<std::optional<DeleteAnswer>(DeleteMode mode)> confirmDelete;
+  std::function<std::optional<FindRequest>(const FindRequest& last)> find{};
+  std::function<std::optional<SortRequest>()> sort{};
+  std::function<std::optional<std::int16_t>(std::uint16_t count)> goTo{};  // record index
+  std::function<std::optional<DeleteAnswer>(DeleteMode mode)> confirmDelete{};
   // The view options sheet on page (on field's settings for kField);
   // nothing when cancelled or nothing changed.
   std::function<std::optional<ViewOptionsChanges>(OptionsPage page, std::int16_t field)>
-      viewOptions;
+      viewOptions{};
 };
 
 class CTBMDoc : public ui::CDocument {

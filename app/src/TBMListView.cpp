@@ -3,16 +3,14 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QStyle>
-#include <QStyleHints>
 #include <algorithm>
-#include <functional>
 
+#include "CommandMenus.h"
 #include "FrameWnd.h"
 #include "Resources.h"
 #include "WinApp.h"
@@ -94,9 +92,6 @@ CTBMListView::CTBMListView(QWidget* parent) : CTBMView(kListViewKind, parent) {
                    [this](int action) { OnVerticalAction(action); });
   QObject::connect(&horizontalBar_, &QAbstractSlider::actionTriggered, this,
                    [this](int action) { OnHorizontalAction(action); });
-  holdTimer_.setSingleShot(true);
-  holdTimer_.setInterval(QGuiApplication::styleHints()->mousePressAndHoldInterval());
-  QObject::connect(&holdTimer_, &QTimer::timeout, this, [this] { OnTapAndHold(); });
   RegisterCommands();
 }
 
@@ -357,13 +352,8 @@ void CTBMListView::ScrollToTopRow(int newTop) {
     update(area);
   }
   // A field editor over a cell moves with its row.
-  for (QObject* child : children()) {
-    auto* widget = qobject_cast<QWidget*>(child);
-    if (widget == nullptr || widget == &header_ || widget == &verticalBar_ ||
-        widget == &horizontalBar_)
-      continue;
-    widget->move(widget->pos() + QPoint(0, dy));
-  }
+  if (QWidget* editor = editorControl(); editor != nullptr)
+    editor->move(editor->pos() + QPoint(0, dy));
   verticalBar_.setValue(topRow_);
 }
 
@@ -686,13 +676,19 @@ QRect CTBMListView::GetCellRect(std::int16_t record, std::int16_t field) {
   return rect;
 }
 
+QRect CTBMListView::EditorRect() {
+  if (!cellEditActive()) return QRect();
+  if (QWidget* editor = editorControl(); editor != nullptr) return editor->geometry();
+  return GetCellRect(editRecord(), editField());
+}
+
 bool CTBMListView::WantsEditorScrollBar(std::int16_t, std::int16_t) { return true; }
 
 int CTBMListView::GetCellHeight() { return rowHeight_; }
 
 bool CTBMListView::EndEdit() {
   const bool wasActive = cellEditActive();
-  const QRect former = wasActive ? GetCellRect(editRecord(), editField()) : QRect();
+  const QRect former = EditorRect();
   if (!CTBMView::EndEdit()) return false;
   if (wasActive) {
     if (AllRecordsFit()) {
@@ -732,12 +728,6 @@ void CTBMListView::mousePressEvent(QMouseEvent* event) {
 
 void CTBMListView::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
 
-void CTBMListView::mouseMoveEvent(QMouseEvent* event) {
-  if (holdTimer_.isActive() && (event->position().toPoint() - holdPoint_).manhattanLength() >=
-                                   QApplication::startDragDistance())
-    holdTimer_.stop();
-}
-
 void CTBMListView::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) {
     CTBMView::mouseReleaseEvent(event);
@@ -755,8 +745,7 @@ void CTBMListView::OnTapDown(QPoint point) {
     const std::int16_t row = RowAt(point);
     SelectRow(row);
     tappedRow_ = row;
-    holdPoint_ = point;
-    holdTimer_.start();
+    // A hold from here on opens the rows' menu (OnTapAndHold).
     return;
   }
 
@@ -774,7 +763,7 @@ void CTBMListView::OnTapDown(QPoint point) {
   const bool wasSelected = row == selectedRow_;
   bool ended = true;
   if (editWasActive) {
-    if (!GetCellRect(editRecord(), editField()).contains(point)) {
+    if (!EditorRect().contains(point)) {
       const std::int16_t editedField = editField();
       const bool editedCheckBox = editedField >= 0 &&
                                   editedField < static_cast<int>(fields_.size()) &&
@@ -808,7 +797,6 @@ void CTBMListView::OnTapDown(QPoint point) {
 }
 
 void CTBMListView::OnTapUp(QPoint point) {
-  holdTimer_.stop();
   if ((ListFlags() & kListEditing) != 0) return;
   if (RowArea().contains(point) && selectedRow_ >= 0 && RowAt(point) == selectedRow_ &&
       !contextMenuShown_)
@@ -816,9 +804,10 @@ void CTBMListView::OnTapUp(QPoint point) {
   contextMenuShown_ = false;
 }
 
-void CTBMListView::OnTapAndHold() {
-  if ((ListFlags() & kListEditing) != 0) return;
-  if (OpenContextMenu(kRowMenu, mapToGlobal(holdPoint_))) contextMenuShown_ = true;
+bool CTBMListView::OnTapAndHold(QPoint point) {
+  if ((ListFlags() & kListEditing) != 0 || !RowArea().contains(point)) return false;
+  if (OpenContextMenu(kRowMenu, mapToGlobal(point))) contextMenuShown_ = true;
+  return contextMenuShown_;
 }
 
 void CTBMListView::keyPressEvent(QKeyEvent* event) {
@@ -927,48 +916,9 @@ void CTBMListView::OnColumnOptions() {
 }
 
 bool CTBMListView::OpenContextMenu(std::uint32_t menuNumber, QPoint globalPos) {
-  ui::CWinApp* app = ui::CWinApp::Get();
-  if (app == nullptr || app->resources() == nullptr) return false;
-  res::Menu menu;
-  if (!app->resources()->LoadMenu(menuNumber, &menu).ok()) return false;
-  auto popup = std::find_if(menu.items.begin(), menu.items.end(), [](const res::MenuItem& item) {
-    return item.kind == res::MenuItem::Kind::kPopup;
-  });
-  if (popup == menu.items.end() || popup->children.empty()) return false;
-
+  // Its commands are the frame's, so there is no menu without a frame.
   ui::CFrameWnd* frame = GetParentFrame();
-  auto* context = new QMenu(this);  // deletes itself when closed
-  context->setAttribute(Qt::WA_DeleteOnClose);
-  std::function<void(QMenu*, const std::vector<res::MenuItem>&)> build =
-      [&](QMenu* into, const std::vector<res::MenuItem>& items) {
-        for (const res::MenuItem& item : items) {
-          switch (item.kind) {
-            case res::MenuItem::Kind::kSeparator:
-              into->addSeparator();
-              break;
-            case res::MenuItem::Kind::kPopup:
-              build(into->addMenu(ui::ToQString(item.text)), item.children);
-              break;
-            case res::MenuItem::Kind::kCommand: {
-              QAction* action = into->addAction(ui::ToQString(item.text));
-              ui::CCmdUI state(item.command);
-              bool known = frame != nullptr ? frame->RouteUpdate(&state) : OnUpdateCmdMsg(&state);
-              action->setEnabled(known && state.enabled());
-              if (state.checked() != 0 || state.radio()) {
-                action->setCheckable(true);
-                action->setChecked(true);
-              }
-              const ui::CommandId id = item.command;
-              QObject::connect(action, &QAction::triggered, this,
-                               [this, id] { PostViewCommand(id); });
-              break;
-            }
-          }
-        }
-      };
-  build(context, popup->children);
-  context->popup(globalPos);
-  return true;
+  return frame != nullptr && ui::TrackPopupMenu(menuNumber, globalPos, frame) != nullptr;
 }
 
 void CTBMListView::OnHeaderSortTap(int field) {

@@ -21,12 +21,12 @@
 #include <QRect>
 #include <QScrollBar>
 #include <QString>
-#include <QTimer>
 #include <cstdint>
 #include <vector>
 
 #include "TBMListViewHdr.h"
 #include "TBMView.h"
+#include "TapAndHold.h"
 
 namespace tbm::app {
 
@@ -116,7 +116,6 @@ class CTBMListView : public CTBMView {
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -158,6 +157,8 @@ class CTBMListView : public CTBMView {
   // paints the uncovered rows and moves a hosted editor along.
   void ScrollToTopRow(int newTop);
   std::int16_t RowAt(QPoint point) const;
+  // Where the cell edit's editor is, empty without one.
+  QRect EditorRect();
   int FieldAt(QPoint point) const;
 
   // Columns.
@@ -178,7 +179,8 @@ class CTBMListView : public CTBMView {
   // Taps.
   void OnTapDown(QPoint point);
   void OnTapUp(QPoint point);
-  void OnTapAndHold();
+  // The rows' tap-and-hold: menu 110 at point, unless editing in the list.
+  bool OnTapAndHold(QPoint point);
   void PostViewCommand(ui::CommandId id);
   void SendViewCommand(ui::CommandId id);
 
@@ -213,11 +215,10 @@ class CTBMListView : public CTBMView {
   std::vector<int> displayOrder_;  // position -> field, one per field
   QScrollBar verticalBar_{Qt::Vertical, this};
   QScrollBar horizontalBar_{Qt::Horizontal, this};
-  QTimer holdTimer_;
-  QPoint holdPoint_;
   int paintedRows_ = 0;
   QPixmap checkPictures_[2];  // unchecked, checked
   qreal picturesRatio_ = 0;
+  ui::CTapAndHold rowHold_{this, [this](QPoint point) { return OnTapAndHold(point); }};
 };
 
 }  // namespace tbm::app

@@ -7,7 +7,6 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QStyleHints>
 #include <algorithm>
 
 #include "Resources.h"
@@ -42,9 +41,6 @@ int IndexOf(const std::vector<int>& order, int item) {
 CTBMListViewHdr::CTBMListViewHdr(CTBMListView* view) : QWidget(view), view_(view) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFont(MakeViewFont(kFontNormal));
-  holdTimer_.setSingleShot(true);
-  holdTimer_.setInterval(QGuiApplication::styleHints()->mousePressAndHoldInterval());
-  QObject::connect(&holdTimer_, &QTimer::timeout, this, [this] { OnTapAndHold(); });
 }
 
 CTBMListViewHdr::~CTBMListViewHdr() = default;
@@ -294,7 +290,6 @@ void CTBMListViewHdr::mousePressEvent(QMouseEvent* event) {
       trackingState_ = kTracking;
     }
   }
-  if (gesture_ == Gesture::kTap) holdTimer_.start();
   update();
 }
 
@@ -310,7 +305,6 @@ void CTBMListViewHdr::mouseMoveEvent(QMouseEvent* event) {
     }
     case Gesture::kTap:
       if (std::abs(x - lastTapPoint_.x()) < QApplication::startDragDistance()) break;
-      holdTimer_.stop();
       if (!reorderingLocked_ && gestureItem_ >= 0 && view_->CanEndEditForHeader()) {
         gesture_ = Gesture::kDrag;
         trackingState_ = kTracking;
@@ -332,7 +326,6 @@ void CTBMListViewHdr::mouseReleaseEvent(QMouseEvent* event) {
     QWidget::mouseReleaseEvent(event);
     return;
   }
-  holdTimer_.stop();
   const int x = event->position().toPoint().x();
   const Gesture gesture = gesture_;
   const int item = gestureItem_;
@@ -351,15 +344,16 @@ void CTBMListViewHdr::mouseReleaseEvent(QMouseEvent* event) {
   }
 }
 
-void CTBMListViewHdr::OnTapAndHold() {
-  if (gesture_ != Gesture::kTap) return;
-  const QPoint point = lastTapPoint_;
+bool CTBMListViewHdr::OnTapAndHold(QPoint point) {
+  // The release that ends a hold never comes: finish what the press began.
+  const Gesture gesture = gesture_;
+  const int item = gestureItem_;
   EndTracking();
-  view_->OpenContextMenu(CTBMListView::kHeaderMenu, mapToGlobal(point));
+  if (gesture == Gesture::kResize) view_->OnHeaderResized(item, items_[item].width);
+  return view_->OpenContextMenu(CTBMListView::kHeaderMenu, mapToGlobal(point));
 }
 
 void CTBMListViewHdr::EndTracking() {
-  holdTimer_.stop();
   gesture_ = Gesture::kNone;
   trackingState_ = kIdle;
   update();

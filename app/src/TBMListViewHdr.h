@@ -24,10 +24,11 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <vector>
+
+#include "TapAndHold.h"
 
 namespace tbm::app {
 
@@ -145,7 +146,8 @@ class CTBMListViewHdr : public QWidget {
     int width = 0;
   };
 
-  void OnTapAndHold();
+  // Tap-and-hold: ends a resize, then opens the header's menu at point.
+  bool OnTapAndHold(QPoint point);
   void EndTracking();
   // The drop position (final index of the dragged item) for x.
   int DropPositionAt(int x) const;
@@ -181,7 +183,7 @@ class CTBMListViewHdr : public QWidget {
   int gestureItem_ = -1;
   int resizeStartWidth_ = 0;
   int pointerX_ = 0;
-  QTimer holdTimer_;
+  ui::CTapAndHold hold_{this, [this](QPoint point) { return OnTapAndHold(point); }};
 };
 
 }  // namespace tbm::app

@@ -82,8 +82,9 @@ AppTest::AppTest() {
   TestApplication();
   app_ = std::make_unique<CTBMApp>(std::vector<std::string>{});
   EXPECT_EQ(app_->StartEngine(), MDbErrNone);
-  if (std::filesystem::exists(BuildBinFolder() / "tbmres" / "tbmres409.so"))
+  if (std::filesystem::exists(BuildBinFolder() / "tbmres" / "tbmres409.so")) {
     EXPECT_TRUE(UseLanguageLibrary(BuildBinFolder()));
+  }
   ui::SetMessageBoxAnswerer([this](const ui::MessageBoxRequest& request) {
     messages.push_back(request);
     return answer;
