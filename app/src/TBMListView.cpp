@@ -53,7 +53,8 @@ QString CheckBoxLabel(CTBMDoc* document, std::uint8_t valueList) {
 // the case.
 bool IsChecked(const QString& value, const QString& label) {
   if (label.isEmpty()) return false;
-  const QStringList lines = value.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+  static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+  const QStringList lines = value.split(lineEnd);
   return std::any_of(lines.begin(), lines.end(), [&label](const QString& line) {
     return line.compare(label, Qt::CaseInsensitive) == 0;
   });
@@ -70,7 +71,8 @@ Qt::Alignment FieldAlignment(std::uint8_t alignment) {
   }
 }
 
-// Applies to *order the moves MoveDisplayField would make to reach target.
+// Moves the entry at from to to in order, as the document's
+// MoveDisplayField moves a field in the display order.
 void SimulateMove(std::vector<int>& order, int from, int to) {
   int entry = order[from];
   order.erase(order.begin() + from);

@@ -102,11 +102,18 @@ class CTBMListView : public CTBMView {
   int paintedRowCount() const { return paintedRows_; }
   void ResetPaintedRowCount() { paintedRows_ = 0; }
 
-  // Called by the header.
-  // Whether a header gesture may start: the cell edit ended.
+  // Called by the header. A resize or a drag may start only when the
+  // cell edit ends.
   bool CanEndEditForHeader() { return EndEdit(); }
+  // A column dragged to width (16 to 224): stored as the field's list
+  // column width, then the rows repainted.
   void OnHeaderResized(int field, int width);
+  // The item at header position fromPosition dropped at toPosition (the
+  // index it takes): moved in the document's display order, with the
+  // fixed-first-column rules, and the header's order read back from it.
   void OnHeaderDropped(int fromPosition, int toPosition);
+  // A tap on field's item while the sort direction shows: sorts by field,
+  // the other way round when it is already the sorted one.
   void OnHeaderSortTap(int field);
   // Opens the first sub-menu of menu number at globalPos; its commands go
   // along the frame's route. False when the menu could not be made.

@@ -313,6 +313,29 @@ TEST_F(ListViewTest, TappingTheHeaderTogglesTheSortAndFlipsTheArrow) {
   EXPECT_EQ(header->touchedItem(), 0);
   frame_->RouteCommand(ui::ID_COLUMN_SORT_DESCENDING);
   EXPECT_EQ(sortDefinition(), (std::pair<std::int16_t, bool>{0, false}));
+
+  // Find and options on the touched column: the find dialog is preset with
+  // its field, the options open on its field's page.
+  std::optional<FindRequest> asked;
+  std::optional<std::pair<OptionsPage, std::int16_t>> opened;
+  DocumentRequests requests;
+  requests.find = [&](const FindRequest& last) {
+    asked = last;
+    return std::optional<FindRequest>();
+  };
+  requests.viewOptions = [&](OptionsPage page, std::int16_t field) {
+    opened = std::pair{page, field};
+    return std::optional<ViewOptionsChanges>();
+  };
+  CTBMDoc::SetRequests(requests);
+  Tap(header, header->PositionRect(1).center());
+  frame_->RouteCommand(ui::ID_COLUMN_FIND);
+  ASSERT_TRUE(asked.has_value());
+  EXPECT_EQ(asked->field, 1);
+  frame_->RouteCommand(ui::ID_COLUMN_OPTIONS);
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(opened->first, OptionsPage::kField);
+  EXPECT_EQ(opened->second, 1);
 }
 
 TEST_F(ListViewTest, OneFieldDatabaseHasNoHorizontalRange) {
