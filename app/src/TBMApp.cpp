@@ -1,8 +1,28 @@
 #include "TBMApp.h"
 
+#include "DeviceLanguage.h"
+#include "FrameWnd.h"
+#include "MessageBox.h"
+#include "Resources.h"
+#include "StartUp.h"
+#include "TBMDocTemplate.h"
+#include "TBMView.h"
+#include "Utf16.h"
+
 namespace tbm::app {
 
-CTBMApp::CTBMApp(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+namespace {
+constexpr std::uint32_t kEngineStartFailed = 5130;
+constexpr std::uint32_t kFileFilter = 64000;
+}  // namespace
+
+CTBMApp::CTBMApp(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {
+  OnCommand(ui::ID_APP_EXIT, [this] { OnAppExit(); });
+  // The about box comes with the program's dialogs.
+  OnCommand(ui::ID_APP_ABOUT, [] {});
+  OnCommand(ui::ID_FILE_NEW, [this] { OnFileNew(); });
+  OnCommand(ui::ID_FILE_OPEN, [this] { OnFileOpen(); });
+}
 
 CTBMApp::~CTBMApp() { StopEngine(); }
 
@@ -26,11 +46,69 @@ void CTBMApp::StopEngine() {
   engine_.reset();
 }
 
-bool CTBMApp::InitInstance() { return StartEngine() == MDbErrNone; }
+bool CTBMApp::InitInstance() {
+  SetRegistryKey(u"Tabulon");
+
+  // Only a handheld of the two kinds the program is made for runs it; on
+  // any other the program ends without a word.
+  int kind = DeviceKind();
+  if (kind != kDevicePalmSize && kind != kDevicePocketPc) return false;
+
+  LANGID language = GetUserDefaultLangID();
+  std::unique_ptr<res::ResourceLibrary> library;
+  if (!FindLanguageLibrary(ProgramFolder(), language, &library).ok()) {
+    ui::ShowMessageBox({LanguageModuleMissingText(language), u"", ui::MessageIcon::kError});
+    return false;
+  }
+  SetResources(std::move(library));
+
+  if (std::int32_t code = StartEngine(); code != MDbErrNone) {
+    ui::ResourceMessageBox(kEngineStartFailed, {res::MessageArgument::Number(code)},
+                           ui::MessageIcon::kError);
+    return false;
+  }
+
+  scanner_.Load();
+
+  auto docTemplate = std::make_unique<CTBMDocTemplate>();
+  if (auto filter = resources()->String(kFileFilter); filter && !filter->empty())
+    docTemplate->SetFilter(ui::ToQString(*filter));
+  template_ = docTemplate.get();
+  AddDocTemplate(std::move(docTemplate));
+
+  // The command line names at most a database to open; without one, or
+  // when it cannot be opened, the document list shows.
+  std::optional<std::u16string> path;
+  for (const std::string& argument : arguments_) {
+    if (!argument.empty()) {
+      path = Utf8ToUtf16(argument);
+      break;
+    }
+  }
+  if (!path) {
+    template_->ShowDocumentList();
+  } else if (template_->OpenDocumentFile(path) == nullptr &&
+             (mainWindow() == nullptr || mainWindow()->docList() == nullptr)) {
+    template_->ShowDocumentList();
+  }
+  return mainWindow() != nullptr;
+}
 
 int CTBMApp::ExitInstance() {
+  scanner_.Unload();
   StopEngine();
   return 0;
+}
+
+void CTBMApp::OnAppExit() {
+  ui::CFrameWnd* frame = mainWindow();
+  if (frame == nullptr) return;
+  if (CTBMView* view = ActiveRecordView(); view != nullptr) {
+    if (!view->EndEdit()) return;
+  } else if (frame->GetActiveView() != nullptr) {
+    return;
+  }
+  frame->close();
 }
 
 }  // namespace tbm::app

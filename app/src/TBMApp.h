@@ -1,7 +1,9 @@
 // CTBMApp: the handheld program's application object. Its start-up checks
-// the device, loads the language library, starts the engine, creates the
-// document template and opens the database named on the command line (or
-// shows the document list); its shut-down stops them again.
+// the device, loads the language library, starts the engine and the
+// scanner library, creates the document template and opens the database
+// named on the command line (or shows the document list); its shut-down
+// stops them again. A start-up that fails ends the program: silently on a
+// device of the wrong kind, with a message box otherwise.
 #pragma once
 
 #include <memory>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "EngineEnvironment.h"
+#include "ScannerLibrary.h"
 #include "WinApp.h"
 
 namespace tbm::app {
@@ -43,8 +46,13 @@ class CTBMApp : public ui::CWinApp {
   void StopEngine();
   CTBMDocTemplate* docTemplate() const { return template_; }
 
+  // ID_APP_EXIT: closes the main window once the active record view has
+  // ended its cell edit; nothing while the view refuses.
+  void OnAppExit();
+
  private:
   std::vector<std::string> arguments_;
+  ScannerLibrary scanner_;
   std::unique_ptr<engine::EngineEnvironment> engine_;
   CTBMDocTemplate* template_ = nullptr;
 };

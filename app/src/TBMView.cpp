@@ -1,6 +1,9 @@
 #include "TBMView.h"
 
 #include <QStringList>
+#include <QTextBoundaryFinder>
+#include <algorithm>
+#include <vector>
 
 #include "FrameWnd.h"
 #include "WinApp.h"
@@ -36,6 +39,7 @@ QFont MakeViewFont(int fontKind) {
   font.setStrikeOut(false);
   return font;
 }
+
 
 CTBMView::CTBMView(std::uint16_t viewKind, QWidget* parent)
     : ui::CView(parent), viewKind_(viewKind) {

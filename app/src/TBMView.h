@@ -10,7 +10,10 @@
 #pragma once
 
 #include <QFont>
+#include <QPointer>
+#include <QFontMetrics>
 #include <QRect>
+#include <QString>
 #include <cstdint>
 
 #include "TBMDoc.h"
@@ -26,6 +29,16 @@ constexpr int kFontLarge = 2;
 // The font of a kind as the language library specifies it; a missing or
 // empty piece takes its default ("Tahoma", 400, -11).
 QFont MakeViewFont(int fontKind);
+
+// Cuts text to width pixels as the views and the status bar cut texts:
+// keeps as much of the whole text as fits (whole characters only: never
+// half a surrogate pair, never a base without its combining marks); with
+// ellipsis, when not all fits and more than three characters do, the last
+// three kept become "."; with oneLine, only what comes before the first
+// carriage return or line feed is kept. Texts far longer than any width
+// can hold are measured only as far as a width could reach.
+QString CutTextToWidth(const QString& text, const QFontMetrics& metrics, int width, bool ellipsis,
+                       bool oneLine);
 
 class CTBMView : public ui::CView {
  public:
@@ -44,6 +57,10 @@ class CTBMView : public ui::CView {
   bool cellEditActive() const { return cellEditActive_; }
   std::int16_t editRecord() const { return editRecord_; }
   std::int16_t editField() const { return editField_; }
+  // The control of the current cell edit's field editor (the widget placed
+  // over the cell), or null. Views move it when they scroll and measure
+  // the edited cell by its height.
+  QWidget* editorControl() const { return editorControl_; }
 
   virtual QRect GetCellRect(std::int16_t record, std::int16_t field);
   virtual bool WantsEditorScrollBar(std::int16_t record, std::int16_t field);
@@ -63,6 +80,7 @@ class CTBMView : public ui::CView {
 
   bool tapInsideEditedCell_ = false;
   std::int16_t editStartLine_ = -1;
+  QPointer<QWidget> editorControl_;
 
  private:
   bool cellEditActive_ = false;

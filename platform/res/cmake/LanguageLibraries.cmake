@@ -29,7 +29,8 @@ function(tbm_add_language_library LANGUAGE SUFFIX)
     VERBATIM)
 
   # Resource-only: no C++ runtime, no sanitizer or fuzzer runtime, nothing
-  # but the table and the two exports, the same in every build.
+  # but the table and the two exports, the same in every build. The C++
+  # runtime CMake adds for a C++ source is unused, and --as-needed drops it.
   add_library(tbmres${SUFFIX} MODULE ${generated})
   set_target_properties(tbmres${SUFFIX} PROPERTIES
     PREFIX ""
@@ -37,7 +38,7 @@ function(tbm_add_language_library LANGUAGE SUFFIX)
     CXX_VISIBILITY_PRESET hidden
     LINKER_LANGUAGE C
     COMPILE_OPTIONS "-Wall;-Wextra;-fno-exceptions;-fno-rtti"
-    LINK_OPTIONS "-Wl,-z,defs")
+    LINK_OPTIONS "-Wl,-z,defs;-Wl,--as-needed")
   add_dependencies(tbm_language_libraries tbmres${SUFFIX})
 
   set(help ${TBM_BIN_DIR}/help/${SUFFIX}/tbmobile.htm)

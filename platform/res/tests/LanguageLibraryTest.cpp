@@ -20,6 +20,10 @@
 #include "RunProgram.h"
 #include "Utf16.h"
 
+// fontconfig keeps one allocation of its first font list for the life of
+// the process; it is not ours to free.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace tbm::res {
 namespace {
 
