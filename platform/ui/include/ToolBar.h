@@ -71,7 +71,6 @@ class CToolBar : public CControlBar {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
   QHBoxLayout* barLayout() const { return layout_; }
   CFrameWnd* frame() const { return frame_; }
   // Where the first button goes in the layout (after a menu bar).

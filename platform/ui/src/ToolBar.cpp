@@ -186,8 +186,6 @@ bool CToolBar::eventFilter(QObject* watched, QEvent* event) {
   return CControlBar::eventFilter(watched, event);
 }
 
-void CToolBar::paintEvent(QPaintEvent* event) { CControlBar::paintEvent(event); }
-
 CToolBarEx::CToolBarEx(CFrameWnd* frame, QWidget* parent) : CToolBar(frame, parent) {
   SetBorders(Qt::TopEdge | Qt::BottomEdge | Qt::LeftEdge | Qt::RightEdge);
   SetBorderTrim(QMargins(1, 0, 1, 1));
