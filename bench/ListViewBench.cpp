@@ -115,7 +115,9 @@ class QueryModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent) const override {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
   }
-  int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : kFields; }
+  int columnCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : kFields;
+  }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::DisplayRole) return {};
     return rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
@@ -124,7 +126,9 @@ class QueryModel : public QAbstractTableModel {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
     return QStringLiteral("Field %1").arg(section);
   }
-  bool canFetchMore(const QModelIndex& parent) const override { return !parent.isValid() && !done_; }
+  bool canFetchMore(const QModelIndex& parent) const override {
+    return !parent.isValid() && !done_;
+  }
   void fetchMore(const QModelIndex&) override {
     std::vector<std::vector<QString>> batch;
     while (batch.size() < 256) {

@@ -18,7 +18,9 @@ void CheckItems(const std::vector<MenuItem>& items, int depth) {
   if (depth > kMaxMenuDepth || items.empty()) std::abort();
   for (const MenuItem& item : items) {
     switch (item.kind) {
-      case MenuItem::Kind::kPopup: CheckItems(item.children, depth + 1); break;
+      case MenuItem::Kind::kPopup:
+        CheckItems(item.children, depth + 1);
+        break;
       case MenuItem::Kind::kCommand:
         if (item.command == 0 || item.text.empty() || item.text.size() > kMaxMenuText) std::abort();
         break;
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Picture picture;
   if (ParsePictureText(text, &picture).ok()) {
-    if (picture.width < 1 || picture.width > kMaxPictureSize || picture.shapes.empty()) std::abort();
+    if (picture.width < 1 || picture.width > kMaxPictureSize || picture.shapes.empty())
+      std::abort();
     for (const PictureShape& shape : picture.shapes) {
       if (shape.points.size() < 4 || shape.points.size() % 2 != 0) std::abort();
       if (!shape.fill && !shape.stroke) std::abort();

@@ -58,19 +58,44 @@ std::vector<QString> LoadTips(std::initializer_list<std::uint32_t> numbers) {
 QString HelpTopic(int code) {
   const char* anchor = "Main_Contents";
   switch (code) {
-    case 1: anchor = "about"; break;
-    case 101: anchor = "load_db"; break;
-    case 102: anchor = "sync_db"; break;
-    case 103: anchor = "open_db"; break;
-    case 104: anchor = "del_db"; break;
-    case 201: anchor = "view_rec"; break;
-    case 202: anchor = "add_rec"; break;
-    case 203: anchor = "del_rec"; break;
-    case 204: anchor = "find_rec"; break;
-    case 205: anchor = "sort_rec"; break;
-    case 301: anchor = "disp_opt"; break;
-    case 401: anchor = "hardware"; break;
-    default: break;
+    case 1:
+      anchor = "about";
+      break;
+    case 101:
+      anchor = "load_db";
+      break;
+    case 102:
+      anchor = "sync_db";
+      break;
+    case 103:
+      anchor = "open_db";
+      break;
+    case 104:
+      anchor = "del_db";
+      break;
+    case 201:
+      anchor = "view_rec";
+      break;
+    case 202:
+      anchor = "add_rec";
+      break;
+    case 203:
+      anchor = "del_rec";
+      break;
+    case 204:
+      anchor = "find_rec";
+      break;
+    case 205:
+      anchor = "sort_rec";
+      break;
+    case 301:
+      anchor = "disp_opt";
+      break;
+    case 401:
+      anchor = "hardware";
+      break;
+    default:
+      break;
   }
   return QStringLiteral("file:tbmobile.htm#") + QLatin1String(anchor);
 }
@@ -139,14 +164,13 @@ void CTBMStatusBar::DrawItem(QPainter& painter, int index, const QRect& rect) {
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                      CutTextToWidth(title, painter.fontMetrics(), text.width(), true, true));
   } else if (index == 1) {
-    painter.drawText(rect, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
-                     GetPaneText(1));
+    painter.drawText(rect, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, GetPaneText(1));
   } else if (index == 2) {
     CTBMDoc* document = ActiveDocument(GetParentFrame());
     if (document == nullptr || !document->IsFiltered()) return;
-    QPixmap mark = ui::LoadPicture(
-        document->IsFilteredDirty() ? kPictureFoundSetChanged : kPictureFoundSet,
-        devicePixelRatioF());
+    QPixmap mark =
+        ui::LoadPicture(document->IsFilteredDirty() ? kPictureFoundSetChanged : kPictureFoundSet,
+                        devicePixelRatioF());
     if (mark.isNull()) return;
     QSize size = mark.deviceIndependentSize().toSize();
     painter.drawPixmap(rect.x() + (rect.width() - size.width()) / 2,
@@ -179,8 +203,7 @@ bool CMainFrame::OnCreate() {
 
   auto toolBar = std::make_unique<ui::CToolBarEx>(this);
   if (!toolBar->LoadToolBar(kToolBarNavigation)) return false;
-  toolBar->SetToolTips(
-      LoadTips({65010, 65011, 65012, 65013, 65014, 65017, 65018, 65019, 65020}));
+  toolBar->SetToolTips(LoadTips({65010, 65011, 65012, 65013, 65014, 65017, 65018, 65019, 65020}));
   ui::CToolBarEx* navigation = SetToolBar(std::move(toolBar));
   ShowControlBar(navigation, ReadBarBit(kToolBarBit));
 
@@ -202,7 +225,7 @@ void CMainFrame::SaveBarInfo() {
 
 bool CMainFrame::OnHelpRequest() {
   ShowHelp(dynamic_cast<CTBMView*>(GetActiveView()) != nullptr ? kHelpViewRecords
-                                                                 : kHelpOpenDatabase);
+                                                               : kHelpOpenDatabase);
   return true;
 }
 

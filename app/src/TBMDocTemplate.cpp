@@ -21,10 +21,9 @@ std::unique_ptr<ui::CView> MakeView(std::uint16_t viewKind) {
 }  // namespace
 
 CTBMDocTemplate::CTBMDocTemplate()
-    : ui::CDocTemplate(kFrameResources,
-                       {[] { return std::make_unique<CTBMDoc>(); },
-                        [] { return std::make_unique<CMainFrame>(); },
-                        [] { return MakeView(kListViewKind); }}) {
+    : ui::CDocTemplate(kFrameResources, {[] { return std::make_unique<CTBMDoc>(); },
+                                         [] { return std::make_unique<CMainFrame>(); },
+                                         [] { return MakeView(kListViewKind); }}) {
   OnCommand(ui::ID_VIEW_LIST, [this] { SwitchView(kListViewKind); });
   OnCommand(ui::ID_VIEW_FORM, [this] { SwitchView(kFormViewKind); });
   OnUpdateCommand(ui::ID_VIEW_LIST, [](ui::CCmdUI* ui) {

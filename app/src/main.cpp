@@ -135,10 +135,10 @@ int main(int argc, char** argv) {
   if (program.InitInstance()) {
     const QString folder = screenshotsAsked ? QString::fromStdString(screenshots)
                                             : FolderOfDatabase(arguments.front());
-    std::u16string title = program.mainWindow() != nullptr &&
-                                   program.mainWindow()->GetActiveDocument() != nullptr
-                               ? program.mainWindow()->GetActiveDocument()->GetTitle()
-                               : u"database";
+    std::u16string title =
+        program.mainWindow() != nullptr && program.mainWindow()->GetActiveDocument() != nullptr
+            ? program.mainWindow()->GetActiveDocument()->GetTitle()
+            : u"database";
     QString stem = tbm::ui::ToQString(title);
     if (int dot = stem.lastIndexOf(u'.'); dot > 0) stem.truncate(dot);
     result = WriteScreenshots(folder, stem);

@@ -30,9 +30,8 @@ std::size_t Colours(const QImage& image) {
 TEST_F(ProgramTest, WithoutADisplayItPicturesTheDatabaseAsAListAndAForm) {
   std::u16string database = MakeDatabase("People", kPeopleCsv);
   tbm::testing::ScratchFolder shots("tbm-program-shots");
-  tbm::testing::ProgramResult run =
-      tbm::testing::RunProgram(ProgramPath(), {"--screenshots", shots.path().string(),
-                                               tbm::Utf16ToUtf8(database)});
+  tbm::testing::ProgramResult run = tbm::testing::RunProgram(
+      ProgramPath(), {"--screenshots", shots.path().string(), tbm::Utf16ToUtf8(database)});
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* name : {"People-list.png", "People-form.png"}) {
     QImage image(QString::fromStdString((shots.path() / name).string()));
