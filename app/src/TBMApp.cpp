@@ -28,6 +28,11 @@ CTBMApp::~CTBMApp() { StopEngine(); }
 
 CTBMApp* CTBMApp::Get() { return dynamic_cast<CTBMApp*>(ui::CWinApp::Get()); }
 
+MDbEnv* ProgramEngine() {
+  CTBMApp* app = CTBMApp::Get();
+  return app != nullptr ? app->env() : nullptr;
+}
+
 std::int32_t CTBMApp::StartEngine() {
   if (engine_ != nullptr) return MDbErrNone;
   auto engine = std::make_unique<engine::EngineEnvironment>();

@@ -57,4 +57,8 @@ class CTBMApp : public ui::CWinApp {
   CTBMDocTemplate* template_ = nullptr;
 };
 
+// The running program's engine environment; null before the engine starts
+// or when there is no application object.
+MDbEnv* ProgramEngine();
+
 }  // namespace tbm::app

@@ -33,10 +33,7 @@ constexpr std::uint32_t kRecordPositionText = 5020;
 // Bit 0 of a view kind's flags: editing is allowed in that view.
 constexpr std::uint32_t kEditingAllowed = 0x1;
 
-MDbEnv* Env() {
-  CTBMApp* app = CTBMApp::Get();
-  return app != nullptr ? app->env() : nullptr;
-}
+MDbEnv* Env() { return ProgramEngine(); }
 
 DocumentRequests& Requests() {
   static DocumentRequests requests;

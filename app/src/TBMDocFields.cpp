@@ -20,10 +20,7 @@ constexpr std::uint8_t kFormFlagsAttribute = 3;
 constexpr std::uint32_t kNameChars = 260;
 constexpr std::uint32_t kDateTimeChars = 256;
 
-MDbEnv* Env() {
-  CTBMApp* app = CTBMApp::Get();
-  return app != nullptr ? app->env() : nullptr;
-}
+MDbEnv* Env() { return ProgramEngine(); }
 
 std::uint32_t Bytes(std::size_t chars) { return static_cast<std::uint32_t>(chars * 2); }
 
