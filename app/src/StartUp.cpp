@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "DeviceLanguage.h"
 #include "SystemInfo.h"
 #include "SystemPaths.h"
 #include "TBMApp.h"
@@ -52,26 +53,17 @@ std::string ProgramFolder() {
   }
 }
 
-std::string LanguageLibraryPath(const std::string& programFolder, const std::u16string& suffix) {
+std::string LanguageLibraryPath(const std::string& programFolder, const std::string& suffix) {
   std::string folder = programFolder;
   if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder + "tbmres/tbmres" + Utf16ToUtf8(suffix) + ".so";
-}
-
-std::u16string LanguageSuffix(std::uint16_t languageId) {
-  static constexpr char16_t kDigits[] = u"0123456789abcdef";
-  std::u16string suffix;
-  do {
-    suffix.insert(suffix.begin(), kDigits[languageId % 16]);
-    languageId /= 16;
-  } while (languageId != 0);
-  return suffix;
+  return folder + "tbmres/tbmres" + suffix + ".so";
 }
 
 Status FindLanguageLibrary(const std::string& programFolder, std::uint16_t languageId,
                            std::unique_ptr<res::ResourceLibrary>* library) {
   library->reset();
-  std::vector<std::u16string> suffixes = {u"", LanguageSuffix(languageId)};
+  using res::LanguageSuffix;
+  std::vector<std::string> suffixes = {"", LanguageSuffix(languageId)};
   if ((languageId >> kSubLanguageShift) != 1) {
     suffixes.push_back(LanguageSuffix(
         static_cast<std::uint16_t>((languageId & kPrimaryLanguageMask) | kDefaultSubLanguage)));
@@ -79,8 +71,8 @@ Status FindLanguageLibrary(const std::string& programFolder, std::uint16_t langu
   if (languageId != kUsEnglish) suffixes.push_back(LanguageSuffix(kUsEnglish));
 
   std::string tried;
-  std::vector<std::u16string> seen;
-  for (const std::u16string& suffix : suffixes) {
+  std::vector<std::string> seen;
+  for (const std::string& suffix : suffixes) {
     if (std::find(seen.begin(), seen.end(), suffix) != seen.end()) continue;
     seen.push_back(suffix);
     const std::string path = LanguageLibraryPath(programFolder, suffix);

@@ -29,11 +29,8 @@ int DeviceKind();
 std::string ProgramFolder();
 
 // The language-library file for a suffix: <folder>/tbmres/tbmres<suffix>.so.
-std::string LanguageLibraryPath(const std::string& programFolder, const std::u16string& suffix);
-
-// A language identifier as a library's suffix: hexadecimal, lower case,
-// without leading zeros (1033 -> "409", 0x0C0C -> "c0c").
-std::u16string LanguageSuffix(std::uint16_t languageId);
+// The suffix of a language is res::LanguageSuffix (DeviceLanguage.h).
+std::string LanguageLibraryPath(const std::string& programFolder, const std::string& suffix);
 
 // Finds the program's language library in programFolder/tbmres for the
 // device's language languageId, trying in order: no suffix; languageId;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "DeviceLanguage.h"
 #include "Registry.h"
 #include "RunProgram.h"
 #include "StartUp.h"
@@ -75,9 +76,9 @@ TEST_F(StartUpTest, TheDeviceKindFollowsTheSystemsVersionAndPlatformType) {
 }
 
 TEST_F(StartUpTest, TheLanguageLibraryIsSearchedInItsOrder) {
-  EXPECT_EQ(LanguageSuffix(1033), u"409");
-  EXPECT_EQ(LanguageSuffix(0x0C0C), u"c0c");
-  EXPECT_EQ(LanguageLibraryPath("/opt/tbm", u"40c"), "/opt/tbm/tbmres/tbmres40c.so");
+  EXPECT_EQ(res::LanguageSuffix(1033), "409");
+  EXPECT_EQ(res::LanguageSuffix(0x0C0C), "c0c");
+  EXPECT_EQ(LanguageLibraryPath("/opt/tbm", "40c"), "/opt/tbm/tbmres/tbmres40c.so");
   EXPECT_EQ(ProgramFolder(), tbm::testing::ProgramFolder().string());
 
   // Nothing there at all.
