@@ -115,6 +115,7 @@ CTBMFormView::CTBMFormView(QWidget* parent) : CTBMView(kFormViewKind, parent) {
 
   bar_ = new QScrollBar(Qt::Vertical, this);
   bar_->setFocusPolicy(Qt::NoFocus);
+  StyleViewScrollBar(bar_);
   bar_->setSingleStep(1);
   bar_->hide();
   QObject::connect(bar_, &QAbstractSlider::actionTriggered, this,

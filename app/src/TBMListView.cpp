@@ -90,6 +90,8 @@ CTBMListView::CTBMListView(QWidget* parent) : CTBMView(kListViewKind, parent) {
   horizontalBar_.hide();
   verticalBar_.setFocusPolicy(Qt::NoFocus);
   horizontalBar_.setFocusPolicy(Qt::NoFocus);
+  StyleViewScrollBar(&verticalBar_);
+  StyleViewScrollBar(&horizontalBar_);
   QObject::connect(&verticalBar_, &QAbstractSlider::actionTriggered, this,
                    [this](int action) { OnVerticalAction(action); });
   QObject::connect(&horizontalBar_, &QAbstractSlider::actionTriggered, this,

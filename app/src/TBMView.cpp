@@ -1,6 +1,9 @@
 #include "TBMView.h"
 
+#include <QApplication>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTextBoundaryFinder>
 #include <algorithm>
 #include <vector>
@@ -9,6 +12,17 @@
 #include "WinApp.h"
 
 namespace tbm::app {
+
+void StyleViewScrollBar(QWidget* bar) {
+  // One style serves every view; the application owns it.
+  static QPointer<QStyle> style;
+  if (style.isNull()) {
+    style = QStyleFactory::create(QStringLiteral("Windows"));
+    if (style.isNull()) return;
+    style->setParent(qApp);
+  }
+  bar->setStyle(style);
+}
 
 QFont MakeViewFont(int fontKind) {
   QString face = QStringLiteral("Tahoma");

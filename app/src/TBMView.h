@@ -30,6 +30,10 @@ constexpr int kFontLarge = 2;
 // empty piece takes its default ("Tahoma", 400, -11).
 QFont MakeViewFont(int fontKind);
 
+// Gives a view's scroll bar the handheld's plain look: a patterned groove
+// and a raised thumb with arrow buttons, plain to see on the small screen.
+void StyleViewScrollBar(QWidget* bar);
+
 // Cuts text to width pixels as the views and the status bar cut texts.
 // With oneLine, only what comes before the first carriage return or line
 // feed counts, so a first line that fits is never cut for what follows it.

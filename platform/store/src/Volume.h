@@ -173,7 +173,10 @@ class Volume {
   bool RollBack(Status* failure);
   bool CreateLayout(Status* failure);
   bool CheckLayout(Status* failure);
+  bool CheckContent(Status* failure);
+  std::string Damaged(const std::string& detail) const;
   bool CheckFailed(Status* failure, int rc, const std::string& damaged) const;
+  static bool IsContentFault(int rc);
   bool PrepareStatements(Status* failure);
   bool LoadDatabases(Status* failure);
   bool BeginWrite(Status* failure);
@@ -208,6 +211,8 @@ class Volume {
   int batchDepth_ = 0;
   bool batchAbandoned_ = false;
   bool inWrite_ = false;
+  bool contentChecked_ = false;
+  std::string contentDamage_;
   bool wroteInTransaction_ = false;
   bool readOpen_ = false;
   std::chrono::nanoseconds readSince_{0};  // monotonic, coarse

@@ -136,6 +136,8 @@ bool Volume::OpenConnection(bool create, Status* failure) {
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db_, 1);
   if (!(create ? CreateLayout(failure) : CheckLayout(failure))) return false;
+  contentChecked_ = create;
+  contentDamage_.clear();
   sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
   // The page cache holds a whole volume (5000 records of a few hundred
   // bytes each) and reads go through a memory map rather than a system call
@@ -192,6 +194,11 @@ bool Volume::CreateLayout(Status* failure) {
 // the file's content at fault; the volume being busy, unreadable or
 // unwritable for this process, or memory running out, is said as such.
 bool Volume::CheckFailed(Status* failure, int rc, const std::string& damaged) const {
+  if (!IsContentFault(rc)) return SqlFail(failure, "mount");
+  return Fail(failure, ERROR_FILE_CORRUPT, damaged);
+}
+
+bool Volume::IsContentFault(int rc) {
   switch (rc & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -200,35 +207,23 @@ bool Volume::CheckFailed(Status* failure, int rc, const std::string& damaged) co
     case SQLITE_PERM:
     case SQLITE_NOMEM:
     case SQLITE_FULL:
-      return SqlFail(failure, "mount");
+      return false;
     case SQLITE_IOERR:
-      if (rc != SQLITE_IOERR_SHORT_READ) return SqlFail(failure, "mount");
-      break;
+      return rc == SQLITE_IOERR_SHORT_READ;
     default:
-      break;
+      return true;
   }
-  return Fail(failure, ERROR_FILE_CORRUPT, damaged);
 }
 
+// Mounting checks what every use of the volume relies on: its format
+// version and its tables. SQLite itself refuses a file cut short and any page
+// it reads that is damaged, so a damaged record is reported when it is read;
+// the walk over every page waits for the first write (CheckContent).
 bool Volume::CheckLayout(Status* failure) {
-  const std::string damaged = "'" + path_ + "' is a damaged Tabulon Mobile database volume";
-  // The check reads every page once; a small cache keeps it from holding
-  // them all.
-  if (int rc = sqlite3_exec(db_, "PRAGMA cache_size=-256", nullptr, nullptr, nullptr);
-      rc != SQLITE_OK) {
-    return CheckFailed(failure, sqlite3_extended_errcode(db_), damaged);
-  }
-  Statement check(db_, "PRAGMA quick_check");
-  if (!check.Valid()) return CheckFailed(failure, sqlite3_extended_errcode(db_), damaged);
-  const int rc = check.Step();
-  if (rc != SQLITE_ROW) return CheckFailed(failure, rc, damaged);
-  if (check.Text(0) != "ok")
-    return Fail(failure, ERROR_FILE_CORRUPT, damaged + " (" + check.Text(0) + ")");
-  check.Finalize();
-
+  const std::string damaged = Damaged("");
   Statement version(db_, "PRAGMA user_version");
-  if (!version.Valid() || version.Step() != SQLITE_ROW)
-    return Fail(failure, ERROR_FILE_CORRUPT, damaged);
+  if (!version.Valid()) return CheckFailed(failure, sqlite3_extended_errcode(db_), damaged);
+  if (const int rc = version.Step(); rc != SQLITE_ROW) return CheckFailed(failure, rc, damaged);
   if (version.Int(0) != kFormatVersion) {
     return Fail(failure, ERROR_BAD_FORMAT,
                 "'" + path_ + "' is a database volume of another format version (" +
@@ -239,9 +234,38 @@ bool Volume::CheckLayout(Status* failure) {
                    "SELECT count(*) FROM sqlite_schema WHERE name IN "
                    "('volume','dbs','rec','keys')");
   if (!tables.Valid() || tables.Step() != SQLITE_ROW || tables.Int(0) != 4) {
-    return Fail(failure, ERROR_FILE_CORRUPT, damaged + " (tables missing)");
+    return Fail(failure, ERROR_FILE_CORRUPT, Damaged(" (tables missing)"));
   }
   return true;
+}
+
+// Before this process first writes into a volume it walks every page of it,
+// so that nothing is ever written into a damaged file. A volume found
+// damaged stays refused for writing until it is unmounted.
+bool Volume::CheckContent(Status* failure) {
+  if (contentChecked_) return true;
+  if (contentDamage_.empty()) {
+    Statement check(db_, "PRAGMA quick_check");
+    const int rc = check.Valid() ? check.Step() : sqlite3_extended_errcode(db_);
+    if (rc == SQLITE_ROW && check.Text(0) == "ok") {
+      contentChecked_ = true;
+      return true;
+    }
+    if (rc == SQLITE_ROW) {
+      contentDamage_ = Damaged(" (" + check.Text(0) + ")");
+    } else if (IsContentFault(rc)) {
+      contentDamage_ = Damaged("");
+    } else {
+      return CheckFailed(failure, rc, "");
+    }
+    // Nothing is checkpointed into a damaged file when it is unmounted.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  }
+  return Fail(failure, ERROR_FILE_CORRUPT, contentDamage_);
+}
+
+std::string Volume::Damaged(const std::string& detail) const {
+  return "'" + path_ + "' is a damaged Tabulon Mobile database volume" + detail;
 }
 
 bool Volume::Close(Status* failure) {

@@ -75,6 +75,10 @@ bool Volume::BeginWrite(Status* failure) {
   if (inWrite_) return true;
   EndRead();
   if (Run(beginImmediate_) != SQLITE_DONE) return SqlFail(failure, "cannot write");
+  if (!CheckContent(failure)) {
+    Run(rollback_);
+    return false;
+  }
   inWrite_ = true;
   wroteInTransaction_ = false;
   // Another process may have committed since the last snapshot; what it

@@ -137,6 +137,43 @@ TEST_F(BadFileTest, ADamagedRecordIsReportedNotReadPastItsEnd) {
   CeCloseHandle(h);
 }
 
+// Damage deep in the records does not stop the mount (only the pages read
+// are checked then), but it is found when read, and before anything is
+// written: no write lands in a damaged volume, and the file keeps its bytes.
+TEST_F(BadFileTest, ADamagedPageIsFoundWhenReadAndBeforeAnyWrite) {
+  MakeVolume("deep.tbm");
+  std::string bytes = Contents(HostPath("deep.tbm"));
+  ASSERT_GT(bytes.size(), 8 * 4096u);
+  bytes.replace(bytes.size() - 4096, 4096, std::string(4096, '\xFF'));
+  WriteFile(HostPath("deep.tbm"), bytes);
+
+  CEGUID vol{};
+  ASSERT_TRUE(CeMountDBVol(&vol, WidePath("deep.tbm").c_str(), OPEN_EXISTING))
+      << StoreLastMessage();
+  mounted_.push_back(vol);
+  CEOID db = 0;
+  HANDLE h = CeOpenDatabaseEx(&vol, &db, u"DATA_0", 0, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  bool damageRead = false;
+  for (DWORD i = 0; i < 200 && !damageRead; ++i) {
+    SetLastError(0);
+    damageRead =
+        (CeSeekDatabase(h, CEDB_SEEK_BEGINNING, i, nullptr) == 0 || !ReadCurrent(h).has_value()) &&
+        GetLastError() == ERROR_FILE_CORRUPT;
+  }
+  EXPECT_TRUE(damageRead) << "no read met the damaged page";
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(Write(h, 0, {{PropId(4, CEVT_UI4), std::uint32_t{7}}}), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_CORRUPT) << StoreLastMessage();
+    EXPECT_NE(std::string(StoreLastMessage()).find("damaged"), std::string::npos)
+        << StoreLastMessage();
+  }
+  CeCloseHandle(h);
+  ASSERT_TRUE(CeUnmountDBVol(&vol));
+  mounted_.clear();
+  EXPECT_EQ(Contents(HostPath("deep.tbm")), bytes);
+}
+
 TEST_F(BadFileTest, ADamagedDatabaseListRefusesTheMount) {
   MakeVolume("list.tbm");
   Sql("list.tbm", "UPDATE dbs SET sorts = x'0102'");
