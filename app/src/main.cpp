@@ -4,6 +4,7 @@
 //   "Tabulon Mobile" [DATABASE]                 on a display: the program's window
 //   "Tabulon Mobile" --screenshots DIR DATABASE  without a window: pictures of the
 //                                                list and the form view in DIR
+//   "Tabulon Mobile" --screenshots DIR           a picture of the list of databases
 //
 // Without a display (no DISPLAY or WAYLAND_DISPLAY) the program runs
 // offscreen and writes the pictures beside the database.
@@ -36,7 +37,8 @@ constexpr const char* kUsage =
     "                       this machine holding '/'; without one, the list of the\n"
     "                       handheld's databases shows\n"
     "  --screenshots FOLDER open DATABASE without a window and write pictures of its\n"
-    "                       list and form view into FOLDER, then end\n"
+    "                       list and form view into FOLDER, then end; without a\n"
+    "                       DATABASE, a picture of the list of databases\n"
     "Without a display the program runs as with --screenshots, writing the pictures\n"
     "beside the database.\n";
 
@@ -54,6 +56,26 @@ QString FolderOfDatabase(const std::string& given) {
   tbm::MappedPath mapped = tbm::HostPathFromDevicePath(tbm::Utf8ToUtf16(given));
   const std::string host = mapped.hostPath.empty() ? given : mapped.hostPath;
   return QFileInfo(QString::fromStdString(host)).absolutePath();
+}
+
+// A picture of the frame showing the list of the handheld's databases.
+int WriteDocumentListScreenshot(const QString& folder) {
+  tbm::ui::CFrameWnd* frame = tbm::ui::CWinApp::Get()->mainWindow();
+  if (frame == nullptr || frame->docList() == nullptr) {
+    std::fprintf(stderr,
+                 "Tabulon Mobile: the list of databases did not show; no picture written\n");
+    return 1;
+  }
+  QDir().mkpath(folder);
+  const QString path = QDir(folder).filePath(QStringLiteral("documents.png"));
+  QApplication::processEvents();
+  frame->UpdateCommandUI();
+  if (!frame->grab().save(path)) {
+    std::fprintf(stderr, "Tabulon Mobile: cannot write %s\n", path.toLocal8Bit().constData());
+    return 1;
+  }
+  std::printf("The list of databases: %s\n", path.toLocal8Bit().constData());
+  return 0;
 }
 
 // Pictures of the frame with the list view, then with the form view.
@@ -114,7 +136,7 @@ int main(int argc, char** argv) {
 
   const bool offscreen = screenshotsAsked || !HasDisplay();
   if (offscreen) {
-    if (arguments.empty()) {
+    if (arguments.empty() && !screenshotsAsked) {
       std::fputs("Tabulon Mobile: without a display, name the database to picture (try --help)\n",
                  stderr);
       return 2;
@@ -132,7 +154,11 @@ int main(int argc, char** argv) {
   if (!offscreen) return program.Run();
 
   int result = 1;
-  if (program.InitInstance()) {
+  if (!program.InitInstance()) {
+    result = 1;
+  } else if (arguments.empty()) {
+    result = WriteDocumentListScreenshot(QString::fromStdString(screenshots));
+  } else {
     const QString folder = screenshotsAsked ? QString::fromStdString(screenshots)
                                             : FolderOfDatabase(arguments.front());
     std::u16string title =

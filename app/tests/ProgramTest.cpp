@@ -50,6 +50,13 @@ TEST_F(ProgramTest, WithoutADisplayItPicturesTheDatabaseAsAListAndAForm) {
     EXPECT_GT(Colours(image), 20u) << name;
     EXPECT_NE(run.out.find(name), std::string::npos) << run.out;
   }
+
+  // Without a database: the list of the handheld's databases.
+  run = RunTheProgram(root_.path(), {"--screenshots", shots.path().string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  QImage list(QString::fromStdString((shots.path() / "documents.png").string()));
+  EXPECT_EQ(list.size(), QSize(240, 320));
+  EXPECT_NE(run.out.find("documents.png"), std::string::npos) << run.out;
 }
 
 TEST_F(ProgramTest, ADamagedFileIsRefusedInWordsAndLeftAsItWas) {

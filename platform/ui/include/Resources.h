@@ -19,6 +19,20 @@ std::u16string FromQString(const QString& text);
 // String number of the program's language library; empty when missing.
 QString LoadQString(std::uint32_t number);
 
+// The framework's own texts: the document list's column titles and the
+// message boxes' buttons, by number in the program's language library.
+inline constexpr std::uint32_t AFX_IDS_DOCLIST_NAME = 61710;
+inline constexpr std::uint32_t AFX_IDS_DOCLIST_DATE = 61711;
+inline constexpr std::uint32_t AFX_IDS_DOCLIST_SIZE = 61712;
+inline constexpr std::uint32_t AFX_IDS_BUTTON_OK = 61720;
+inline constexpr std::uint32_t AFX_IDS_BUTTON_CANCEL = 61721;
+inline constexpr std::uint32_t AFX_IDS_BUTTON_YES = 61722;
+inline constexpr std::uint32_t AFX_IDS_BUTTON_NO = 61723;
+
+// String number of the program's language library, or english when the
+// library (or the string) is missing.
+QString FrameworkText(std::uint32_t number, const char* english);
+
 // String number with its placeholders filled (MessageFormat.h). A string
 // whose placeholders do not match the arguments is logged and shown as it
 // stands, never formatted; a missing string gives an empty text.

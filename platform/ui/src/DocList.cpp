@@ -18,6 +18,7 @@
 #include "DevicePath.h"
 #include "FrameWnd.h"
 #include "FrameworkLog.h"
+#include "Resources.h"
 
 namespace tbm::ui {
 
@@ -173,7 +174,9 @@ CDocList::CDocList(CFrameWnd* frame, const QString& filter, const QString& folde
           [this](int index) { ShowFolder(index <= 0 ? QString() : folderBox_->itemText(index)); });
 
   list_->setColumnCount(3);
-  list_->setHeaderLabels({tr("Name"), tr("Date"), tr("Size")});
+  list_->setHeaderLabels({FrameworkText(AFX_IDS_DOCLIST_NAME, "Name"),
+                          FrameworkText(AFX_IDS_DOCLIST_DATE, "Date"),
+                          FrameworkText(AFX_IDS_DOCLIST_SIZE, "Size")});
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(true);
   list_->setAllColumnsShowFocus(true);

@@ -23,8 +23,8 @@ void MakeMainFrame(CFrameWnd* frame) {
 }
 
 void ReportFailedToCreate() {
-  QString text = FormatResourceMessage(AFX_IDP_FAILED_TO_CREATE_DOC, {});
-  if (text.isEmpty()) text = QStringLiteral("Failed to create empty document.");
+  const QString text =
+      FrameworkText(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document.");
   ShowMessageBox({FromQString(text), std::u16string(), MessageIcon::kError, MessageButtons::kOk});
 }
 

@@ -1,11 +1,13 @@
 #include "MessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QString>
 
 #include "FrameWnd.h"
+#include "Resources.h"
 #include "WinApp.h"
 
 namespace tbm::ui {
@@ -17,8 +19,20 @@ MessageBoxAnswerer& Answerer() {
   return answerer;
 }
 
-QString ToQString(const std::u16string& text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+// The buttons carry the language library's words rather than Qt's.
+void NameButtons(QMessageBox& box) {
+  const struct {
+    QMessageBox::StandardButton button;
+    std::uint32_t number;
+    const char* english;
+  } kNames[] = {{QMessageBox::Ok, AFX_IDS_BUTTON_OK, "OK"},
+                {QMessageBox::Cancel, AFX_IDS_BUTTON_CANCEL, "Cancel"},
+                {QMessageBox::Yes, AFX_IDS_BUTTON_YES, "Yes"},
+                {QMessageBox::No, AFX_IDS_BUTTON_NO, "No"}};
+  for (const auto& name : kNames) {
+    if (QAbstractButton* button = box.button(name.button))
+      button->setText(FrameworkText(name.number, name.english));
+  }
 }
 
 }  // namespace
@@ -65,6 +79,7 @@ MessageAnswer ShowMessageBox(const MessageBoxRequest& given, QWidget* parent) {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
       break;
   }
+  NameButtons(box);
   switch (box.exec()) {
     case QMessageBox::Ok:
       return MessageAnswer::kOk;

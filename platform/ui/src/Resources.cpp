@@ -120,6 +120,11 @@ QString LoadQString(std::uint32_t number) {
   return library != nullptr ? ToQString(library->StringOrEmpty(number)) : QString();
 }
 
+QString FrameworkText(std::uint32_t number, const char* english) {
+  QString text = LoadQString(number);
+  return text.isEmpty() ? QString::fromUtf8(english) : text;
+}
+
 QString FormatResourceMessage(std::uint32_t number,
                               std::initializer_list<res::MessageArgument> arguments) {
   res::ResourceLibrary* library = Library();

@@ -2,13 +2,19 @@
 // and a frame whose bars and menus come from resource numbers.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 
 #include "CommandMenus.h"
+#include "DocList.h"
 #include "MessageBox.h"
 #include "ProgramLog.h"
 #include "Resources.h"
@@ -22,9 +28,12 @@ namespace fs = std::filesystem;
 
 // The English library, beside the test program as beside the handheld
 // program.
-std::string EnglishLibrary() {
-  return (fs::read_symlink("/proc/self/exe").parent_path() / "tbmres" / "tbmres409.so").string();
+std::string Library(const char* suffix) {
+  return (fs::read_symlink("/proc/self/exe").parent_path() / "tbmres" /
+          (std::string("tbmres") + suffix + ".so"))
+      .string();
 }
+std::string EnglishLibrary() { return Library("409"); }
 
 // A frame made the way the program makes its own, from resource numbers.
 class ResourceFrame : public CFrameWnd {
@@ -90,6 +99,35 @@ TEST_F(ResourcesTest, TextsAndMessagesComeFromTheLibraryAndABadPlaceholderIsLogg
   EXPECT_EQ(boxes_[0].text, u"Delete the current record?");
   EXPECT_EQ(boxes_[0].icon, MessageIcon::kQuestion);
   EXPECT_EQ(boxes_[0].buttons, MessageButtons::kYesNo);
+}
+
+// The framework's own words (the message boxes' buttons, the document
+// list's column titles) come from the library in use, here German; a real
+// box is shown and answered with its "No" button.
+TEST_F(ResourcesTest, TheFrameworksOwnWordsComeFromTheLibraryInUse) {
+  std::unique_ptr<res::ResourceLibrary> german;
+  ASSERT_TRUE(res::ResourceLibrary::Load(Library("407"), &german).ok());
+  app_.SetResources(std::move(german));
+  SetMessageBoxAnswerer(nullptr);
+
+  QStringList buttons;
+  QTimer::singleShot(0, [&buttons] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* button : box->buttons()) buttons << button->text();
+    box->button(QMessageBox::No)->click();
+  });
+  EXPECT_EQ(ResourceMessageBox(5006, {}, MessageIcon::kQuestion, MessageButtons::kYesNo),
+            MessageAnswer::kNo);
+  buttons.sort();
+  EXPECT_EQ(buttons, (QStringList{"Ja", "Nein"}));
+
+  CFrameWnd frame;
+  CDocList list(&frame, QStringLiteral("*.tbm"), QStringLiteral("All Folders"));
+  QTreeWidgetItem* header = list.listWidget()->headerItem();
+  EXPECT_EQ(header->text(0), QStringLiteral("Name"));
+  EXPECT_EQ(header->text(1), QStringLiteral("Datum"));
+  EXPECT_EQ(header->text(2), QStringLiteral("Größe"));
 }
 
 TEST_F(ResourcesTest, PicturesAreDrawnSharpAtEachPixelRatioAndKept) {
