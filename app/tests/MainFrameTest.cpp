@@ -1,0 +1,115 @@
+// The program started as main() starts it, on a fresh device: its command
+// line, the bars it shows on the first start and after the user changed
+// them, and the status bar's position text and found-set mark.
+#include <QImage>
+#include <QTreeWidget>
+#include <set>
+
+#include "AppTestSupport.h"
+#include "CommandIds.h"
+#include "DocList.h"
+#include "MainFrame.h"
+#include "StatusBar.h"
+#include "ToolBar.h"
+#include "Utf16.h"
+
+namespace tbm::app::testing {
+namespace {
+
+class MainFrameTest : public AppTest {
+ protected:
+  ~MainFrameTest() override { Stop(); }
+
+  // A new application object with this command line, started as main()
+  // starts it; its main window, or null when the start failed.
+  ui::CFrameWnd* Start(const std::vector<std::string>& arguments) {
+    Stop();
+    app_ = std::make_unique<CTBMApp>(arguments);
+    if (!app_->InitInstance()) return nullptr;
+    RunPostedEvents();
+    app_->mainWindow()->UpdateCommandUI();
+    return app_->mainWindow();
+  }
+  // Ends the program as main() does: the main window goes, then the engine.
+  void Stop() {
+    if (!app_) return;
+    delete app_->mainWindow();
+    app_->ExitInstance();
+    app_.reset();
+  }
+  std::uint32_t BarInfo() const { return app_->GetProfileInt(u"Mobile", u"BarInfo", 0xFFFF); }
+};
+
+constexpr std::uint32_t kBothBars = (1u << kToolBarBit) | (1u << kStatusBarBit);
+
+TEST_F(MainFrameTest, BothBarsShowOnTheFirstStartAndTheUsersChoiceIsKeptForTheNext) {
+  const std::string people = Utf16ToUtf8(MakeDatabase("People", kPeopleCsv));
+  ui::CFrameWnd* frame = Start({people});
+  ASSERT_NE(frame, nullptr);
+  ASSERT_NE(dynamic_cast<CTBMView*>(frame->GetActiveView()), nullptr);
+  EXPECT_EQ(BarInfo(), kBothBars);
+  EXPECT_TRUE(frame->IsBarShown(frame->toolBar()));
+  EXPECT_TRUE(frame->IsBarShown(frame->statusBar()));
+
+  // The user hides the navigation bar; it is remembered at once.
+  frame->RouteCommand(ui::ID_VIEW_TOOLBAR);
+  EXPECT_FALSE(frame->IsBarShown(frame->toolBar()));
+  EXPECT_EQ(BarInfo(), 1u << kStatusBarBit);
+
+  frame = Start({people});
+  ASSERT_NE(frame, nullptr);
+  EXPECT_FALSE(frame->IsBarShown(frame->toolBar()));
+  EXPECT_TRUE(frame->IsBarShown(frame->statusBar()));
+  frame->RouteCommand(ui::ID_VIEW_TOOLBAR);
+  EXPECT_EQ(BarInfo(), kBothBars);
+}
+
+TEST_F(MainFrameTest, TheStatusBarShowsThePositionAndMarksAFoundSet) {
+  ui::CFrameWnd* frame = Start({Utf16ToUtf8(MakeDatabase("People", kPeopleCsv))});
+  ASSERT_NE(frame, nullptr);
+  ui::CStatusBar* status = frame->statusBar();
+  EXPECT_EQ(status->GetPaneText(1), QStringLiteral("1 of 5"));
+  EXPECT_EQ(status->GetItemRect(2).width(), 0);
+
+  CTBMDoc::SetRequests({.find = [](const FindRequest&) { return FindRequest{4, u"night"}; }});
+  frame->RouteCommand(ui::ID_RECORD_FIND);
+  RunPostedEvents();
+  frame->UpdateCommandUI();
+  EXPECT_EQ(status->GetPaneText(1), QStringLiteral("1 of 1"));
+  const QRect mark = status->GetItemRect(2);
+  ASSERT_GT(mark.width(), 0);
+  // The mark is a picture: the pane holds more than its background.
+  const QImage image = status->grab(mark).toImage();
+  std::set<QRgb> colours;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
+  EXPECT_GT(colours.size(), 2u);
+
+  frame->RouteCommand(ui::ID_RECORD_SHOW_ALL);
+  frame->UpdateCommandUI();
+  EXPECT_EQ(status->GetPaneText(1), QStringLiteral("1 of 5"));
+  EXPECT_EQ(status->GetItemRect(2).width(), 0);
+}
+
+TEST_F(MainFrameTest, ADatabaseOnTheCommandLineThatCannotOpenLeavesTheListOfDatabases) {
+  MakeDatabase("People", kPeopleCsv);
+  const std::u16string broken = u"\\My Documents\\Tabulon\\Broken.tbm";
+  const std::string bytes(3000, '\x5a');
+  ASSERT_TRUE(tbm::testing::WriteWholeFile(HostPath(broken), bytes));
+
+  ui::CFrameWnd* frame = Start({Utf16ToUtf8(broken)});
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->GetActiveView(), nullptr);
+  ASSERT_NE(frame->docList(), nullptr);
+  QTreeWidget* list = frame->docList()->listWidget();
+  QStringList names;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) names << list->topLevelItem(i)->text(0);
+  names.sort();
+  EXPECT_EQ(names, (QStringList{"Broken", "People"}));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].text.find(broken), std::u16string::npos);
+  EXPECT_EQ(tbm::testing::ReadWholeFile(HostPath(broken)), bytes);
+}
+
+}  // namespace
+}  // namespace tbm::app::testing
