@@ -256,7 +256,7 @@ bool Volume::CheckContent(Status* failure) {
     } else if (IsContentFault(rc)) {
       contentDamage_ = Damaged("");
     } else {
-      return CheckFailed(failure, rc, "");
+      return SqlFail(failure, "cannot check the volume before writing");
     }
     // Nothing is checkpointed into a damaged file when it is unmounted.
     sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
