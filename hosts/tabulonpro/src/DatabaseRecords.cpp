@@ -1,0 +1,367 @@
+// A database's records, its current selection and its plug-in data, and
+// filling a new database.
+#include <algorithm>
+
+#include "DesktopDatabase.h"
+
+namespace tbm::tabulonpro {
+
+namespace {
+
+RecordIdentity IdentityFromBlob(const std::string& blob) {
+  RecordIdentity identity{};
+  std::copy_n(blob.begin(), std::min(blob.size(), identity.size()), identity.begin());
+  return identity;
+}
+
+std::string_view BlobOf(const RecordIdentity& identity) {
+  return std::string_view(reinterpret_cast<const char*>(identity.data()), identity.size());
+}
+
+std::string KeyName(std::uint32_t key) {
+  std::string name;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const char c = static_cast<char>((key >> shift) & 0xFF);
+    name += c >= 0x20 && c < 0x7F ? c : '?';
+  }
+  return name;
+}
+
+}  // namespace
+
+Status DesktopDatabase::Fill(const NewDatabase& content) {
+  Transaction transaction(db_.get());
+  if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "making the database");
+  std::vector<std::int64_t> ids;
+  for (const FieldDefinition& definition : content.fields) {
+    Field made;
+    if (Status s = InsertField(definition, &made); !s.ok()) return s;
+    ids.push_back(made.id);
+  }
+  for (const ValueList& list : content.valueLists) {
+    if (Status s = SetValueList(list); !s.ok()) return s;
+  }
+  std::size_t number = 0;
+  for (const std::vector<std::string>& texts : content.records) {
+    ++number;
+    if (texts.size() > ids.size()) {
+      return Status(StatusCode::kInvalidArgument, name_ + ": record " + std::to_string(number) +
+                                                      " has " + std::to_string(texts.size()) +
+                                                      " values for " + std::to_string(ids.size()) +
+                                                      " fields");
+    }
+    FieldTexts byField;
+    for (std::size_t f = 0; f < texts.size(); ++f) byField[ids[f]] = texts[f];
+    RecordInfo made;
+    if (Status s = InsertRecord(byField, &made); !s.ok()) {
+      return s.WithContext("record " + std::to_string(number));
+    }
+  }
+  const int rc = transaction.Commit();
+  return rc == SQLITE_OK ? Status() : Fail(rc, "making the database");
+}
+
+// The next identity: the database's stamp, then its record counter, which
+// only grows (inside the caller's transaction).
+Status DesktopDatabase::NextIdentity(RecordIdentity* identity) {
+  ScopedStatement s;
+  if (Status status = Prepared("UPDATE database_settings SET next_record = next_record + 1 "
+                               "WHERE id = 1 RETURNING identity_stamp, next_record - 1",
+                               &s);
+      !status.ok()) {
+    return status;
+  }
+  if (const int rc = s->Step(); rc != SQLITE_ROW) return Fail(rc, "making a record");
+  const auto stamp = static_cast<std::uint32_t>(s->Integer(0));
+  const std::int64_t counter = s->Integer(1);
+  if (counter < 1 || counter > 0xFFFFFFFFLL) {
+    return Status(StatusCode::kFailed,
+                  name_ +
+                      ": the database has made all the record identities it can; copy its "
+                      "records into a new database");
+  }
+  for (int i = 0; i < 4; ++i) {
+    (*identity)[i] = static_cast<std::uint8_t>(stamp >> (24 - 8 * i));
+    (*identity)[4 + i] =
+        static_cast<std::uint8_t>(static_cast<std::uint32_t>(counter) >> (24 - 8 * i));
+  }
+  return {};
+}
+
+Status DesktopDatabase::InsertRecord(const FieldTexts& texts, RecordInfo* made) {
+  RecordIdentity identity{};
+  if (Status s = NextIdentity(&identity); !s.ok()) return s;
+  ScopedStatement s;
+  if (Status status = Prepared("INSERT INTO records(identity, modification) VALUES(?, 0)", &s);
+      !status.ok()) {
+    return status;
+  }
+  s->BindBlob(1, BlobOf(identity));
+  if (const int rc = s->Step(); rc != SQLITE_DONE) return Fail(rc, "making a record");
+  *made = {sqlite3_last_insert_rowid(db_.get()), identity, 0};
+  return WriteTexts(made->row, texts);
+}
+
+Status DesktopDatabase::WriteTexts(std::int64_t row, const FieldTexts& texts) {
+  ScopedStatement s;
+  if (Status status = Prepared("INSERT INTO field_values(record, field, text) VALUES(?, ?, ?) "
+                               "ON CONFLICT(record, field) DO UPDATE SET text = excluded.text",
+                               &s);
+      !status.ok()) {
+    return status;
+  }
+  std::string stored;
+  for (const auto& [field, text] : texts) {
+    if (Status status = StoredText(text, "a field's text", &stored); !status.ok()) {
+      return status.WithContext(name_);
+    }
+    s->Bind(1, row).Bind(2, field).Bind(3, stored);
+    const int rc = s->Step();
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
+      return Status(StatusCode::kNotFound, name_ + ": a field written to no longer exists");
+    }
+    if (rc != SQLITE_DONE) return Fail(rc, "writing a record");
+    s->Reset();
+  }
+  return {};
+}
+
+Status DesktopDatabase::RecordCount(std::int64_t* count) {
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT count(*) FROM records", &s); !status.ok()) return status;
+  const int rc = s->Step();
+  if (rc != SQLITE_ROW) return Fail(rc, "counting the records");
+  *count = s->Integer(0);
+  return {};
+}
+
+Status DesktopDatabase::Records(std::vector<RecordInfo>* records) {
+  records->clear();
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT id, identity, modification FROM records ORDER BY id", &s);
+      !status.ok()) {
+    return status;
+  }
+  int rc;
+  while ((rc = s->Step()) == SQLITE_ROW) {
+    records->push_back(
+        {s->Integer(0), IdentityFromBlob(s->Blob(1)), static_cast<std::uint16_t>(s->Integer(2))});
+  }
+  return rc == SQLITE_DONE ? Status() : Fail(rc, "reading the records");
+}
+
+Status DesktopDatabase::Record(std::int64_t row, RecordInfo* record) {
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT identity, modification FROM records WHERE id = ?", &s);
+      !status.ok()) {
+    return status;
+  }
+  s->Bind(1, row);
+  const int rc = s->Step();
+  if (rc == SQLITE_DONE) {
+    return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
+  }
+  if (rc != SQLITE_ROW) return Fail(rc, "reading a record");
+  *record = {row, IdentityFromBlob(s->Blob(0)), static_cast<std::uint16_t>(s->Integer(1))};
+  return {};
+}
+
+Status DesktopDatabase::FindRecord(const RecordIdentity& identity, std::int64_t* row) {
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT id FROM records WHERE identity = ?", &s); !status.ok()) {
+    return status;
+  }
+  s->BindBlob(1, BlobOf(identity));
+  const int rc = s->Step();
+  if (rc == SQLITE_DONE) {
+    return Status(StatusCode::kNotFound,
+                  name_ + ": no record has the identity " + IdentityHex(identity));
+  }
+  if (rc != SQLITE_ROW) return Fail(rc, "finding a record");
+  *row = s->Integer(0);
+  return {};
+}
+
+Status DesktopDatabase::ReadText(std::int64_t row, std::int64_t field, std::string* text) {
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT r.id, v.text FROM records r LEFT JOIN field_values v "
+                               "ON v.record = r.id AND v.field = ? WHERE r.id = ?",
+                               &s);
+      !status.ok()) {
+    return status;
+  }
+  s->Bind(1, field).Bind(2, row);
+  const int rc = s->Step();
+  if (rc == SQLITE_DONE) {
+    return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
+  }
+  if (rc != SQLITE_ROW) return Fail(rc, "reading a record");
+  *text = s->Text(1);
+  return {};
+}
+
+Status DesktopDatabase::ReadTexts(std::int64_t row, FieldTexts* texts) {
+  texts->clear();
+  RecordInfo record;
+  if (Status s = Record(row, &record); !s.ok()) return s;
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT field, text FROM field_values WHERE record = ?", &s);
+      !status.ok()) {
+    return status;
+  }
+  s->Bind(1, row);
+  int rc;
+  while ((rc = s->Step()) == SQLITE_ROW) (*texts)[s->Integer(0)] = s->Text(1);
+  return rc == SQLITE_DONE ? Status() : Fail(rc, "reading a record");
+}
+
+Status DesktopDatabase::AddRecord(const FieldTexts& texts, RecordInfo* made) {
+  Transaction transaction(db_.get());
+  if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "adding a record");
+  if (Status s = InsertRecord(texts, made); !s.ok()) return s;
+  const int rc = transaction.Commit();
+  return rc == SQLITE_OK ? Status() : Fail(rc, "adding a record");
+}
+
+Status DesktopDatabase::DuplicateRecord(std::int64_t row, RecordInfo* made) {
+  Transaction transaction(db_.get());
+  if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "copying a record");
+  FieldTexts texts;
+  if (Status s = ReadTexts(row, &texts); !s.ok()) return s;
+  if (Status s = InsertRecord(texts, made); !s.ok()) return s;
+  const int rc = transaction.Commit();
+  return rc == SQLITE_OK ? Status() : Fail(rc, "copying a record");
+}
+
+Status DesktopDatabase::ChangeRecord(std::int64_t row, const FieldTexts& texts) {
+  Transaction transaction(db_.get());
+  if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "changing a record");
+  {
+    ScopedStatement s;
+    if (Status status = Prepared("UPDATE records SET modification = (modification + 1) % 65536 "
+                                 "WHERE id = ?",
+                                 &s);
+        !status.ok()) {
+      return status;
+    }
+    s->Bind(1, row);
+    if (const int rc = s->Step(); rc != SQLITE_DONE) return Fail(rc, "changing a record");
+    if (sqlite3_changes(db_.get()) == 0) {
+      return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
+    }
+  }
+  if (Status s = WriteTexts(row, texts); !s.ok()) return s;
+  const int rc = transaction.Commit();
+  return rc == SQLITE_OK ? Status() : Fail(rc, "changing a record");
+}
+
+Status DesktopDatabase::DeleteRecord(std::int64_t row) {
+  ScopedStatement s;
+  if (Status status = Prepared("DELETE FROM records WHERE id = ?", &s); !status.ok()) {
+    return status;
+  }
+  s->Bind(1, row);
+  if (const int rc = s->Step(); rc != SQLITE_DONE) return Fail(rc, "deleting a record");
+  if (sqlite3_changes(db_.get()) == 0) {
+    return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
+  }
+  return {};
+}
+
+// ---- the current selection ----
+
+Status DesktopDatabase::Selection(std::vector<std::int64_t>* rows) {
+  rows->clear();
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT record FROM selection ORDER BY position", &s);
+      !status.ok()) {
+    return status;
+  }
+  int rc;
+  while ((rc = s->Step()) == SQLITE_ROW) rows->push_back(s->Integer(0));
+  return rc == SQLITE_DONE ? Status() : Fail(rc, "reading the selection");
+}
+
+Status DesktopDatabase::SetSelection(const std::vector<std::int64_t>& rows) {
+  Transaction transaction(db_.get());
+  if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "selecting records");
+  if (const int rc = Execute(db_.get(), "DELETE FROM selection"); rc != SQLITE_OK) {
+    return Fail(rc, "selecting records");
+  }
+  ScopedStatement s;
+  if (Status status = Prepared("INSERT OR IGNORE INTO selection(record) VALUES(?)", &s);
+      !status.ok()) {
+    return status;
+  }
+  for (const std::int64_t row : rows) {
+    s->Bind(1, row);
+    const int rc = s->Step();
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
+      return Status(StatusCode::kNotFound, name_ + ": a record selected no longer exists");
+    }
+    if (rc != SQLITE_DONE) return Fail(rc, "selecting records");
+    s->Reset();
+  }
+  s.Set(nullptr);
+  const int rc = transaction.Commit();
+  return rc == SQLITE_OK ? Status() : Fail(rc, "selecting records");
+}
+
+// ---- plug-in data ----
+
+Status DesktopDatabase::ReadPluginData(std::uint32_t key, std::string* data) {
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT data FROM plugin_data WHERE key = ?", &s); !status.ok()) {
+    return status;
+  }
+  s->Bind(1, static_cast<std::int64_t>(key));
+  const int rc = s->Step();
+  if (rc == SQLITE_DONE) {
+    return Status(StatusCode::kNotFound,
+                  name_ + ": there is no plug-in data under \"" + KeyName(key) + "\"");
+  }
+  if (rc != SQLITE_ROW) return Fail(rc, "reading plug-in data");
+  *data = s->Blob(0);
+  return {};
+}
+
+Status DesktopDatabase::WritePluginData(std::uint32_t key, std::string_view data) {
+  ScopedStatement s;
+  if (Status status = Prepared("INSERT INTO plugin_data(key, data) VALUES(?, ?) "
+                               "ON CONFLICT(key) DO UPDATE SET data = excluded.data",
+                               &s);
+      !status.ok()) {
+    return status;
+  }
+  s->Bind(1, static_cast<std::int64_t>(key)).BindBlob(2, data);
+  const int rc = s->Step();
+  return rc == SQLITE_DONE ? Status() : Fail(rc, "writing plug-in data");
+}
+
+Status DesktopDatabase::WritePluginData(
+    const std::vector<std::pair<std::uint32_t, std::string>>& entries) {
+  Transaction transaction(db_.get());
+  if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "writing plug-in data");
+  for (const auto& [key, data] : entries) {
+    if (Status s = WritePluginData(key, data); !s.ok()) return s;
+  }
+  const int rc = transaction.Commit();
+  return rc == SQLITE_OK ? Status() : Fail(rc, "writing plug-in data");
+}
+
+Status DesktopDatabase::PluginDataSizes(std::vector<std::pair<std::uint32_t, std::size_t>>* sizes) {
+  sizes->clear();
+  ScopedStatement s;
+  if (Status status = Prepared("SELECT key, length(data) FROM plugin_data ORDER BY key", &s);
+      !status.ok()) {
+    return status;
+  }
+  int rc;
+  while ((rc = s->Step()) == SQLITE_ROW) {
+    sizes->emplace_back(static_cast<std::uint32_t>(s->Integer(0)),
+                        static_cast<std::size_t>(s->Integer(1)));
+  }
+  return rc == SQLITE_DONE ? Status() : Fail(rc, "reading plug-in data");
+}
+
+}  // namespace tbm::tabulonpro

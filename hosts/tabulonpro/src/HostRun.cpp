@@ -1,0 +1,279 @@
+#include "HostRun.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "DatabaseFolder.h"
+#include "HostSession.h"
+#include "HostWindow.h"
+#include "Machine.h"
+#include "MessagePump.h"
+#include "PluginHost.h"
+#include "ProgramLog.h"
+#include "WinUser.h"
+
+namespace tbm::tabulonpro {
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+constexpr const char* kLog = "TabulonPro";
+
+void Tell(const std::string& message) {
+  std::fprintf(stderr, "Tabulon Pro: %s\n", message.c_str());
+  std::fflush(stderr);
+}
+
+// The desktop's one running host: an exclusive lock on
+// <desktop root>/TabulonPro.lock, holding the process id for the message
+// of a second one. The lock goes with the process, however it ends.
+class InstanceLock {
+ public:
+  ~InstanceLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  Status Take() {
+    const std::string root = MachineRoot(Machine::Desktop);
+    std::error_code error;
+    stdfs::create_directories(root, error);
+    const std::string path = root + "/TabulonPro.lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      const int e = errno;
+      return Status(
+          e == EACCES ? StatusCode::kNoPermission : StatusCode::kIoFailed,
+          "the desktop's lock file " + path + " cannot be made (" + std::strerror(e) + ")");
+    }
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      char text[32] = {};
+      const ssize_t got = ::pread(fd_, text, sizeof text - 1, 0);
+      const long other = got > 0 ? std::strtol(text, nullptr, 10) : 0;
+      return Status(StatusCode::kBusy,
+                    "Tabulon Pro is running already on this desktop" +
+                        (other > 0 ? " (process " + std::to_string(other) + ")" : std::string()) +
+                        "; use that one, or stop it first");
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, pid.data(), pid.size(), 0) < 0) {
+      WriteLog(kLog, LogLevel::kWarning, "the process id could not be written to " + path);
+    }
+    return {};
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return stdfs::equivalent(a, b, error);
+}
+
+// The databases named (each must open), or every one in the folder (those
+// that do not open are told and left out).
+Status OpenDatabases(const RunOptions& options,
+                     std::vector<std::unique_ptr<DesktopDatabase>>* opened) {
+  auto alreadyOpen = [&](const std::string& path) {
+    for (const auto& db : *opened) {
+      if (SameFile(db->path(), path)) return true;
+    }
+    return false;
+  };
+  if (!options.databases.empty()) {
+    for (const std::string& given : options.databases) {
+      std::string path;
+      if (Status s = DatabasePath(given, &path); !s.ok()) return s;
+      if (alreadyOpen(path)) continue;
+      std::unique_ptr<DesktopDatabase> db;
+      if (Status s = DesktopDatabase::Open(path, &db); !s.ok()) return s;
+      opened->push_back(std::move(db));
+    }
+    return {};
+  }
+  for (const std::string& path : DatabaseFiles()) {
+    std::unique_ptr<DesktopDatabase> db;
+    if (Status s = DesktopDatabase::Open(path, &db); !s.ok()) {
+      Tell(s.message() + "; it is left closed");
+      WriteLog(kLog, LogLevel::kWarning, s.message() + "; it is left closed");
+      continue;
+    }
+    opened->push_back(std::move(db));
+  }
+  return {};
+}
+
+bool HasDisplay() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && std::strcmp(platform, "offscreen") == 0) return false;
+  if (platform != nullptr && *platform != '\0') return true;
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// The signals that end the host arrive on a descriptor the event loop
+// watches, so they are handled between events like any other input. They
+// are blocked before any thread starts, so every thread leaves them to it.
+int SignalDescriptor() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, signal);
+  if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
+  return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+// The line tests and people wait for.
+std::string ReadyLine(std::size_t databases, const PluginHost& plugin) {
+  std::string line = "Tabulon Pro is running with " + std::to_string(databases) +
+                     (databases == 1 ? " database" : " databases");
+  line += plugin.started() ? " (plug-in " + plugin.name() + " started)"
+                           : " (plug-in " + plugin.name() + " not running)";
+  return line;
+}
+
+}  // namespace
+
+int RunHost(const RunOptions& options, const char* programPath) {
+  InstanceLock lock;
+  if (Status s = lock.Take(); !s.ok()) {
+    Tell(s.message());
+    return 1;
+  }
+  std::unique_ptr<HostTextForm> textForm;
+  if (Status s = HostTextForm::OpenSystem(&textForm); !s.ok()) {
+    Tell(s.message());
+    return 1;
+  }
+  std::vector<std::unique_ptr<DesktopDatabase>> databases;
+  if (Status s = OpenDatabases(options, &databases); !s.ok()) {
+    Tell(s.message());
+    return 1;
+  }
+  DesktopDatabase* settingsOf = nullptr;
+  if (!options.settingsOf.empty()) {
+    std::string path;
+    if (Status s = DatabasePath(options.settingsOf, &path); !s.ok()) {
+      Tell("--settings: " + s.message());
+      return 1;
+    }
+    for (const auto& db : databases) {
+      if (SameFile(db->path(), path)) settingsOf = db.get();
+    }
+    if (settingsOf == nullptr) {
+      Tell("--settings: the database " + options.settingsOf +
+           " is not among the databases this host opens");
+      return 1;
+    }
+  }
+
+  const int signalFd = SignalDescriptor();
+  if (signalFd < 0) {
+    Tell(std::string("the signalFd that stop the host cannot be watched (") + std::strerror(errno) +
+         ")");
+    return 1;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  const int queue = MessageQueueDescriptor();
+  if (queue < 0) {
+    Tell(
+        "the main thread's message queue cannot be made, so no other program could reach the "
+        "plug-in");
+    ::close(signalFd);
+    return 1;
+  }
+  const bool headless = options.headless || !HasDisplay();
+  if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int qtArgc = 1;
+  char* qtArgv[] = {const_cast<char*>(programPath), nullptr};
+  QApplication application(qtArgc, qtArgv);
+  // A plug-in's dialog that closes must not end a host without a window.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  HostSession session(std::move(textForm));
+  for (auto& db : databases) session.Add(std::move(db));
+  WriteLog(kLog, LogLevel::kInfo,
+           "started (process " + std::to_string(::getpid()) + ") with " +
+               std::to_string(session.count()) + " databases");
+
+  // Messages sent to the main thread's windows and conversations are
+  // answered as soon as they arrive; a quit request in the queue ends the
+  // host as a signal does.
+  QSocketNotifier queueNotifier(queue, QSocketNotifier::Read);
+  QObject::connect(&queueNotifier, &QSocketNotifier::activated, [] {
+    if (DispatchPendingMessages() > 0) return;
+    MSG message{};
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && message.message == WM_QUIT) {
+      WriteLog(kLog, LogLevel::kInfo, "stopping on a quit request in the message queue");
+      QCoreApplication::quit();
+    }
+  });
+  QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [signalFd] {
+    signalfd_siginfo info{};
+    while (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      WriteLog(kLog, LogLevel::kInfo,
+               std::string("stopping on ") + ::strsignal(static_cast<int>(info.ssi_signo)));
+    }
+    QCoreApplication::quit();
+  });
+
+  PluginHost plugin;
+  const std::string pluginPath =
+      options.plugin.empty() ? PluginHost::PathBesideProgram() : options.plugin;
+  if (Status s = plugin.Load(pluginPath); !s.ok()) {
+    Tell(s.message() + "; Tabulon Pro runs without it");
+    WriteLog(kLog, LogLevel::kWarning, s.message());
+  } else if (const std::int32_t result = plugin.Start(session.Services());
+             result != kPluginStarted) {
+    Tell(plugin.StartResultInWords(result) + "; Tabulon Pro runs without it");
+  }
+
+  std::unique_ptr<HostWindow> window;
+  if (!headless) {
+    window = std::make_unique<HostWindow>(session, plugin);
+    QObject::connect(window.get(), &HostWindow::quitRequested, &application,
+                     &QCoreApplication::quit);
+    window->show();
+  }
+
+  const std::string ready = ReadyLine(session.count(), plugin);
+  std::printf("%s\n", ready.c_str());
+  std::fflush(stdout);
+  WriteLog(kLog, LogLevel::kInfo, ready);
+
+  if (options.about || settingsOf != nullptr) {
+    QTimer::singleShot(0, [&] {
+      if (settingsOf != nullptr) {
+        session.SetCurrent(settingsOf);
+        if (window) window->Refresh();
+        if (!plugin.ShowSettings()) Tell("--settings: the plug-in is not running");
+      }
+      if (options.about && !plugin.ShowAbout()) Tell("--about: the plug-in is not running");
+    });
+  }
+
+  const int result = QApplication::exec();
+  window.reset();
+  plugin.Stop();
+  ::close(signalFd);
+  WriteLog(kLog, LogLevel::kInfo, "stopped");
+  std::printf("Tabulon Pro has stopped.\n");
+  std::fflush(stdout);
+  return result == 0 ? 0 : 1;
+}
+
+}  // namespace tbm::tabulonpro
