@@ -9,20 +9,11 @@ namespace tbm::tabulonpro {
 
 Status DesktopDatabase::Fields(std::vector<Field>* fields) {
   fields->clear();
-  // The fields are asked for with nearly every call on a record; they are
-  // read again only when a commit (of any process) may have changed them.
-  // Inside a transaction nothing is cached: it may yet roll back.
-  const bool cacheable = sqlite3_get_autocommit(db_.get()) != 0;
-  std::int64_t version = -1;
-  if (cacheable) {
-    ScopedStatement v;
-    if (Status status = Prepared("PRAGMA data_version", &v); !status.ok()) return status;
-    if (const int rc = v->Step(); rc != SQLITE_ROW) return Fail(rc, "reading the fields");
-    version = v->Integer(0);
-    if (fieldsCached_ && version == fieldsVersion_) {
-      *fields = fieldsCache_;
-      return {};
-    }
+  // The fields are asked for with nearly every call on a record; within a
+  // snapshot they cannot change, so they are read once per snapshot.
+  if (snapshot_ && fieldsSnapshot_ == snapshotSerial_) {
+    *fields = fieldsCache_;
+    return {};
   }
   ScopedStatement s;
   if (Status status = Prepared("SELECT id, key, name, type FROM fields ORDER BY id", &s);
@@ -36,9 +27,10 @@ Status DesktopDatabase::Fields(std::vector<Field>* fields) {
                        type >= 1 && type <= 4 ? static_cast<FieldType>(type) : FieldType::kText});
   }
   if (rc != SQLITE_DONE) return Fail(rc, "reading the fields");
-  fieldsCached_ = cacheable;
-  fieldsVersion_ = version;
-  fieldsCache_ = *fields;
+  if (snapshot_) {
+    fieldsSnapshot_ = snapshotSerial_;
+    fieldsCache_ = *fields;
+  }
   return {};
 }
 
@@ -56,6 +48,7 @@ Status DesktopDatabase::CheckFieldName(const std::string& name, std::int64_t exc
 }
 
 Status DesktopDatabase::AddField(const FieldDefinition& definition, Field* made) {
+  EndSnapshot();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "adding a field");
   if (Status s = InsertField(definition, made); !s.ok()) return s;
@@ -65,7 +58,7 @@ Status DesktopDatabase::AddField(const FieldDefinition& definition, Field* made)
 
 // Adds the field inside the caller's transaction, with the next key.
 Status DesktopDatabase::InsertField(const FieldDefinition& definition, Field* made) {
-  fieldsCached_ = false;
+  EndSnapshot();
   if (Status s = CheckFieldName(definition.name, 0); !s.ok()) return s;
   std::vector<Field> fields;
   if (Status s = Fields(&fields); !s.ok()) return s;
@@ -97,7 +90,7 @@ Status DesktopDatabase::InsertField(const FieldDefinition& definition, Field* ma
 }
 
 Status DesktopDatabase::RemoveField(std::int64_t field) {
-  fieldsCached_ = false;
+  EndSnapshot();
   ScopedStatement s;
   if (Status status = Prepared("DELETE FROM fields WHERE id = ?", &s); !status.ok()) return status;
   s->Bind(1, field);
@@ -109,7 +102,7 @@ Status DesktopDatabase::RemoveField(std::int64_t field) {
 }
 
 Status DesktopDatabase::RenameField(std::int64_t field, const std::string& name) {
-  fieldsCached_ = false;
+  EndSnapshot();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "renaming a field");
   if (Status s = CheckFieldName(name, field); !s.ok()) return s;
@@ -127,7 +120,7 @@ Status DesktopDatabase::RenameField(std::int64_t field, const std::string& name)
 }
 
 Status DesktopDatabase::ChangeFieldType(std::int64_t field, FieldType type) {
-  fieldsCached_ = false;
+  EndSnapshot();
   ScopedStatement s;
   if (Status status = Prepared("UPDATE fields SET type = ? WHERE id = ?", &s); !status.ok()) {
     return status;
@@ -172,6 +165,7 @@ Status DesktopDatabase::Formats(DateTimeFormats* f) {
 }
 
 Status DesktopDatabase::SetFormats(const DateTimeFormats& f) {
+  EndSnapshot();
   if (Status s = CheckFormats(f); !s.ok()) return s.WithContext(name_);
   ScopedStatement s;
   if (Status status = Prepared(
@@ -211,6 +205,7 @@ Status DesktopDatabase::Flags(std::uint32_t* flags) {
 }
 
 Status DesktopDatabase::SetFlags(std::uint32_t flags) {
+  EndSnapshot();
   ScopedStatement s;
   if (Status status = Prepared("UPDATE database_settings SET sync_flags = ? WHERE id = 1", &s);
       !status.ok()) {
@@ -267,6 +262,7 @@ Status DesktopDatabase::FindValueList(const std::string& name, ValueList* list) 
 }
 
 Status DesktopDatabase::SetValueList(const ValueList& list) {
+  EndSnapshot();
   if (Status s = CheckName("the value list's name", list.name); !s.ok())
     return s.WithContext(name_);
   std::string items;
@@ -295,6 +291,7 @@ Status DesktopDatabase::SetValueList(const ValueList& list) {
 }
 
 Status DesktopDatabase::RemoveValueList(const std::string& name) {
+  EndSnapshot();
   ScopedStatement s;
   if (Status status = Prepared("DELETE FROM value_lists WHERE name = ?", &s); !status.ok()) {
     return status;

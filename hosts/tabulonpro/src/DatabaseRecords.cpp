@@ -29,6 +29,22 @@ std::string KeyName(std::uint32_t key) {
 
 }  // namespace
 
+void DesktopDatabase::BeginSnapshot() {
+  if (snapshot_ || sqlite3_get_autocommit(db_.get()) == 0) return;
+  if (Execute(db_.get(), "BEGIN") == SQLITE_OK) {
+    snapshot_ = true;
+    ++snapshotSerial_;
+  }
+}
+
+void DesktopDatabase::EndSnapshot() {
+  if (!snapshot_) return;
+  snapshot_ = false;
+  // A read transaction has nothing to keep; should COMMIT fail, ROLLBACK
+  // ends it as well.
+  if (Execute(db_.get(), "COMMIT") != SQLITE_OK) Execute(db_.get(), "ROLLBACK");
+}
+
 Status DesktopDatabase::Fill(const NewDatabase& content) {
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "making the database");
@@ -216,6 +232,7 @@ Status DesktopDatabase::ReadTexts(std::int64_t row, FieldTexts* texts) {
 }
 
 Status DesktopDatabase::AddRecord(const FieldTexts& texts, RecordInfo* made) {
+  EndSnapshot();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "adding a record");
   if (Status s = InsertRecord(texts, made); !s.ok()) return s;
@@ -224,6 +241,7 @@ Status DesktopDatabase::AddRecord(const FieldTexts& texts, RecordInfo* made) {
 }
 
 Status DesktopDatabase::DuplicateRecord(std::int64_t row, RecordInfo* made) {
+  EndSnapshot();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "copying a record");
   FieldTexts texts;
@@ -234,6 +252,7 @@ Status DesktopDatabase::DuplicateRecord(std::int64_t row, RecordInfo* made) {
 }
 
 Status DesktopDatabase::ChangeRecord(std::int64_t row, const FieldTexts& texts) {
+  EndSnapshot();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "changing a record");
   {
@@ -256,6 +275,7 @@ Status DesktopDatabase::ChangeRecord(std::int64_t row, const FieldTexts& texts) 
 }
 
 Status DesktopDatabase::DeleteRecord(std::int64_t row) {
+  EndSnapshot();
   ScopedStatement s;
   if (Status status = Prepared("DELETE FROM records WHERE id = ?", &s); !status.ok()) {
     return status;
@@ -283,6 +303,7 @@ Status DesktopDatabase::Selection(std::vector<std::int64_t>* rows) {
 }
 
 Status DesktopDatabase::SetSelection(const std::vector<std::int64_t>& rows) {
+  EndSnapshot();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "selecting records");
   if (const int rc = Execute(db_.get(), "DELETE FROM selection"); rc != SQLITE_OK) {
@@ -326,6 +347,7 @@ Status DesktopDatabase::ReadPluginData(std::uint32_t key, std::string* data) {
 }
 
 Status DesktopDatabase::WritePluginData(std::uint32_t key, std::string_view data) {
+  EndSnapshot();
   ScopedStatement s;
   if (Status status = Prepared("INSERT INTO plugin_data(key, data) VALUES(?, ?) "
                                "ON CONFLICT(key) DO UPDATE SET data = excluded.data",
@@ -340,6 +362,7 @@ Status DesktopDatabase::WritePluginData(std::uint32_t key, std::string_view data
 
 Status DesktopDatabase::WritePluginData(
     const std::vector<std::pair<std::uint32_t, std::string>>& entries) {
+  EndSnapshot();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "writing plug-in data");
   for (const auto& [key, data] : entries) {

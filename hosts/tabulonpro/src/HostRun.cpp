@@ -213,8 +213,10 @@ int RunHost(const RunOptions& options, const char* programPath) {
   // answered as soon as they arrive; a quit request in the queue ends the
   // host as a signal does.
   QSocketNotifier queueNotifier(queue, QSocketNotifier::Read);
-  QObject::connect(&queueNotifier, &QSocketNotifier::activated, [] {
-    if (DispatchPendingMessages() > 0) return;
+  QObject::connect(&queueNotifier, &QSocketNotifier::activated, [&session] {
+    const DWORD handled = DispatchPendingMessages();
+    session.EndSnapshots();
+    if (handled > 0) return;
     MSG message{};
     if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && message.message == WM_QUIT) {
       WriteLog(kLog, LogLevel::kInfo, "stopping on a quit request in the message queue");
@@ -237,9 +239,12 @@ int RunHost(const RunOptions& options, const char* programPath) {
   if (Status s = plugin.Load(pluginPath); !s.ok()) {
     Tell(s.message() + "; Tabulon Pro runs without it");
     WriteLog(kLog, LogLevel::kWarning, s.message());
-  } else if (const std::int32_t result = plugin.Start(session.Services());
-             result != kPluginStarted) {
-    Tell(plugin.StartResultInWords(result) + "; Tabulon Pro runs without it");
+  } else {
+    const std::int32_t result = plugin.Start(session.Services());
+    session.EndSnapshots();
+    if (result != kPluginStarted) {
+      Tell(plugin.StartResultInWords(result) + "; Tabulon Pro runs without it");
+    }
   }
 
   std::unique_ptr<HostWindow> window;
@@ -261,8 +266,10 @@ int RunHost(const RunOptions& options, const char* programPath) {
         session.SetCurrent(settingsOf);
         if (window) window->Refresh();
         if (!plugin.ShowSettings()) Tell("--settings: the plug-in is not running");
+        session.EndSnapshots();
       }
       if (options.about && !plugin.ShowAbout()) Tell("--about: the plug-in is not running");
+      session.EndSnapshots();
     });
   }
 

@@ -66,6 +66,9 @@ std::int32_t OnDatabase(TBDatabase handle, Body&& body) noexcept {
       return Refuse(TB_ERR_BAD_ARGUMENT,
                     "the database handle is not a database open in Tabulon Pro");
     }
+    // The plug-in's calls read from one snapshot until the host's event
+    // loop has control again (HostSession::EndSnapshots).
+    db->BeginSnapshot();
     return body(*db, *gSession->CursorOf(handle));
   });
 }

@@ -38,6 +38,10 @@ DesktopDatabase* HostSession::DatabaseOf(const void* handle) {
   return nullptr;
 }
 
+void HostSession::EndSnapshots() {
+  for (const auto& entry : open_) entry->database->EndSnapshot();
+}
+
 const TBHostServices* HostSession::Services() { return ServicesOver(this); }
 
 }  // namespace tbm::tabulonpro

@@ -54,6 +54,12 @@ class HostSession {
   Cursor* CursorOf(const void* handle);
   DesktopDatabase* DatabaseOf(const void* handle);
 
+  // Ends the snapshots the plug-in's calls read from (DesktopDatabase.h),
+  // so that its next calls see what other programs changed meanwhile. The
+  // host calls it whenever a call into the plug-in, or a round of its
+  // messages, is over.
+  void EndSnapshots();
+
   // The services table over this session, valid while the session lives.
   const TBHostServices* Services();
 

@@ -59,6 +59,9 @@ HostWindow::HostWindow(HostSession& session, PluginHost& plugin)
 }
 
 void HostWindow::Refresh() {
+  // What other programs changed shows, and a plug-in's snapshot is not kept
+  // open while the window waits.
+  session_.EndSnapshots();
   const QSignalBlocker blocker(table_);
   table_->setRowCount(static_cast<int>(session_.count()));
   int currentRow = -1;
@@ -99,7 +102,10 @@ void HostWindow::CurrentRowChanged() {
   if (row >= 0) session_.SetCurrent(session_.database(static_cast<std::size_t>(row)));
 }
 
-void HostWindow::ShowAbout() { plugin_.ShowAbout(); }
+void HostWindow::ShowAbout() {
+  plugin_.ShowAbout();
+  session_.EndSnapshots();
+}
 
 void HostWindow::ShowSettings() {
   plugin_.ShowSettings();

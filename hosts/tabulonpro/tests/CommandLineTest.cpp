@@ -51,6 +51,14 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   return rows;
 }
 
+// Makes a file holding an SQLite database changed by sql.
+void SqliteFile(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
 class CommandLineTest : public DesktopFixture {
  protected:
   void CreateStock() {
@@ -102,6 +110,10 @@ TEST_F(CommandLineTest, CreatedRecordsAreListedAndEveryEditRaisesTheirCount) {
                                                 "01.01.1975", "Green"}));
   EXPECT_EQ(after[3][1].substr(8), "00000004");  // a deleted record's identity is not made again
   EXPECT_EQ(after[3][2], "0");
+
+  // The count wraps from 65535 to 0.
+  SqliteFile(DatabaseFile("Stock"), "UPDATE records SET modification = 65535 WHERE id = 3");
+  EXPECT_EQ(Ok({"set", "Stock", "2", "Qty=15"}), "Changed record 2 (modification count 0).\n");
 
   EXPECT_EQ(Ok({"select", "Stock", "--find", "colour", "BL"}), "1 record selected in Stock.\n");
   const std::string selected = Ok({"list", "Stock", "--selected"});
@@ -217,14 +229,6 @@ TEST_F(CommandLineTest, BadInputIsRefusedInWordsAndTheDatabaseIsLeftWhole) {
   }
   EXPECT_EQ(Ok({"list", "Stock", "--csv"}), before);
   EXPECT_FALSE(stdfs::exists(DatabaseFile("Other")));
-}
-
-// Makes a file holding an SQLite database changed by sql.
-void SqliteFile(const std::string& path, const char* sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
 }
 
 TEST_F(CommandLineTest, FilesThatAreNotDatabasesAreRefusedAsWhatTheyAreAndLeftAlone) {

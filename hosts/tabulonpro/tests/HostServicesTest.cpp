@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <sstream>
 
+#include "Machine.h"
 #include "TabulonProTestSupport.h"
+#include "WinUser.h"
 
 namespace tbm::tabulonpro {
 namespace {
@@ -123,6 +125,37 @@ TEST_F(HostServicesTest, ThePlugInReadsAndChangesTheOpenDatabasesThroughTheServi
   EXPECT_NE(Ok({"schema", "Stock"}).find("\"QZP1\": 812 bytes"), std::string::npos);
   EXPECT_NE(ReadWholeFile(desktop_ / "log" / "TabulonPro.log").find("stopping on Terminated"),
             std::string::npos);
+}
+
+TEST_F(HostServicesTest, MessagesToThePlugInsWindowsAreAnsweredOnTheMainThreadFromTheEventLoop) {
+  RunningHost host({"--headless", "--plugin", ProbePath(), "Sales"},
+                   Env({{"TB_PROBE_REPORT", report_}, {"TB_PROBE_WINDOW", "1"}}));
+  ASSERT_TRUE(host.WaitUntilReady()) << host.err;
+  tbm::testing::ScopedEnvironment root("TBM_DESKTOP_ROOT", desktop_.c_str());
+  SelectMachine(Machine::Desktop);
+  const HWND probe = FindWindowW(u"TBServiceProbe", nullptr);
+  ASSERT_NE(probe, nullptr);
+  DWORD_PTR answer = 0;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_NE(SendMessageTimeoutW(probe, WM_APP, 0, 0, SMTO_NORMAL, 10000, &answer), 0);
+    EXPECT_EQ(answer, 1003u);  // 3 records, on the thread that started the plug-in
+  }
+  // A quit request in the main thread's queue ends the host as a signal does.
+  ASSERT_NE(SendMessageTimeoutW(probe, WM_APP + 1, 0, 0, SMTO_NORMAL, 10000, &answer), 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (IsWindow(probe) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(host.Stop(), 0);
+  EXPECT_NE(host.out.find("Tabulon Pro has stopped."), std::string::npos);
+  const std::vector<std::string> r = Report();
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(r[r.size() - 2], "quit asked");
+  EXPECT_EQ(r.back(), "stop");
+  EXPECT_NE(ReadWholeFile(desktop_ / "log" / "TabulonPro.log")
+                .find("stopping on a quit request in the message queue"),
+            std::string::npos);
+  SelectMachine(Machine::Handheld);
 }
 
 TEST_F(HostServicesTest, InAnEastAsianCodePageTextsTravelInItAndBadBytesAreRefused) {

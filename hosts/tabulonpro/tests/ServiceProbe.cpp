@@ -4,7 +4,13 @@
 // fact, to the file $TB_PROBE_REPORT. The about, settings and stop calls
 // add a line each; the settings call also writes "QZP1" into the current
 // database, as the settings dialog does. $TB_PROBE_RESULT, when set, is
-// the start result it answers instead of 13.
+// the start result it answers instead of 13. With $TB_PROBE_WINDOW set it
+// also makes a window, as a DDE server does, whose messages it answers
+// through the services: WM_APP with the first database's record count (and
+// whether it runs on the thread that started it), WM_APP + 1 by asking the
+// host's message loop to end.
+#include <pthread.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -12,11 +18,14 @@
 #include <string>
 
 #include "TBExtern.h"
+#include "WinUser.h"
 
 namespace {
 
 const TBHostServices* host = nullptr;
 std::FILE* report = nullptr;
+pthread_t startThread;
+HWND window = nullptr;
 
 void Line(const std::string& text) {
   if (report == nullptr) return;
@@ -184,6 +193,18 @@ void Change() {
        std::to_string(host->commitEdit(db)));
 }
 
+LRESULT AnswerMessage(HWND, UINT message, WPARAM, LPARAM) {
+  if (message == WM_APP) {
+    const bool sameThread = pthread_equal(pthread_self(), startThread) != 0;
+    return host->recordCount(host->database(0)) + (sameThread ? 1000 : 0);
+  }
+  if (message == WM_APP + 1) {
+    Line("quit asked");
+    PostQuitMessage(0);
+  }
+  return 0;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void TBExternCallProc(TBParamBlock* block) {
@@ -199,6 +220,10 @@ extern "C" __attribute__((visibility("default"))) void TBExternCallProc(TBParamB
       Line("databases " + std::to_string(databases));
       for (std::int32_t i = 0; i < databases; ++i) Walk(i);
       if (databases > 0 && std::getenv("TB_PROBE_CHANGE") != nullptr) Change();
+      startThread = pthread_self();
+      if (std::getenv("TB_PROBE_WINDOW") != nullptr) {
+        window = CreateWindowExW(0, u"TBServiceProbe", u"Probe", 0, AnswerMessage, nullptr);
+      }
       const char* result = std::getenv("TB_PROBE_RESULT");
       block->result = result != nullptr ? std::atoi(result) : 13;
       break;
@@ -219,6 +244,8 @@ extern "C" __attribute__((visibility("default"))) void TBExternCallProc(TBParamB
       break;
     }
     case TB_CALL_STOP:
+      if (window != nullptr) DestroyWindow(window);
+      window = nullptr;
       Line("stop");
       if (report != nullptr) std::fclose(report);
       report = nullptr;
