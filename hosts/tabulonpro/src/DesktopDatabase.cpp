@@ -72,15 +72,13 @@ constexpr const char* kTables[] = {"database_settings", "fields",      "records"
 
 constexpr const char* kTypeNames[] = {"text", "number", "date", "time"};
 
-bool IsLineBreak(char c) { return c == '\n' || c == '\r'; }
-
 bool IsDigit(const std::string& text) {
   return text.size() == 1 && text[0] >= '0' && text[0] <= '9';
 }
 
 Status CheckSeparator(std::string_view what, const std::string& separator) {
-  if (!IsUtf8(separator) || Utf8ToUtf16(separator).size() != 1 || IsLineBreak(separator[0]) ||
-      separator[0] == '\0') {
+  if (!IsUtf8(separator) || Utf8ToUtf16(separator).size() != 1 ||
+      static_cast<unsigned char>(separator[0]) < 0x20 || separator[0] == '\x7f') {
     return Status(StatusCode::kInvalidArgument,
                   std::string(what) + " is one character, not '" + separator + "'");
   }
@@ -243,29 +241,6 @@ std::string IdentityHex(const RecordIdentity& identity) {
     std::snprintf(text + 2 * i, 3, "%02x", identity[i]);
   }
   return std::string(text, 16);
-}
-
-bool IdentityFromHex(std::string_view hex, RecordIdentity* identity) {
-  if (hex.size() != 16) return false;
-  for (std::size_t i = 0; i < 8; ++i) {
-    unsigned value = 0;
-    for (std::size_t k = 0; k < 2; ++k) {
-      const char c = hex[2 * i + k];
-      unsigned digit;
-      if (c >= '0' && c <= '9') {
-        digit = static_cast<unsigned>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        digit = static_cast<unsigned>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        digit = static_cast<unsigned>(c - 'A' + 10);
-      } else {
-        return false;
-      }
-      value = value * 16 + digit;
-    }
-    (*identity)[i] = static_cast<std::uint8_t>(value);
-  }
-  return true;
 }
 
 DesktopDatabase::DesktopDatabase(SqliteConnection db, std::string path, std::string name)

@@ -92,9 +92,8 @@ struct DateTimeFormats {
 Status CheckFormats(const DateTimeFormats& formats);
 
 using RecordIdentity = std::array<std::uint8_t, 8>;
-// Sixteen hex digits, and back (false for anything else).
+// Sixteen hex digits.
 std::string IdentityHex(const RecordIdentity& identity);
-bool IdentityFromHex(std::string_view hex, RecordIdentity* identity);
 
 struct RecordInfo {
   std::int64_t row = 0;  // the record's row, for the calls below

@@ -39,7 +39,9 @@ Status PluginHost::Load(const std::string& path) {
   if (!S_ISREG(info.st_mode)) {
     return Status(StatusCode::kInvalidArgument, "the plug-in " + path + " is not a file");
   }
-  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A name without a folder would be looked for in the library path.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     const char* why = ::dlerror();
     return Status(StatusCode::kInvalidArgument,

@@ -2,7 +2,6 @@
 // of open databases, choosing the current one, and the menu items that
 // call the plug-in's dialogs.
 #include <QAction>
-#include <QApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QTableWidget>
@@ -24,13 +23,7 @@ using tbm::testing::ScopedEnvironment;
 
 class HostWindowTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    SelectMachine(Machine::Desktop);
-    static int argc = 1;
-    static char name[] = "tbm_tabulonpro_tests";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { SelectMachine(Machine::Desktop); }
 
   void SetUp() override {
     std::filesystem::create_directories(DatabaseFolder());
