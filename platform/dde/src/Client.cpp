@@ -45,10 +45,10 @@ std::shared_ptr<Conversation> Instance::Connect(HSZ service, HSZ topic) {
   const DWORD limit = connectTimeLimit.load();
   Socket socket = dde::Connect(ServiceSocketName(*serviceText), static_cast<int>(limit));
   if (!socket) {
-    if (errno == EACCES) {
-      LogWarning("DDE: the socket of service \"" + *serviceText +
-                 "\" belongs to another user; no conversation was opened");
-    }
+    LogWarning(errno == EACCES ? "DDE: the socket of service \"" + *serviceText +
+                                     "\" belongs to another user; no conversation was opened"
+                               : "DDE: no server of service \"" + *serviceText +
+                                     "\" runs on this desktop machine");
     return Fail(DMLERR_NO_CONV_ESTABLISHED, nullptr);
   }
   auto conversation =

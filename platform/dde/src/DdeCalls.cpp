@@ -188,9 +188,8 @@ extern "C" BOOL DdeDisconnect(HCONV conversation) {
   });
 }
 
-extern "C" HDDEDATA DdeClientTransaction(const BYTE* data, DWORD size, HCONV conversation,
-                                         HSZ item, UINT format, UINT type, DWORD timeout,
-                                         DWORD* result) {
+extern "C" HDDEDATA DdeClientTransaction(const BYTE* data, DWORD size, HCONV conversation, HSZ item,
+                                         UINT format, UINT type, DWORD timeout, DWORD* result) {
   const FoundConversation owner = FindConversation(conversation);
   return dde::Guarded(owner.instance, HDDEDATA{nullptr}, [&]() -> HDDEDATA {
     if (result != nullptr) *result = 0;
@@ -208,8 +207,7 @@ extern "C" HDDEDATA DdeClientTransaction(const BYTE* data, DWORD size, HCONV con
       if (data == nullptr) return found.instance->Fail(DMLERR_INVALIDPARAMETER, HDDEDATA{nullptr});
       block = {data, size};
     }
-    return found.instance->Transact(found.conversation, block, item, format, type, timeout,
-                                    result);
+    return found.instance->Transact(found.conversation, block, item, format, type, timeout, result);
   });
 }
 

@@ -110,8 +110,8 @@ int CompareStrings(HSZ first, HSZ second) {
   const auto b = tables.atoms.find(Number(second));
   const bool haveA = a != tables.atoms.end();
   const bool haveB = b != tables.atoms.end();
-  if (!haveA || !haveB) return haveA == haveB ? (Number(first) < Number(second) ? -1 : 1)
-                                              : (haveA ? 1 : -1);
+  if (haveA != haveB) return haveA ? 1 : -1;
+  if (!haveA) return Number(first) < Number(second) ? -1 : 1;  // neither is live: by value
   const int order = a->second.folded.compare(b->second.folded);
   return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }

@@ -43,7 +43,8 @@ bool Instance::OnOwnThread() const { return ::gettid() == thread_; }
 
 void Instance::SetFlags(DWORD flags) {
   flags_ = flags;
-  if (!noticeSocket_ && (!Filtered(CBF_SKIP_REGISTRATIONS) || !Filtered(CBF_SKIP_UNREGISTRATIONS))) {
+  if (!noticeSocket_ &&
+      (!Filtered(CBF_SKIP_REGISTRATIONS) || !Filtered(CBF_SKIP_UNREGISTRATIONS))) {
     OpenNoticeSocket();
   }
 }
@@ -116,7 +117,8 @@ DWORD Instance::HandleEvents() {
     } else if (notices_.contains(key)) {
       handled += ReadNotice(key);
     } else if (const auto at = conversations_.find(key); at != conversations_.end()) {
-      handled += Pump(at->second, events[i].events);
+      const auto conversation = at->second;  // its entry may go while it is handled
+      handled += Pump(conversation, events[i].events);
     }
   }
   return handled;

@@ -50,8 +50,8 @@ UINT Instance::Register(HSZ service) {
                  *text + "\"; it stays the only one until it withdraws the name or ends");
       return DMLERR_DLL_USAGE;
     }
-    LogWarning("DDE: the service \"" + *text + "\" could not be registered: " +
-               std::strerror(errno));
+    LogWarning("DDE: the service \"" + *text +
+               "\" could not be registered: " + std::strerror(errno));
     return DMLERR_SYS_ERROR;
   }
   const std::uint64_t key = AddToPollSet(socket.get());
@@ -168,8 +168,7 @@ DWORD Instance::Greet(const std::shared_ptr<Conversation>& conversation, const H
   return 1;
 }
 
-DWORD Instance::Serve(const std::shared_ptr<Conversation>& conversation,
-                      Transaction& transaction) {
+DWORD Instance::Serve(const std::shared_ptr<Conversation>& conversation, Transaction& transaction) {
   Result result;
   result.id = transaction.id;
   // No other frame of this conversation is read until this one is answered.
@@ -185,8 +184,8 @@ DWORD Instance::Serve(const std::shared_ptr<Conversation>& conversation,
       const DataRef data(id_, std::move(transaction.data), transaction.format);
       const HDDEDATA answer = Call(transaction.type, transaction.format, conversation->handle,
                                    topic, poke ? item.get() : nullptr, data.get(), 0, 0);
-      result.flags = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(answer) &
-                                                kAnswerFlags);
+      result.flags =
+          static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(answer) & kAnswerFlags);
       break;
     }
     case XTYP_REQUEST: {
@@ -227,7 +226,8 @@ void Instance::Tell(bool registered, const std::string& service) {
   notice.registered = registered;
   notice.service = service;
   // The instance-specific name: the service and which instance serves it.
-  notice.instanceName = service + "(" + std::to_string(::getpid()) + ":" + std::to_string(id_) + ")";
+  notice.instanceName =
+      service + "(" + std::to_string(::getpid()) + ":" + std::to_string(id_) + ")";
   if (notice.instanceName.size() > kMaxNameBytes) notice.instanceName = service;
   const auto frame = EncodeFrame(notice);
   for (const std::string& name : ListeningNoticeSockets()) {
