@@ -117,12 +117,25 @@ TEST_F(Dde, AServerThatStopsAnsweringIsGivenUpAndItsLateAnswersAreDropped) {
   ASSERT_NE(conversation, nullptr);
   ASSERT_TRUE(Execute(conversation, "stall:1500"));  // runs no messages for 1.5 s
 
+  // While it waits, the client's thread goes on running its own messages.
+  static std::atomic<bool> delivered{false};
+  HWND window = CreateWindowExW(
+      0, u"DdeTestWindow", u"", 0,
+      [](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+        delivered = delivered || message == WM_APP;
+        return 0;
+      },
+      nullptr);
+  ASSERT_NE(window, nullptr);
+  PostMessageW(window, WM_APP, 0, 0);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Execute(conversation, "late", nullptr, 300));
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(DdeGetLastError(instance_), DMLERR_EXECACKTIMEOUT);
   EXPECT_GE(waited, 300ms);
   EXPECT_LT(waited, 1200ms);
+  EXPECT_TRUE(delivered);
+  DestroyWindow(window);
   EXPECT_EQ(Request(conversation, "TBP_MOBILE_RESPONSE", 100), std::nullopt);
   EXPECT_EQ(DdeGetLastError(instance_), DMLERR_DATAACKTIMEOUT);
   DWORD abandoned = 0;
@@ -308,6 +321,8 @@ TEST_F(Dde, AnUnfilteredServerOnItsOwnThreadHearsEverythingThereAndCanEndInItsCa
   ASSERT_TRUE(PumpUntil([] { return !client()->Of(XTYP_REGISTER).empty(); }));
   EXPECT_EQ(client()->Of(XTYP_REGISTER)[0].hsz1, "Ledger");
 
+  EXPECT_EQ(DdeCmpStringHandles(Name("LEDGER"), Name("ledger")), 0);
+  EXPECT_NE(DdeCmpStringHandles(Name("Ledger"), Name("Ledgers")), 0);
   HCONV conversation = Connect("Accounts", "LEDGER");
   ASSERT_NE(conversation, nullptr);
   EXPECT_TRUE(Execute(conversation, kBlock));
