@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "Ddeml.h"
 #include "Machine.h"
 #include "TabulonProTestSupport.h"
 #include "WinUser.h"
@@ -127,9 +128,14 @@ TEST_F(HostServicesTest, ThePlugInReadsAndChangesTheOpenDatabasesThroughTheServi
             std::string::npos);
 }
 
-TEST_F(HostServicesTest, MessagesToThePlugInsWindowsAreAnsweredOnTheMainThreadFromTheEventLoop) {
-  RunningHost host({"--headless", "--plugin", ProbePath(), "Sales"},
-                   Env({{"TB_PROBE_REPORT", report_}, {"TB_PROBE_WINDOW", "1"}}));
+HDDEDATA NoCallbacks(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
+  return nullptr;
+}
+
+TEST_F(HostServicesTest, WindowMessagesAndDdeRequestsAreAnsweredOnTheMainThreadFromTheEventLoop) {
+  RunningHost host(
+      {"--headless", "--plugin", ProbePath(), "Sales"},
+      Env({{"TB_PROBE_REPORT", report_}, {"TB_PROBE_WINDOW", "1"}, {"TB_PROBE_DDE", "1"}}));
   ASSERT_TRUE(host.WaitUntilReady()) << host.err;
   tbm::testing::ScopedEnvironment root("TBM_DESKTOP_ROOT", desktop_.c_str());
   SelectMachine(Machine::Desktop);
@@ -140,6 +146,24 @@ TEST_F(HostServicesTest, MessagesToThePlugInsWindowsAreAnsweredOnTheMainThreadFr
     ASSERT_NE(SendMessageTimeoutW(probe, WM_APP, 0, 0, SMTO_NORMAL, 10000, &answer), 0);
     EXPECT_EQ(answer, 1003u);  // 3 records, on the thread that started the plug-in
   }
+
+  DWORD client = 0;
+  ASSERT_EQ(DdeInitializeA(&client, NoCallbacks, APPCMD_CLIENTONLY, 0), DMLERR_NO_ERROR);
+  const HSZ name = DdeCreateStringHandleA(client, "TBPROBE", CP_WINANSI);
+  const HCONV conversation = DdeConnect(client, name, name, nullptr);
+  ASSERT_NE(conversation, nullptr) << DdeGetLastError(client);
+  for (int i = 0; i < 3; ++i) {
+    const HDDEDATA data =
+        DdeClientTransaction(nullptr, 0, conversation, name, CF_TEXT, XTYP_REQUEST, 10000, nullptr);
+    ASSERT_NE(data, nullptr) << DdeGetLastError(client);
+    char text[16] = {};
+    DdeGetData(data, reinterpret_cast<BYTE*>(text), sizeof text - 1, 0);
+    EXPECT_STREQ(text, "1003");
+    DdeFreeDataHandle(data);
+  }
+  DdeDisconnect(conversation);
+  DdeUninitialize(client);
+
   // A quit request in the main thread's queue ends the host as a signal does.
   ASSERT_NE(SendMessageTimeoutW(probe, WM_APP + 1, 0, 0, SMTO_NORMAL, 10000, &answer), 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);

@@ -8,7 +8,9 @@
 // also makes a window, as a DDE server does, whose messages it answers
 // through the services: WM_APP with the first database's record count (and
 // whether it runs on the thread that started it), WM_APP + 1 by asking the
-// host's message loop to end.
+// host's message loop to end. With $TB_PROBE_DDE set it serves the DDE
+// service "TBPROBE", whose requests it answers with the same number as
+// WM_APP, as text.
 #include <pthread.h>
 
 #include <cinttypes>
@@ -17,15 +19,26 @@
 #include <cstring>
 #include <string>
 
+#include "Ddeml.h"
 #include "TBExtern.h"
 #include "WinUser.h"
 
 namespace {
 
+using namespace tbm;
+
 const TBHostServices* host = nullptr;
 std::FILE* report = nullptr;
 pthread_t startThread;
 HWND window = nullptr;
+DWORD ddeInstance = 0;
+
+// The first database's record count, and 1000 more when asked on the thread
+// that started the plug-in (the host's main thread).
+std::int32_t CountAndThread() {
+  const bool sameThread = pthread_equal(pthread_self(), startThread) != 0;
+  return host->recordCount(host->database(0)) + (sameThread ? 1000 : 0);
+}
 
 void Line(const std::string& text) {
   if (report == nullptr) return;
@@ -194,15 +207,20 @@ void Change() {
 }
 
 LRESULT AnswerMessage(HWND, UINT message, WPARAM, LPARAM) {
-  if (message == WM_APP) {
-    const bool sameThread = pthread_equal(pthread_self(), startThread) != 0;
-    return host->recordCount(host->database(0)) + (sameThread ? 1000 : 0);
-  }
+  if (message == WM_APP) return CountAndThread();
   if (message == WM_APP + 1) {
     Line("quit asked");
     PostQuitMessage(0);
   }
   return 0;
+}
+
+HDDEDATA AnswerDde(UINT type, UINT, HCONV, HSZ, HSZ item, HDDEDATA, ULONG_PTR, ULONG_PTR) {
+  if (type == XTYP_CONNECT) return reinterpret_cast<HDDEDATA>(1);
+  if (type != XTYP_REQUEST) return nullptr;
+  const std::string text = std::to_string(CountAndThread());
+  return DdeCreateDataHandle(ddeInstance, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>(text.size() + 1), 0, item, CF_TEXT, 0);
 }
 
 }  // namespace
@@ -223,6 +241,11 @@ extern "C" __attribute__((visibility("default"))) void TBExternCallProc(TBParamB
       startThread = pthread_self();
       if (std::getenv("TB_PROBE_WINDOW") != nullptr) {
         window = CreateWindowExW(0, u"TBServiceProbe", u"Probe", 0, AnswerMessage, nullptr);
+      }
+      if (std::getenv("TB_PROBE_DDE") != nullptr &&
+          DdeInitializeA(&ddeInstance, AnswerDde, APPCLASS_STANDARD, 0) == DMLERR_NO_ERROR) {
+        DdeNameService(ddeInstance, DdeCreateStringHandleA(ddeInstance, "TBPROBE", CP_WINANSI),
+                       nullptr, DNS_REGISTER);
       }
       const char* result = std::getenv("TB_PROBE_RESULT");
       block->result = result != nullptr ? std::atoi(result) : 13;
@@ -246,6 +269,8 @@ extern "C" __attribute__((visibility("default"))) void TBExternCallProc(TBParamB
     case TB_CALL_STOP:
       if (window != nullptr) DestroyWindow(window);
       window = nullptr;
+      if (ddeInstance != 0) DdeUninitialize(ddeInstance);
+      ddeInstance = 0;
       Line("stop");
       if (report != nullptr) std::fclose(report);
       report = nullptr;
