@@ -1,5 +1,6 @@
 #include "StoredSettings.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace tbm::bridge {
@@ -25,6 +26,7 @@ Status LoadSettings(const HostCalls& host, TBDatabase db, SyncSettings* settings
 
   std::vector<std::string> kept;
   for (const std::string& key : sync.fieldKeys) {
+    if (std::find(kept.begin(), kept.end(), key) != kept.end()) continue;
     std::optional<std::int32_t> field;
     if (Status status = host.FieldByKey(db, key, &field); !status.ok()) return status;
     if (field) kept.push_back(key);

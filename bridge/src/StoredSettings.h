@@ -10,8 +10,9 @@ namespace tbm::bridge {
 // Reads both records. A record the database does not have gives the
 // defaults (all records, keep both, no fields; no field settings). Keys
 // that no longer name a field of the database are dropped from the chosen
-// fields. A damaged record is an error (kDamaged), so that nothing is
-// exported with settings nobody chose.
+// fields, and so is a key named a second time. A damaged record is an
+// error (kDamaged), so that nothing is exported with settings nobody
+// chose.
 Status LoadSettings(const HostCalls& host, TBDatabase db, SyncSettings* settings,
                     FieldSettings* fieldSettings);
 
