@@ -22,7 +22,7 @@ std::size_t StringCount(DdeArgumentKind kind) {
   }
 }
 
-Status Refused(std::string sentence) {
+Status Refused(const std::string& sentence) {
   return Status(StatusCode::kCorrupt, "the DDE block " + sentence);
 }
 
