@@ -19,9 +19,29 @@
 //
 // Conversations run between processes of the same user on the same
 // machine: the services of a machine are named after its root (Machine.h),
-// and a server accepts only peers of its own user.
+// and a server accepts only peers of its own user. DDE is the desktop's:
+// every process finds the services of the desktop machine
+// ($TBM_DESKTOP_ROOT), whichever machine it stands on.
 //
-// Blocks are bytes of a stated length; nothing is cut at a zero byte.
+// Blocks are bytes of a stated length; nothing is cut at a zero byte. A
+// block travels whole up to a few megabytes (larger ones fail with
+// DMLERR_MEMORY_ERROR).
+//
+// Notifications reach an instance's callback unless its CBF_ filters skip
+// them: XTYP_CONNECT_CONFIRM to a server once it accepted a connection;
+// XTYP_DISCONNECT to the end that did not end the conversation (hsz1 and
+// hsz2 null, data2 TRUE for a conversation with itself); XTYP_REGISTER and
+// XTYP_UNREGISTER to every other instance of the machine when a server
+// registers or withdraws a name (hsz1 the service, hsz2 the name of the
+// instance that serves it). The server's callback sees XTYP_CONNECT (hsz1
+// topic, hsz2 service; non-null accepts), XTYP_EXECUTE (hsz1 topic, data
+// the block, valid during the call; answers DDE_FACK, DDE_FBUSY or
+// DDE_FNOTPROCESSED), XTYP_POKE (as an execute, hsz2 the item) and
+// XTYP_REQUEST (hsz1 topic, hsz2 item, the format; answers a data handle of
+// DdeCreateDataHandle, which the library then frees, or null for none).
+//
+// Each instance keeps its own last error (DdeGetLastError); failures that
+// a person may need to know about are also written to the program's log.
 #pragma once
 
 #include <cstdint>
@@ -119,8 +139,13 @@ extern "C" {
 
 // Makes an instance for the calling thread (*instance 0 on entry); flags
 // are APPCLASS_ / APPCMD_ and CBF_ flags. DMLERR_NO_ERROR or the failure.
+// With *instance a live instance of this thread, sets its filters anew.
+// The calls that touch conversations and services work only on the thread
+// that made the instance (DMLERR_DLL_USAGE elsewhere); an instance that is
+// not ended when its thread ends ends with it.
 UINT DdeInitializeA(DWORD* instance, PFNCALLBACK callback, DWORD flags, DWORD reserved);
-// Ends the instance: its services, conversations and handles go.
+// Ends the instance: its services, conversations and handles go (the
+// peers are told; no callback of this instance runs).
 BOOL DdeUninitialize(DWORD instance);
 // DMLERR_ code of the instance's last failed call, and clears it.
 UINT DdeGetLastError(DWORD instance);
@@ -133,25 +158,48 @@ DWORD DdeQueryStringA(DWORD instance, HSZ handle, char* text, DWORD size, int co
 // 0 when the two handles name the same text (case-blind), else -1 or 1.
 int DdeCmpStringHandles(HSZ first, HSZ second);
 
-// Registers (DNS_REGISTER) or withdraws (DNS_UNREGISTER) a service name.
-// Non-null on success.
+// Registers (DNS_REGISTER) or withdraws (DNS_UNREGISTER; a null service:
+// all of the instance's) a service name. Non-null on success. A name has one
+// server on a machine: while another instance has it registered (in this
+// process or another), registering it fails with DMLERR_DLL_USAGE, as it
+// does for an APPCMD_CLIENTONLY instance. Withdrawing a name leaves its open
+// conversations open.
 HDDEDATA DdeNameService(DWORD instance, HSZ service, HSZ reserved, UINT command);
 
 // A conversation with the server of service on topic; null (and
-// DMLERR_NO_CONV_ESTABLISHED) when no server takes it.
+// DMLERR_NO_CONV_ESTABLISHED) when no server takes it. service and topic
+// must be given. Waits, running the thread's messages, until the server's
+// callback answers, at most the connect time limit (30 s;
+// SetDdeConnectTimeLimit).
 HCONV DdeConnect(DWORD instance, HSZ service, HSZ topic, void* context);
 BOOL DdeDisconnect(HCONV conversation);
 
 // Runs a transaction: XTYP_EXECUTE carries data (size bytes), XTYP_REQUEST
 // asks for item in format. timeout in milliseconds, or TIMEOUT_ASYNC.
-// Synchronous: the request's data handle, or non-null for a done execute;
-// null on failure. Asynchronous: non-null when started, *result the
-// transaction's identifier. Otherwise *result (when given) receives the
-// server's DDE_ flags.
+// Synchronous: the request's data handle (the program frees it), or
+// non-null for a done execute; null on failure. Asynchronous: non-null when
+// started, *result the transaction's identifier. Otherwise *result (when
+// given) receives the server's DDE_ flags.
+// A synchronous transaction runs the thread's messages while it waits (a
+// quit request is kept for the thread's own loop). Its failures: an execute
+// or poke not acknowledged, DMLERR_NOTPROCESSED (DMLERR_BUSY when the
+// server answered DDE_FBUSY); a request without data, DMLERR_NOTPROCESSED;
+// no answer in time, DMLERR_EXECACKTIMEOUT, DMLERR_POKEACKTIMEOUT or
+// DMLERR_DATAACKTIMEOUT (the late answer is dropped); a server that went,
+// DMLERR_SERVER_DIED; a conversation that ended, DMLERR_NO_CONV_ESTABLISHED.
+// An asynchronous transaction completes when the thread runs its messages:
+// XTYP_XACT_COMPLETE with data1 its identifier, data2 the DDE_ flags, data
+// the request's data handle (valid during the call), non-null for a done
+// execute, null for a failure (also when the server went meanwhile).
+// XTYP_EXECUTE, XTYP_POKE and XTYP_REQUEST are the transactions there are
+// (others fail with DMLERR_INVALIDPARAMETER). A size of 0xFFFFFFFF passes a
+// data handle (cast to data) instead of bytes; the transaction takes it.
 HDDEDATA DdeClientTransaction(const BYTE* data, DWORD size, HCONV conversation, HSZ item,
                               UINT format, UINT type, DWORD timeout, DWORD* result);
 // Gives up an asynchronous transaction (identifier 0: all of the
-// conversation's); its completion never comes.
+// conversation's; conversation null: of all the instance's conversations);
+// its completion never comes, and its late answer is dropped.
+// DMLERR_UNFOUND_QUEUE_ID for an identifier that is not pending.
 BOOL DdeAbandonTransaction(DWORD instance, HCONV conversation, DWORD transaction);
 
 // A data handle holding size bytes of source (from offset), for item in
@@ -166,5 +214,9 @@ BOOL DdeUnaccessData(HDDEDATA data);
 BOOL DdeFreeDataHandle(HDDEDATA data);
 
 }  // extern "C"
+
+// How long DdeConnect waits for a server to answer, in milliseconds, for
+// the whole process (tests shorten it). 30000 unless set.
+void SetDdeConnectTimeLimit(DWORD milliseconds);
 
 }  // namespace tbm

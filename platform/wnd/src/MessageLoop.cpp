@@ -7,6 +7,7 @@
 
 #include "CallGuard.h"
 #include "MessagePump.h"
+#include "QueueWatch.h"
 #include "ThreadQueue.h"
 #include "WinUser.h"
 #include "WindowHost.h"
@@ -31,16 +32,20 @@ MSG QuitMessage(int exitCode) {
 std::optional<MSG> Look(ThreadQueue& queue, HWND window, UINT min, UINT max, bool remove) {
   queue.ClearWake();
   queue.AnswerSentMessages();
+  queue.RunWatches();
   if (auto message = queue.TakePosted(window, min, max, remove)) return message;
   if (!remove) return std::nullopt;
   if (const auto exitCode = queue.TakeQuit()) return QuitMessage(*exitCode);
   return std::nullopt;
 }
 
-// Sleeps until a message is sent to the thread's windows or posted to it.
+// Sleeps until a message is sent to the thread's windows or posted to it,
+// or a watched descriptor becomes readable.
 void Wait(ThreadQueue& queue) {
-  pollfd waits[2] = {{queue.SentDescriptor(), POLLIN, 0}, {queue.WakeDescriptor(), POLLIN, 0}};
-  while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
+  pollfd waits[3] = {{queue.SentDescriptor(), POLLIN, 0},
+                     {queue.WakeDescriptor(), POLLIN, 0},
+                     {queue.WatchedDescriptor(), POLLIN, 0}};
+  while (::poll(waits, 3, -1) < 0 && errno == EINTR) {
   }
 }
 
@@ -130,6 +135,7 @@ DWORD DispatchPendingMessages() {
     if (!queue) return DWORD{0};
     queue->ClearWake();
     DWORD handled = queue->AnswerSentMessages();
+    handled += queue->RunWatches();
     // Only what was waiting when we began: a window procedure that posts
     // again does not keep us here.
     for (std::size_t waiting = queue->PostedCount(); waiting > 0; --waiting) {
@@ -143,6 +149,23 @@ DWORD DispatchPendingMessages() {
       ++handled;
     }
     return handled;
+  });
+}
+
+std::uint64_t WatchOnMessageQueue(int descriptor, QueueWatchHandler handler) {
+  return Guarded(std::uint64_t{0}, [&]() -> std::uint64_t {
+    const auto queue = wnd::ThreadQueue::OfCallingThread();
+    if (!queue) return 0;
+    const std::uint64_t key = queue->AddWatch(descriptor, std::move(handler));
+    if (key == 0) SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return key;
+  });
+}
+
+void StopWatchOnMessageQueue(std::uint64_t watch) {
+  Guarded(0, [&] {
+    if (auto* queue = wnd::ThreadQueue::OfCallingThreadIfAny()) queue->RemoveWatch(watch);
+    return 0;
   });
 }
 

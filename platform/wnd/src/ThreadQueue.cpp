@@ -65,10 +65,12 @@ std::shared_ptr<ThreadQueue> ThreadQueue::OfCallingThread() {
   queue->sent_.Reset(::epoll_create1(EPOLL_CLOEXEC));
   queue->ready_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   queue->wake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  queue->watched_.Reset(::epoll_create1(EPOLL_CLOEXEC));
   queue->pollable_.Reset(::epoll_create1(EPOLL_CLOEXEC));
-  if (!queue->sent_ || !queue->ready_ || !queue->wake_ || !queue->pollable_ ||
+  if (!queue->sent_ || !queue->ready_ || !queue->wake_ || !queue->watched_ || !queue->pollable_ ||
       !Control(queue->pollable_.get(), EPOLL_CTL_ADD, queue->sent_.get(), 0, EPOLLIN) ||
-      !Control(queue->pollable_.get(), EPOLL_CTL_ADD, queue->ready_.get(), 1, EPOLLIN)) {
+      !Control(queue->pollable_.get(), EPOLL_CTL_ADD, queue->ready_.get(), 1, EPOLLIN) ||
+      !Control(queue->pollable_.get(), EPOLL_CTL_ADD, queue->watched_.get(), 2, EPOLLIN)) {
     SetLastError(ERROR_NO_SYSTEM_RESOURCES);
     return nullptr;
   }
@@ -213,6 +215,37 @@ DWORD ThreadQueue::Serve(std::uint64_t connectionKey) {
     }
   }
   return answered;
+}
+
+std::uint64_t ThreadQueue::AddWatch(int fd, std::function<DWORD()> handler) {
+  const std::uint64_t key = nextKey_++;
+  if (!Control(watched_.get(), EPOLL_CTL_ADD, fd, key, EPOLLIN)) return 0;
+  watches_.emplace(key, Watch{fd, std::make_shared<std::function<DWORD()>>(std::move(handler))});
+  return key;
+}
+
+void ThreadQueue::RemoveWatch(std::uint64_t key) {
+  const auto at = watches_.find(key);
+  if (at == watches_.end()) return;
+  ::epoll_ctl(watched_.get(), EPOLL_CTL_DEL, at->second.fd, nullptr);
+  watches_.erase(at);
+}
+
+DWORD ThreadQueue::RunWatches() {
+  epoll_event events[kEventsPerPass];
+  int count;
+  do {
+    count = ::epoll_wait(watched_.get(), events, kEventsPerPass, 0);
+  } while (count < 0 && errno == EINTR);
+  DWORD handled = 0;
+  for (int i = 0; i < count; ++i) {
+    // A handler may end any watch, its own included: look each one up anew.
+    const auto at = watches_.find(events[i].data.u64);
+    if (at == watches_.end()) continue;
+    const auto handler = at->second.handler;
+    handled += (*handler)();
+  }
+  return handled;
 }
 
 void ThreadQueue::UpdateReadyLocked() {

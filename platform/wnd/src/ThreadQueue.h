@@ -14,14 +14,17 @@
 //   wake     an eventfd written at every post and emptied by a waiter before
 //            it looks at the queue, so a waiter that found nothing to take
 //            sleeps until something new arrives;
-//   pollable an epoll set of sent and ready: what an outside event loop
-//            watches.
+//   watched  an epoll set of the descriptors other layers watch on the
+//            queue (QueueWatch.h);
+//   pollable an epoll set of sent, ready and watched: what an outside event
+//            loop watches.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -51,6 +54,7 @@ class ThreadQueue {
   int PollableDescriptor() const { return pollable_.get(); }
   int SentDescriptor() const { return sent_.get(); }
   int WakeDescriptor() const { return wake_.get(); }
+  int WatchedDescriptor() const { return watched_.get(); }
 
   // Owning thread only: starts answering sent messages for hwnd on the
   // listening socket. Returns ERROR_SUCCESS or ERROR_NO_SYSTEM_RESOURCES.
@@ -65,6 +69,14 @@ class ThreadQueue {
   // request by calling its window procedure. Never waits. Returns the number
   // of messages answered.
   DWORD AnswerSentMessages();
+
+  // Owning thread only: the watches of other layers (QueueWatch.h).
+  // AddWatch returns the watch's key, 0 when the descriptor could not be
+  // added. RunWatches calls the handlers whose descriptors are readable,
+  // never waits, and returns the sum of what they handled.
+  std::uint64_t AddWatch(int fd, std::function<DWORD()> handler);
+  void RemoveWatch(std::uint64_t key);
+  DWORD RunWatches();
 
   // Any thread.
   void Post(const MSG& message);
@@ -104,12 +116,18 @@ class ThreadQueue {
   UniqueFd sent_;
   UniqueFd ready_;
   UniqueFd wake_;
+  UniqueFd watched_;
   UniqueFd pollable_;
 
   // Owning thread only. Keys are never reused, so an event for a closed
   // connection cannot reach one opened since.
   std::unordered_map<std::uint64_t, Listener> listeners_;
   std::unordered_map<std::uint64_t, Connection> connections_;
+  struct Watch {
+    int fd = -1;
+    std::shared_ptr<std::function<DWORD()>> handler;  // kept alive while it runs
+  };
+  std::unordered_map<std::uint64_t, Watch> watches_;
   std::uint64_t nextKey_ = 1;
 
   std::mutex postedMutex_;  // guards what follows
