@@ -70,7 +70,9 @@ struct TBFieldKey {
   std::uint8_t bytes[16];
 };
 
-// A record identity: eight bytes that name a record for good.
+// A record identity: eight bytes that name a record for good, in the form
+// the handheld keeps them: a counted string (byte 0 the length, 1 to 7,
+// then that many bytes, the rest zero).
 struct TBRecordIdentity {
   std::uint8_t bytes[8];
 };

@@ -77,8 +77,9 @@ Status DesktopDatabase::Fill(const NewDatabase& content) {
   return rc == SQLITE_OK ? Status() : Fail(rc, "making the database");
 }
 
-// The next identity: the database's stamp, then its record counter, which
-// only grows (inside the caller's transaction).
+// The next identity, inside the caller's transaction: a counted string of
+// 7 bytes, 3 of the database's stamp, then 4 of its record counter, which
+// only grows.
 Status DesktopDatabase::NextIdentity(RecordIdentity* identity) {
   ScopedStatement s;
   if (Status status = Prepared("UPDATE database_settings SET next_record = next_record + 1 "
@@ -96,8 +97,11 @@ Status DesktopDatabase::NextIdentity(RecordIdentity* identity) {
                       ": the database has made all the record identities it can; copy its "
                       "records into a new database");
   }
+  (*identity)[0] = kIdentityLength;
+  for (int i = 0; i < 3; ++i) {
+    (*identity)[1 + i] = static_cast<std::uint8_t>(stamp >> (16 - 8 * i));
+  }
   for (int i = 0; i < 4; ++i) {
-    (*identity)[i] = static_cast<std::uint8_t>(stamp >> (24 - 8 * i));
     (*identity)[4 + i] =
         static_cast<std::uint8_t>(static_cast<std::uint32_t>(counter) >> (24 - 8 * i));
   }

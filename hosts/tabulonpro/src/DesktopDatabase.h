@@ -9,10 +9,12 @@
 // Fields have a name, a type and a key: "F1", "F2", ... made when the
 // field is made from a counter that only grows, so a key names one field
 // for good and is never given to another, even after its field is removed.
-// Records have an identity of 8 bytes (4 bytes chosen at random when the
-// database is made, then a counter that only grows) and a modification
-// count: 0 for a new record, raised by one (65535 wraps to 0) by every
-// change committed to it.
+// Records have an identity of 8 bytes and a modification count: 0 for a
+// new record, raised by one (65535 wraps to 0) by every change committed to
+// it. The identity is a counted string, as the handheld keeps it: byte 0
+// the length, 7, then 3 bytes chosen at random when the database is made
+// and 4 bytes of a counter that only grows; so it is never empty, which on
+// the handheld means a record the desktop does not know yet.
 //
 // Sharing. Any number of processes may hold one database open; every call
 // reads what is committed at that moment. A change runs in one SQLite
@@ -92,6 +94,7 @@ struct DateTimeFormats {
 Status CheckFormats(const DateTimeFormats& formats);
 
 using RecordIdentity = std::array<std::uint8_t, 8>;
+inline constexpr std::uint8_t kIdentityLength = 7;
 // Sixteen hex digits.
 std::string IdentityHex(const RecordIdentity& identity);
 

@@ -92,7 +92,9 @@ TEST_F(CommandLineTest, CreatedRecordsAreListedAndEveryEditRaisesTheirCount) {
                                                "Colour"}));
   EXPECT_EQ(rows[2][3], "Caf\xc3\xa9 \"Zo\xc3\xab\"");
   EXPECT_EQ(rows[3], (std::vector<std::string>{"3", rows[3][1], "0", "Bob", "", "", ""}));
-  // Identities: the database's stamp, then a counter.
+  // Identities: counted strings of 7 bytes, the database's stamp, then a
+  // counter.
+  EXPECT_EQ(rows[1][1].substr(0, 2), "07");
   EXPECT_EQ(rows[1][1].substr(0, 8), rows[2][1].substr(0, 8));
   EXPECT_EQ(rows[1][1].substr(8), "00000001");
   EXPECT_EQ(rows[3][1].substr(8), "00000003");
