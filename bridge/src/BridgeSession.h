@@ -36,7 +36,7 @@
 #include "AnsiText.h"
 #include "DdeCommandBlock.h"
 #include "HostCalls.h"
-#include "HostText.h"
+#include "HostExchangeText.h"
 
 namespace tbm::bridge {
 

@@ -3,7 +3,7 @@
 // Status that carries the host's own words (TBHostServices::lastError).
 //
 // The table stays the host's; HostCalls only borrows it. Texts are in the
-// host's byte form (HostText.h).
+// host's byte form (HostExchangeText.h).
 #pragma once
 
 #include <cstdint>

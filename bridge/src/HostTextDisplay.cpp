@@ -1,6 +1,6 @@
 #include "HostTextDisplay.h"
 
-#include "HostText.h"
+#include "HostExchangeText.h"
 
 namespace tbm::bridge {
 

@@ -1,6 +1,6 @@
 // Host texts (names of databases, fields and value lists) as the dialogs
 // show them: Mac OS Roman, or the machine's double-byte ANSI code page
-// when the host speaks that (HostText.h), to Unicode.
+// when the host speaks that (HostExchangeText.h), to Unicode.
 #pragma once
 
 #include <QString>

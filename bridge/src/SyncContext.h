@@ -5,7 +5,7 @@
 
 #include "AnsiText.h"
 #include "HostCalls.h"
-#include "HostText.h"
+#include "HostExchangeText.h"
 
 namespace tbm::bridge {
 

@@ -9,7 +9,7 @@
 #include "AnsiText.h"
 #include "BridgeSettings.h"
 #include "ExportRules.h"
-#include "HostText.h"
+#include "HostExchangeText.h"
 #include "MergeRules.h"
 #include "SetAsideFile.h"
 

@@ -1,4 +1,4 @@
-#include "HostText.h"
+#include "HostExchangeText.h"
 
 namespace tbm::bridge {
 
