@@ -73,7 +73,7 @@ LRESULT TestWindow(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // A connection made by hand to a window's socket, to say what no sender
 // would say.
-wnd::UniqueFd RawConnection(HWND window) {
+UniqueFd RawConnection(HWND window) {
   return wnd::ConnectToWindowSocket(
       wnd::WindowSocketName(MachineTag(),
                             static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window))),
@@ -253,7 +253,7 @@ TEST_F(CrossProcess, APeersBadFramesCloseItsConnectionButNotTheReceiver) {
   bad.emplace_back(4096, std::uint8_t{0xAB});
 
   for (const auto& bytes : bad) {
-    wnd::UniqueFd fd = RawConnection(window);
+    UniqueFd fd = RawConnection(window);
     ASSERT_TRUE(fd);
     ASSERT_EQ(::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(bytes.size()));
@@ -261,19 +261,19 @@ TEST_F(CrossProcess, APeersBadFramesCloseItsConnectionButNotTheReceiver) {
   }
   {
     // Half a request, then the sender hangs up.
-    wnd::UniqueFd fd = RawConnection(window);
+    UniqueFd fd = RawConnection(window);
     ASSERT_TRUE(fd);
     ::send(fd.get(), good.data(), good.size() / 2, MSG_NOSIGNAL);
   }
   {
     // Connections that never say anything.
-    std::vector<wnd::UniqueFd> idle;
+    std::vector<UniqueFd> idle;
     for (int i = 0; i < 40; ++i) idle.push_back(RawConnection(window));
     EXPECT_EQ(SendMessageW(window, kEcho, 4, 2), 4002) << "idle connections do not block it";
   }
   {
     // Two requests in one write are answered in turn.
-    wnd::UniqueFd fd = RawConnection(window);
+    UniqueFd fd = RawConnection(window);
     std::array<std::uint8_t, 2 * wnd::kRequestBytes> two{};
     std::copy(good.begin(), good.end(), two.begin());
     std::copy(good.begin(), good.end(), two.begin() + wnd::kRequestBytes);
@@ -305,7 +305,7 @@ TEST_F(CrossProcess, AConnectionFromAnotherUserIsNotAnswered) {
     if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
       ::_exit(3);
     }
-    wnd::UniqueFd fd = RawConnection(window);
+    UniqueFd fd = RawConnection(window);
     if (!fd) ::_exit(4);
     ::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL);
     ::_exit(ClosedWithoutAnswer(fd.get()) ? 0 : 1);
@@ -331,7 +331,7 @@ TEST_F(CrossProcess, ASenderRefusesASocketHeldByAnotherProcessThanTheWindows) {
   entry.program = "/sbin/init";
   entry.className = "Impostor";
   ASSERT_EQ(wnd::WindowDirectory(WindowFolder()).Publish(entry), ERROR_SUCCESS);
-  wnd::UniqueFd squatter = wnd::ListenOnWindowSocket(wnd::WindowSocketName(MachineTag(), number));
+  UniqueFd squatter = wnd::ListenOnWindowSocket(wnd::WindowSocketName(MachineTag(), number));
   ASSERT_TRUE(squatter);
 
   EXPECT_EQ(SendMessageW(reinterpret_cast<HWND>(std::uintptr_t{number}), WM_USER, 0, 0), 0);

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace tbm::wnd {
+namespace tbm {
 
 class UniqueFd {
  public:
@@ -32,4 +32,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace tbm::wnd
+}  // namespace tbm
