@@ -123,13 +123,13 @@ class DesktopFixture : public ::testing::Test {
     Environment env = {{"TBM_DESKTOP_ROOT", desktop_.string()},
                        {"TBM_ANSI_CODE_PAGE", ""},
                        {"QT_QPA_PLATFORM", "offscreen"}};
-    for (auto& [name, value] : more) {
-      auto same =
-          std::find_if(env.begin(), env.end(), [&](const auto& e) { return e.first == name; });
+    for (auto& entry : more) {
+      auto same = std::find_if(env.begin(), env.end(),
+                               [&](const auto& e) { return e.first == entry.first; });
       if (same != env.end()) {
-        same->second = value;
+        same->second = entry.second;
       } else {
-        env.emplace_back(name, value);
+        env.push_back(entry);
       }
     }
     return env;
