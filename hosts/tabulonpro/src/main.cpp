@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "CommandOutcome.h"
 #include "Commands.h"
 #include "HostRun.h"
 #include "Machine.h"
@@ -275,16 +276,7 @@ int Main(int argc, char** argv) {
   }
   if (running) return RunHost(runOptions, argv[0]);
   const Status status = run ? run() : Status::Error("no command given");
-  if (!status.ok()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Tabulon Pro: %s\n", OneLine(status.message()).c_str());
-    return 1;
-  }
-  if (std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "Tabulon Pro: standard output could not be written\n");
-    return 1;
-  }
-  return 0;
+  return tools::ReportOutcome("Tabulon Pro", status);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <optional>
 
+#include "CommandOutcome.h"
 #include "Commands.h"
 #include "CreateDatabase.h"
 #include "TextTable.h"
@@ -417,16 +418,7 @@ int Main(int argc, char** argv) {
     return 2;
   }
   const Status status = run ? run() : Status::Error("no command given");
-  if (!status.ok()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "tbmdb: %s\n", OneLine(status.message()).c_str());
-    return 1;
-  }
-  if (std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "tbmdb: standard output could not be written\n");
-    return 1;
-  }
-  return 0;
+  return tools::ReportOutcome("tbmdb", status);
 }
 
 }  // namespace
