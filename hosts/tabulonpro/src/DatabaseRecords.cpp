@@ -62,18 +62,28 @@ std::string EncodeTexts(const FieldTexts& texts) {
   return out;
 }
 
+// Decodes into texts, reusing what it holds for the fields it has already.
 bool DecodeTexts(std::string_view in, FieldTexts* texts) {
-  texts->clear();
+  auto kept = texts->begin();
   while (!in.empty()) {
-    std::uint64_t field = 0;
+    std::uint64_t number = 0;
     std::uint64_t length = 0;
-    if (!TakeNumber(&in, &field) || !TakeNumber(&in, &length) || length > in.size() ||
-        field > static_cast<std::uint64_t>(INT64_MAX)) {
+    if (!TakeNumber(&in, &number) || !TakeNumber(&in, &length) || length > in.size() ||
+        number > static_cast<std::uint64_t>(INT64_MAX)) {
+      texts->clear();
       return false;
     }
-    (*texts)[static_cast<std::int64_t>(field)] = std::string(in.substr(0, length));
+    const auto field = static_cast<std::int64_t>(number);
+    while (kept != texts->end() && kept->first < field) kept = texts->erase(kept);
+    if (kept != texts->end() && kept->first == field) {
+      kept->second.assign(in.substr(0, length));
+      ++kept;
+    } else {
+      texts->emplace_hint(kept, field, std::string(in.substr(0, length)));
+    }
     in.remove_prefix(length);
   }
+  texts->erase(kept, texts->end());
   return true;
 }
 
@@ -208,7 +218,7 @@ Status DesktopDatabase::LoadRecord(std::int64_t row, StoredRecord* record) {
     return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
   }
   if (rc != SQLITE_ROW) return Fail(rc, "reading a record");
-  if (!DecodeTexts(s->Blob(2), &record->texts)) {
+  if (!DecodeTexts(s->BlobView(2), &record->texts)) {
     return Status(StatusCode::kDamaged, name_ + ": the texts of record " + std::to_string(row) +
                                             " are damaged in the database file; restore it "
                                             "from a copy");

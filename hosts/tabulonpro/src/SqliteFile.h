@@ -55,6 +55,8 @@ class Statement {
   std::int64_t Integer(int column) const { return sqlite3_column_int64(statement_, column); }
   std::string Text(int column) const;
   std::string Blob(int column) const;
+  // The blob in place: valid until the statement steps or resets.
+  std::string_view BlobView(int column) const;
 
  private:
   sqlite3* db_ = nullptr;
