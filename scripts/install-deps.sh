@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libspdlog-dev
+  libssl-dev
   clang libclang-rt-14-dev clang-format
   fonts-dejavu-core fonts-ipafont-gothic
 )

@@ -1,0 +1,83 @@
+#include "DeviceCalls.h"
+
+#include "DevicePath.h"
+#include "Utf16.h"
+
+namespace tbm::devicelink {
+namespace {
+
+using rapi::PayloadReader;
+using rapi::PayloadWriter;
+using rapi::RapiCall;
+
+constexpr std::uint32_t kProtocolVersion = 1;
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+
+HRESULT FromWin32(DWORD error) {
+  return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu));
+}
+
+std::vector<std::uint8_t> Malformed(const PayloadReader& reader, std::uint16_t call) {
+  return FailureReply(E_INVALIDARG, "the arguments of " + rapi::CallName(call) +
+                                        " are not well formed: " + reader.status().message());
+}
+
+// A call that failed on the handheld: its error is kept for CeGetLastError.
+std::vector<std::uint8_t> Failed(ConnectionState& state, DWORD error, const std::string& what) {
+  state.lastError = error;
+  return FailureReply(FromWin32(error), what + ": " + DescribeError(error));
+}
+
+std::vector<std::uint8_t> GetTempPath(ConnectionState& state) {
+  const MappedPath folder = DeviceTempFolder();
+  if (!folder) return Failed(state, folder.error, "the temporary folder cannot be made");
+  const std::optional<std::u16string> devicePath = DevicePathFromHostPath(folder.hostPath);
+  if (!devicePath) {
+    return Failed(state, ERROR_PATH_NOT_FOUND, "the temporary folder lies outside the handheld");
+  }
+  std::u16string path = *devicePath;
+  if (path.empty() || path.back() != u'\\') path += u'\\';
+  return PayloadWriter().I32(S_OK).String(path).Take();
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> FailureReply(HRESULT result, const std::string& words) {
+  return PayloadWriter().I32(result).String(Utf8ToUtf16(words)).Take();
+}
+
+std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionState& state) {
+  const std::uint16_t call = request.header.call;
+  PayloadReader reader(request.payload);
+  if (call == static_cast<std::uint16_t>(RapiCall::kInit)) {
+    std::uint32_t version = 0;
+    if (!reader.U32(&version) || !reader.End()) return Malformed(reader, call);
+    if (version != kProtocolVersion) {
+      return FailureReply(E_FAIL, "the desktop speaks version " + std::to_string(version) +
+                                      " of the remote API and the handheld version " +
+                                      std::to_string(kProtocolVersion));
+    }
+    state.greeted = true;
+    return PayloadWriter().I32(S_OK).U32(kProtocolVersion).Take();
+  }
+  if (!state.greeted) {
+    return FailureReply(E_FAIL, rapi::CallName(call) + " came before CeRapiInit's greeting");
+  }
+  switch (static_cast<RapiCall>(call)) {
+    case RapiCall::kGetTempPath:
+      if (!reader.End()) return Malformed(reader, call);
+      return GetTempPath(state);
+    case RapiCall::kGetLastError:
+      if (!reader.End()) return Malformed(reader, call);
+      return PayloadWriter().I32(S_OK).U32(state.lastError).Take();
+    case RapiCall::kPair:
+      return FailureReply(E_FAIL,
+                          "pairing is only possible while 'tbm-devicelink pair' runs on the "
+                          "handheld");
+    case RapiCall::kInit:
+      break;
+  }
+  return FailureReply(E_NOTIMPL, "the handheld does not know " + rapi::CallName(call));
+}
+
+}  // namespace tbm::devicelink

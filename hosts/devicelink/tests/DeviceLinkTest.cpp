@@ -1,0 +1,281 @@
+// The device connection service as a person runs it, on a fresh device
+// root, and the desktop's side of the remote API on a fresh desktop root:
+// pairing with the shown code, calls over the protected channel, and the
+// refusals and time limits around them.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Rapi.h"
+#include "RunProgram.h"
+#include "TestSupport.h"
+
+namespace tbm::rapi {
+namespace {
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+using namespace tbm::testing::run_program_detail;
+
+std::string Program(const char* name) {
+  char self[4096] = {};
+  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string folder(self, length > 0 ? static_cast<std::size_t>(length) : 0);
+  return folder.substr(0, folder.rfind('/') + 1) + name;
+}
+
+// tbm-devicelink started with a command, its output read as it comes.
+class Service {
+ public:
+  Service(const std::vector<std::string>& args, const Environment& env) {
+    if (!out_.Make(true) || !err_.Make(true)) return;
+    std::vector<std::string> argvText{Program("tbm-devicelink")};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argvText) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envText = ChangedEnvironment(env);
+    std::vector<char*> envp;
+    for (std::string& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out_.write.fd(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err_.write.fd(), STDERR_FILENO);
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    out_.write.Close();
+    err_.write.Close();
+  }
+  ~Service() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGCONT);
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  pid_t pid() const { return pid_; }
+
+  // The first match of pattern's group 1 in standard output, waiting up to
+  // 30 s for it; empty when the service ended or it did not come.
+  std::string WaitFor(const std::string& pattern) {
+    const std::regex expression(pattern);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      ReadAvailable(out_.read, out);
+      ReadAvailable(err_.read, err);
+      std::smatch match;
+      if (std::regex_search(out, match, expression)) return match[1];
+      if (!out_.read.open() && !err_.read.open()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return {};
+  }
+
+  // Sends signal (none: only waits) and collects the exit status.
+  int End(int signal = 0) {
+    if (pid_ <= 0) return exitStatus;
+    if (signal != 0) ::kill(pid_, signal);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      ReadAvailable(out_.read, out);
+      ReadAvailable(err_.read, err);
+      if (std::chrono::steady_clock::now() > deadline) ::kill(pid_, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    ReadAvailable(out_.read, out);
+    ReadAvailable(err_.read, err);
+    exitStatus = StatusOf(status);
+    return exitStatus;
+  }
+
+  std::string out, err;
+  int exitStatus = tbm::testing::kProgramTimedOut;
+
+ private:
+  Pipe out_, err_;
+  pid_t pid_ = -1;
+};
+
+class DeviceLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(device_.ok() && desktop_.ok());
+    SetCallTimeLimit(std::chrono::seconds(20));
+  }
+  void TearDown() override { CeRapiUninit(); }
+
+  Environment Env() const {
+    return {{"TBM_DEVICE_ROOT", device_.path().string()},
+            {"TBM_DESKTOP_ROOT", desktop_.path().string()}};
+  }
+  tbm::testing::ProgramResult Devicelink(const std::vector<std::string>& args) {
+    return tbm::testing::RunProgram(Program("tbm-devicelink"), args, {}, Env());
+  }
+  tbm::testing::ProgramResult Desktop(const std::vector<std::string>& args) {
+    return tbm::testing::RunProgram(Program("tbm-rapi"), args, {}, Env());
+  }
+  std::string DeviceLog() const {
+    return tbm::testing::ReadWholeFile(device_.path() / "log" / "tbm-devicelink.log");
+  }
+
+  // Pairs the desktop root with the device root by hand; the partner id.
+  std::string Pair() {
+    Service pairing({"pair", "--port", "0", "--time-limit", "60"}, Env());
+    const std::string code = pairing.WaitFor("Pairing code: ([0-9]{8})");
+    const std::string address = pairing.WaitFor("on (127\\.0\\.0\\.1:[0-9]+)");
+    EXPECT_EQ(code.size(), 8u) << pairing.err;
+    const tbm::testing::ProgramResult paired =
+        Desktop({"pair", address, code, "--name", "Front desk"});
+    EXPECT_EQ(paired.status, 0) << paired.err;
+    EXPECT_EQ(pairing.End(), 0) << pairing.err;
+    DesktopPartnership partnership;
+    EXPECT_TRUE(LoadDesktopPartnership(&partnership).ok());
+    return partnership.partnerId;
+  }
+
+  // Starts "run" and points the desktop's partnership at its port.
+  std::unique_ptr<Service> Run() {
+    auto service = std::make_unique<Service>(std::vector<std::string>{"run", "--port", "0"}, Env());
+    const std::string port = service->WaitFor("is ready on 127\\.0\\.0\\.1:([0-9]+)");
+    EXPECT_FALSE(port.empty()) << service->err;
+    DesktopPartnership partnership;
+    if (LoadDesktopPartnership(&partnership).ok()) {
+      partnership.address.port = static_cast<std::uint16_t>(std::stoi(port.empty() ? "0" : port));
+      EXPECT_TRUE(SaveDesktopPartnership(partnership).ok());
+    }
+    port_ = port;
+    return service;
+  }
+
+  tbm::testing::ScratchFolder device_{"tbm-devicelink-device"};
+  tbm::testing::ScratchFolder desktop_{"tbm-devicelink-desktop"};
+  tbm::testing::ScopedEnvironment desktopRoot_{"TBM_DESKTOP_ROOT", desktop_.path().c_str()};
+  std::string port_;
+};
+
+TEST_F(DeviceLinkTest, PairingWithTheShownCodeThenCallsRunOverTheProtectedChannel) {
+  const std::string partnerId = Pair();
+  ASSERT_EQ(partnerId.size(), 16u);
+  const tbm::testing::ProgramResult listed = Devicelink({"partnerships"});
+  EXPECT_EQ(listed.out, partnerId + "  Front desk\n");
+  // Both registries keep the same key; the code appears in neither.
+  const std::string deviceRegistry = tbm::testing::ReadWholeFile(device_.path() / "registry.reg");
+  EXPECT_NE(deviceRegistry.find(partnerId), std::string::npos);
+
+  std::unique_ptr<Service> service = Run();
+  ASSERT_EQ(CeRapiInit(), S_OK) << RapiFailureText();
+  EXPECT_EQ(CeRapiInit(), CERAPI_E_ALREADYINITIALIZED);
+  WCHAR path[64];
+  ASSERT_EQ(CeGetTempPath(64, path), 6u) << RapiFailureText();
+  EXPECT_EQ(std::u16string(path), u"\\Temp\\");
+  EXPECT_EQ(CeGetTempPath(3, path), 7u);  // the size needed, terminator included
+  EXPECT_EQ(CeGetLastError(), ERROR_SUCCESS);
+  EXPECT_EQ(CeRapiGetError(), S_OK);
+  EXPECT_EQ(CeRapiUninit(), S_OK);
+
+  const tbm::testing::ProgramResult shown = Desktop({"temp-path"});
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(shown.out, "\\Temp\\\n");
+
+  EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
+  EXPECT_NE(DeviceLog().find("partner " + partnerId + " connected"), std::string::npos);
+}
+
+TEST_F(DeviceLinkTest, WrongCodesAreRefusedAndTheThirdSpendsTheCode) {
+  Service pairing({"pair", "--port", "0", "--time-limit", "60"}, Env());
+  const std::string code = pairing.WaitFor("Pairing code: ([0-9]{8})");
+  const std::string address = pairing.WaitFor("on (127\\.0\\.0\\.1:[0-9]+)");
+  ASSERT_FALSE(address.empty()) << pairing.err;
+  const std::string wrong = code == "00000000" ? "11111111" : "00000000";
+
+  // A code that is not eight digits costs no try.
+  EXPECT_NE(Desktop({"pair", address, "12ab"}).err.find("8 digits"), std::string::npos);
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    const tbm::testing::ProgramResult tried = Desktop({"pair", address, wrong});
+    EXPECT_EQ(tried.status, 1);
+    EXPECT_NE(tried.err.find("did not accept the code " + wrong), std::string::npos) << tried.err;
+  }
+  EXPECT_EQ(pairing.End(), 1);
+  EXPECT_NE(pairing.err.find("3 wrong codes were tried"), std::string::npos) << pairing.err;
+  // The right code is no good any more: nobody listens.
+  EXPECT_NE(Desktop({"pair", address, code}).err.find("nothing listens"), std::string::npos);
+  DesktopPartnership none;
+  EXPECT_EQ(LoadDesktopPartnership(&none).code(), StatusCode::kNotFound);
+  EXPECT_EQ(Devicelink({"partnerships"}).out.find("No desktop is paired"), 0u);
+}
+
+TEST_F(DeviceLinkTest, UnpairedDesktopsAndWrongKeysAreRefusedWithNothingServed) {
+  const std::string partnerId = Pair();
+  std::unique_ptr<Service> service = Run();
+  DesktopPartnership real;
+  ASSERT_TRUE(LoadDesktopPartnership(&real).ok());
+
+  // Bytes that are not a handshake at all.
+  UniqueFd raw;
+  ASSERT_TRUE(ConnectTcp(real.address, Milliseconds(2000), &raw).ok());
+  const std::string junk = "GET / HTTP/1.0\r\n\r\n";
+  ::send(raw.get(), junk.data(), junk.size(), MSG_NOSIGNAL);
+
+  DesktopPartnership stranger = real;
+  stranger.partnerId = "00112233aabbccdd";
+  ASSERT_TRUE(SaveDesktopPartnership(stranger).ok());
+  EXPECT_EQ(CeRapiInit(), RAPI_E_NOT_PAIRED);
+  EXPECT_NE(RapiFailureText().find("not paired"), std::string::npos) << RapiFailureText();
+
+  DesktopPartnership wrongKey = real;
+  wrongKey.key[0] ^= 1;
+  ASSERT_TRUE(SaveDesktopPartnership(wrongKey).ok());
+  EXPECT_EQ(CeRapiInit(), RAPI_E_NOT_PAIRED);
+  WCHAR path[64] = {u'x'};
+  EXPECT_EQ(CeGetTempPath(64, path), 0u);
+  EXPECT_EQ(CeRapiGetError(), RAPI_E_NOT_CONNECTED);
+  EXPECT_EQ(path[0], u'x');
+
+  // The real key works until the handheld forgets the partnership.
+  ASSERT_TRUE(SaveDesktopPartnership(real).ok());
+  ASSERT_EQ(CeRapiInit(), S_OK) << RapiFailureText();
+  EXPECT_EQ(CeRapiUninit(), S_OK);
+  EXPECT_EQ(Devicelink({"forget", partnerId}).status, 0);
+  EXPECT_EQ(CeRapiInit(), RAPI_E_NOT_PAIRED);
+  EXPECT_NE(Devicelink({"forget", partnerId}).err.find("no partnership"), std::string::npos);
+
+  EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
+  const std::string log = DeviceLog();
+  EXPECT_NE(log.find("unknown partner identifier '00112233aabbccdd'"), std::string::npos) << log;
+  EXPECT_NE(log.find("'" + partnerId + "' with a wrong key"), std::string::npos) << log;
+  EXPECT_NE(log.find("refused a connection that offered no partnership"), std::string::npos);
+}
+
+TEST_F(DeviceLinkTest, AServiceThatStopsAnsweringGivesATimeLimitError) {
+  Pair();
+  std::unique_ptr<Service> service = Run();
+  ASSERT_EQ(CeRapiInit(), S_OK) << RapiFailureText();
+  ASSERT_EQ(::kill(service->pid(), SIGSTOP), 0);
+  SetCallTimeLimit(std::chrono::milliseconds(400));
+  WCHAR path[64];
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(CeGetTempPath(64, path), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(CeRapiGetError(), RAPI_E_TIMEOUT);
+  EXPECT_NE(RapiFailureText().find("time limit of 400 ms"), std::string::npos) << RapiFailureText();
+  // The connection is closed; a new one times out in its handshake.
+  EXPECT_EQ(CeRapiUninit(), S_FALSE);
+  EXPECT_EQ(CeRapiInit(), RAPI_E_TIMEOUT);
+  ::kill(service->pid(), SIGCONT);
+  EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
+}
+
+}  // namespace
+}  // namespace tbm::rapi

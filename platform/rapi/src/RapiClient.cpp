@@ -1,0 +1,289 @@
+// The desktop side of the remote API: one process-wide connection to the
+// paired handheld, and the calls made over it.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "Rapi.h"
+#include "Utf16.h"
+
+namespace tbm::rapi {
+namespace {
+
+constexpr std::uint32_t kProtocolVersion = 1;
+
+std::atomic<long long> callLimitMs{30000};
+
+Milliseconds CallLimit() { return Milliseconds(callLimitMs.load()); }
+
+thread_local HRESULT lastFailure = S_OK;
+thread_local std::string lastFailureText;
+
+// The open connection and the request ids, under one lock.
+struct Connection {
+  std::mutex lock;
+  std::unique_ptr<TlsChannel> channel;
+  std::uint32_t nextRequest = 1;
+};
+
+Connection& TheConnection() {
+  static Connection connection;
+  return connection;
+}
+
+HRESULT ResultOf(const Status& status) {
+  if (status.ok()) return S_OK;
+  if (status.platformError() == WAIT_TIMEOUT) return RAPI_E_TIMEOUT;
+  if (status.platformError() == kConnectionDropped) return RAPI_E_STREAM_BROKEN;
+  switch (status.code()) {
+    case StatusCode::kNoPermission:
+      return RAPI_E_NOT_PAIRED;
+    case StatusCode::kTruncated:
+    case StatusCode::kCorrupt:
+    case StatusCode::kBadLength:
+      return RAPI_E_BAD_REPLY;
+    default:
+      return E_FAIL;
+  }
+}
+
+// Records the outcome of reaching the handheld for CeRapiGetError.
+void Record(const Status& status) {
+  lastFailure = ResultOf(status);
+  lastFailureText = status.message();
+}
+
+// SIGPIPE would end the process when the handheld drops the connection
+// while a frame is written; a program that has not chosen otherwise gets
+// the error instead.
+void IgnoreSigpipeUnlessHandled() {
+  struct sigaction current {};
+  if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+    ::signal(SIGPIPE, SIG_IGN);
+  }
+}
+
+// Sends one request and waits for its reply; *results gets what follows the
+// reply's HRESULT. A failure the handheld reported is kFailed with its
+// words and the HRESULT as platformError; everything else is a failure to
+// reach it.
+Status Exchange(TlsChannel& channel, std::uint32_t requestId, RapiCall call,
+                std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* results,
+                bool* reachedHandheld) {
+  *reachedHandheld = false;
+  const auto number = static_cast<std::uint16_t>(call);
+  if (Status status = channel.Send(number, requestId, payload, CallLimit()); !status.ok()) {
+    return status;
+  }
+  Frame reply;
+  if (Status status = channel.Receive(&reply, CallLimit()); !status.ok()) return status;
+  if (reply.header.call != (number | kReplyFlag) || reply.header.requestId != requestId) {
+    return Status(StatusCode::kCorrupt,
+                  "the handheld answered " + CallName(number) + " with a reply to another request");
+  }
+  PayloadReader reader(reply.payload);
+  std::int32_t result = 0;
+  if (!reader.I32(&result)) return reader.status().WithContext("the reply to " + CallName(number));
+  if (FAILED(result)) {
+    std::u16string words;
+    if (!reader.String(&words, 4096) || !reader.End()) {
+      return reader.status().WithContext("the reply to " + CallName(number));
+    }
+    *reachedHandheld = true;
+    return Status(StatusCode::kFailed,
+                  "the handheld could not do " + CallName(number) + ": " + Utf16ToUtf8(words),
+                  static_cast<std::uint32_t>(result));
+  }
+  *reachedHandheld = true;
+  const auto rest = std::span<const std::uint8_t>(reply.payload).subspan(4);
+  results->assign(rest.begin(), rest.end());
+  return Status();
+}
+
+// One call on the open connection. A failure to reach the handheld closes
+// the connection (its state is unknown) and is recorded for CeRapiGetError.
+Status Call(RapiCall call, std::span<const std::uint8_t> payload,
+            std::vector<std::uint8_t>* results) {
+  Connection& connection = TheConnection();
+  std::lock_guard<std::mutex> hold(connection.lock);
+  if (!connection.channel) {
+    const Status status(StatusCode::kFailed,
+                        "there is no connection to the handheld; call CeRapiInit first");
+    lastFailure = RAPI_E_NOT_CONNECTED;
+    lastFailureText = status.message();
+    return status;
+  }
+  bool reached = false;
+  const Status status =
+      Exchange(*connection.channel, connection.nextRequest++, call, payload, results, &reached);
+  if (reached) {
+    Record(Status());
+  } else {
+    Record(status);
+    connection.channel.reset();
+  }
+  return status;
+}
+
+Status Open(std::unique_ptr<TlsChannel>* channel) {
+  DesktopPartnership partnership;
+  if (Status status = LoadDesktopPartnership(&partnership); !status.ok()) return status;
+  UniqueFd fd;
+  if (Status status = ConnectTcp(partnership.address, CallLimit(), &fd); !status.ok()) {
+    return status;
+  }
+  const PskCredential credential{partnership.partnerId, partnership.key};
+  std::unique_ptr<TlsChannel> opened;
+  if (Status status = TlsChannel::Connect(std::move(fd), credential, CallLimit(), &opened);
+      !status.ok()) {
+    return status;
+  }
+  std::vector<std::uint8_t> results;
+  bool reached = false;
+  const std::vector<std::uint8_t> hello = PayloadWriter().U32(kProtocolVersion).Take();
+  if (Status status = Exchange(*opened, 0, RapiCall::kInit, hello, &results, &reached);
+      !status.ok()) {
+    return status;
+  }
+  PayloadReader reader(results);
+  std::uint32_t version = 0;
+  if (!reader.U32(&version) || !reader.End()) {
+    return reader.status().WithContext("the handheld's greeting");
+  }
+  *channel = std::move(opened);
+  return Status();
+}
+
+}  // namespace
+
+std::string RapiFailureText() { return lastFailureText; }
+
+void SetCallTimeLimit(std::chrono::milliseconds limit) { callLimitMs = limit.count(); }
+
+Status PairWithHandheld(const Endpoint& address, const std::string& code,
+                        const std::u16string& desktopName, DesktopPartnership* partnership) {
+  IgnoreSigpipeUnlessHandled();
+  // Checked before connecting, so a mistyped code costs the handheld no try.
+  std::vector<std::uint8_t> ignored;
+  if (Status status =
+          DerivePairingKey(code, std::vector<std::uint8_t>(kPairingSaltBytes), &ignored);
+      !status.ok()) {
+    return status;
+  }
+  UniqueFd fd;
+  if (Status status = ConnectTcp(address, CallLimit(), &fd); !status.ok()) return status;
+  std::uint8_t greeting[kPairingGreetingBytes];
+  if (Status status = ReceiveRaw(fd.get(), greeting, CallLimit()); !status.ok()) {
+    return status.WithContext("pairing with " + address.ToString());
+  }
+  if (std::memcmp(greeting, kPairingGreeting, sizeof kPairingGreeting) != 0) {
+    return Status(StatusCode::kCorrupt,
+                  "the service at " + address.ToString() +
+                      " is not waiting to pair; run 'tbm-devicelink pair' on the handheld");
+  }
+  PskCredential credential;
+  credential.identity = kPairingIdentity;
+  if (Status status = DerivePairingKey(
+          code,
+          std::span<const std::uint8_t>(greeting + sizeof kPairingGreeting, kPairingSaltBytes),
+          &credential.key);
+      !status.ok()) {
+    return status;
+  }
+  std::unique_ptr<TlsChannel> channel;
+  if (Status status = TlsChannel::Connect(std::move(fd), credential, CallLimit(), &channel);
+      !status.ok()) {
+    if (status.code() != StatusCode::kNoPermission) return status;
+    return Status(StatusCode::kNoPermission, "the handheld did not accept the code " + code +
+                                                 "; check the code it shows (each code allows " +
+                                                 std::to_string(kPairingTries) + " tries)");
+  }
+  std::vector<std::uint8_t> results;
+  bool reached = false;
+  const std::vector<std::uint8_t> request = PayloadWriter().String(desktopName).Take();
+  if (Status status = Exchange(*channel, 1, RapiCall::kPair, request, &results, &reached);
+      !status.ok()) {
+    return status;
+  }
+  PayloadReader reader(results);
+  std::u16string partnerId;
+  DesktopPartnership made;
+  made.address = address;
+  if (!reader.String(&partnerId, 64) || !reader.Bytes(&made.key, kPskBytes) || !reader.End() ||
+      made.key.size() != kPskBytes || partnerId.empty()) {
+    return Status(StatusCode::kCorrupt, "the handheld's answer to pairing is not well formed");
+  }
+  made.partnerId = Utf16ToUtf8(partnerId);
+  if (Status status = SaveDesktopPartnership(made); !status.ok()) {
+    return status.WithContext("keeping the partnership");
+  }
+  *partnership = std::move(made);
+  return Status();
+}
+
+}  // namespace tbm::rapi
+
+using namespace tbm::rapi;
+
+extern "C" HRESULT CeRapiInit() {
+  IgnoreSigpipeUnlessHandled();
+  Connection& connection = TheConnection();
+  std::lock_guard<std::mutex> hold(connection.lock);
+  if (connection.channel) return CERAPI_E_ALREADYINITIALIZED;
+  const tbm::Status status = Open(&connection.channel);
+  Record(status);
+  connection.nextRequest = 1;
+  return lastFailure;
+}
+
+extern "C" HRESULT CeRapiInitEx(RAPIINIT* init) {
+  if (init == nullptr || init->cbSize != sizeof(RAPIINIT)) return E_INVALIDARG;
+  init->heRapiInit = nullptr;
+  init->hrRapiInit = CeRapiInit();
+  return init->hrRapiInit;
+}
+
+extern "C" HRESULT CeRapiUninit() {
+  Connection& connection = TheConnection();
+  std::lock_guard<std::mutex> hold(connection.lock);
+  if (!connection.channel) return S_FALSE;
+  connection.channel.reset();
+  return S_OK;
+}
+
+extern "C" DWORD CeGetTempPath(DWORD bufferLength, WCHAR* buffer) {
+  if (buffer == nullptr && bufferLength != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::vector<std::uint8_t> results;
+  if (!Call(RapiCall::kGetTempPath, {}, &results).ok()) return 0;
+  PayloadReader reader(results);
+  std::u16string path;
+  if (!reader.String(&path, 32768) || !reader.End()) {
+    Record(reader.status().WithContext("the reply to CeGetTempPath"));
+    return 0;
+  }
+  if (path.size() + 1 > bufferLength) return static_cast<DWORD>(path.size() + 1);
+  std::copy(path.begin(), path.end(), buffer);
+  buffer[path.size()] = u'\0';
+  return static_cast<DWORD>(path.size());
+}
+
+extern "C" DWORD CeGetLastError() {
+  std::vector<std::uint8_t> results;
+  if (!Call(RapiCall::kGetLastError, {}, &results).ok()) return 0;
+  PayloadReader reader(results);
+  std::uint32_t error = 0;
+  if (!reader.U32(&error) || !reader.End()) {
+    Record(reader.status().WithContext("the reply to CeGetLastError"));
+    return 0;
+  }
+  return error;
+}
+
+extern "C" HRESULT CeRapiGetError() { return lastFailure; }
