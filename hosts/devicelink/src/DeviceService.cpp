@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -256,7 +257,13 @@ Status RunService(const rapi::Endpoint& address) {
   std::fflush(stdout);
   Log(LogLevel::kInfo, "serving " + root + " on " + shown.ToString());
   Sessions sessions;
-  std::list<std::thread> threads;
+  // One thread per connection; those whose connection ended are joined
+  // whenever a new one comes, the rest when the service stops.
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::list<Worker> workers;
   for (;;) {
     bool stopped = false;
     if (!WaitForConnection(listener.fd(), Clock::time_point::max(), &stopped)) {
@@ -268,11 +275,20 @@ Status RunService(const rapi::Endpoint& address) {
       if (status.code() != StatusCode::kBusy) Log(LogLevel::kWarning, status.message());
       continue;
     }
-    threads.emplace_back(
-        [c = std::move(connection), &sessions]() mutable { Serve(std::move(c), sessions); });
+    workers.remove_if([](Worker& worker) {
+      if (!worker.done->load()) return false;
+      worker.thread.join();
+      return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([c = std::move(connection), &sessions, done]() mutable {
+      Serve(std::move(c), sessions);
+      done->store(true);
+    });
+    workers.push_back(Worker{std::move(thread), done});
   }
   sessions.ShutdownAll();
-  for (std::thread& thread : threads) thread.join();
+  for (Worker& worker : workers) worker.thread.join();
   Log(LogLevel::kInfo, "stopped");
   return Status();
 }
