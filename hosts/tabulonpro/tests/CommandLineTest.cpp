@@ -222,6 +222,11 @@ TEST_F(CommandLineTest, BadInputIsRefusedInWordsAndTheDatabaseIsLeftWhole) {
       {{"select", "Stock"}, 1, "say which records to select"},
       {{"values", "Stock", "Nope", "--remove"}, 1, "there is no value list named 'Nope'"},
       {{"flags", "Stock", "--sync", "maybe"}, 2, "--sync"},
+      // A modal dialog nobody could close would hold the host for good.
+      {{"run", "--headless", "--settings", "Stock"},
+       2,
+       "--settings needs a display: run Tabulon Pro without --headless"},
+      {{"run", "--about"}, 2, "--about needs a display, and there is none here"},
   };
   for (const Case& c : cases) {
     const ProgramResult r = Run(c.args);
