@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "BridgeSession.h"
-#include "BridgeSettings.h"
 #include "ExchangeFile.h"
 #include "MemoryHost.h"
+#include "StoredSettings.h"
 #include "TestSupport.h"
 
 namespace tbm::bridge {
@@ -74,10 +74,10 @@ MemoryRecord Record(const std::string& identity, std::int32_t count,
 void StoreSettings(MemoryDatabase& db, const SyncSettings& settings,
                    const FieldSettings& fieldSettings) {
   std::vector<std::uint8_t> bytes;
-  ASSERT_TRUE(EncodeSyncSettings(settings, &bytes).ok());
-  db.pluginData[kSyncSettingsKey] = bytes;
-  ASSERT_TRUE(EncodeFieldSettings(fieldSettings, &bytes).ok());
-  db.pluginData[kFieldSettingsKey] = bytes;
+  ASSERT_TRUE(sync::EncodeSyncSettings(settings, &bytes).ok());
+  db.pluginData[sync::kSyncSettingsKey] = bytes;
+  ASSERT_TRUE(sync::EncodeFieldSettings(fieldSettings, &bytes).ok());
+  db.pluginData[sync::kFieldSettingsKey] = bytes;
 }
 
 // A contacts database as a user keeps it in Tabulon Pro: texts in Mac OS
@@ -112,18 +112,18 @@ MemoryDatabase Contacts(const std::string& name = "Contacts") {
   FieldSettings fields;
   FieldSetting person;
   person.key = "K-NAME";
-  person.displayStyle = kStyleDropDownCombo;
+  person.displayStyle = sync::kStyleDropDownCombo;
   person.valueListName = "Citys";
-  person.optionFlags = kOptionCapitalise;
+  person.optionFlags = sync::kOptionCapitalise;
   fields.Put(person);
   FieldSetting city = person;
   city.key = "K-CITY";
-  city.displayStyle = kStyleDropDownList;
-  city.optionFlags = kOptionEntryLocked;
+  city.displayStyle = sync::kStyleDropDownList;
+  city.optionFlags = sync::kOptionEntryLocked;
   fields.Put(city);
   FieldSetting notes;
   notes.key = "K-NOTE";
-  notes.displayStyle = kStyleZoomBox;
+  notes.displayStyle = sync::kStyleZoomBox;
   fields.Put(notes);
   StoreSettings(db, settings, fields);
   return db;
@@ -257,14 +257,14 @@ TEST_F(BridgeSessionTest, AConversationListsItsDatabasesAndWritesEachCopy) {
   const auto& f = contacts.layout.fields;
   EXPECT_EQ(f[0].name, "Name");
   EXPECT_EQ(f[0].key, "K-NAME");
-  EXPECT_EQ(f[0].optionWord1, kOptionCapitalise);
-  EXPECT_EQ(f[0].optionWord2, kStyleDropDownCombo);
+  EXPECT_EQ(f[0].optionWord1, sync::kOptionCapitalise);
+  EXPECT_EQ(f[0].optionWord2, sync::kStyleDropDownCombo);
   EXPECT_EQ(f[0].valueListIndex, 0);
   EXPECT_EQ(f[1].key, "K-CITY");
-  EXPECT_EQ(f[1].optionWord1, kOptionEntryLocked);
+  EXPECT_EQ(f[1].optionWord1, sync::kOptionEntryLocked);
   EXPECT_EQ(f[1].valueListIndex, 0) << "one list, stored once for both fields";
   EXPECT_EQ(f[2].key, "K-NOTE");
-  EXPECT_EQ(f[2].optionWord2, kStyleZoomBox);
+  EXPECT_EQ(f[2].optionWord2, sync::kStyleZoomBox);
   EXPECT_EQ(f[2].valueListIndex, -1);
   EXPECT_EQ(f[3].key, "K-BORN");
   EXPECT_EQ(f[3].type, TB_FIELD_DATE);
@@ -350,7 +350,7 @@ TEST_F(BridgeSessionTest, HandheldChangesMergeRecordByRecordAndTheCopyFollows) {
 }
 
 TEST_F(BridgeSessionTest, TheConflictRuleDecidesWhichSideWins) {
-  for (const std::int32_t rule : {kKeepBoth, kHandheldWins, kDesktopWins}) {
+  for (const std::int32_t rule : {sync::kKeepBoth, sync::kHandheldWins, sync::kDesktopWins}) {
     host_.Close("Contacts");
     MemoryDatabase& db = host_.Open(Contacts());
     SyncSettings settings;
@@ -363,8 +363,8 @@ TEST_F(BridgeSessionTest, TheConflictRuleDecidesWhichSideWins) {
     EXPECT_EQ(MergeAndExport(0), 2 << 16) << rule;
     std::vector<std::string> names;
     for (const MemoryRecord& record : db.records) names.push_back(record.texts[0]);
-    EXPECT_EQ(names.front(), rule == kHandheldWins ? "Anna (handheld)" : "Anna M\x9Fller");
-    EXPECT_EQ(names.back(), rule == kKeepBoth ? "Anna (handheld)" : "Fritz");
+    EXPECT_EQ(names.front(), rule == sync::kHandheldWins ? "Anna (handheld)" : "Anna M\x9Fller");
+    EXPECT_EQ(names.back(), rule == sync::kKeepBoth ? "Anna (handheld)" : "Fritz");
   }
 }
 
@@ -469,12 +469,12 @@ TEST_F(BridgeSessionTest, TheCopyKeepsToItsLimits) {
   db.valueLists = {{"One", std::string(20000, 'a')}, {"Two", std::string(20000, 'b')}};
   SyncSettings settings;
   for (int i = 0; i < 10; ++i) settings.fieldKeys.push_back("F" + std::to_string(i));
-  settings.recordSelection = kSelectCurrentRecords;  // and none is selected
+  settings.recordSelection = sync::kSelectCurrentRecords;  // and none is selected
   FieldSettings fields;
   for (const char* key : {"F0", "F1"}) {
     FieldSetting setting;
     setting.key = key;
-    setting.displayStyle = kStyleDropDownList;
+    setting.displayStyle = sync::kStyleDropDownList;
     setting.valueListName = key == std::string("F0") ? "One" : "Two";
     fields.Put(setting);
   }
@@ -524,7 +524,7 @@ TEST_F(BridgeSessionTest, WhatCannotBeAnsweredGetsNoReplyOrAFailure) {
   // Damaged settings are not taken for "no fields".
   ASSERT_EQ(Reply(DdeCommand::WithStrings(DdeMessage::kStart, "", "")), 0);
   db.records[3].identity = MakeIdentity("R4");
-  db.pluginData[kSyncSettingsKey].resize(100);
+  db.pluginData[sync::kSyncSettingsKey].resize(100);
   EXPECT_EQ(Bare(DdeMessage::kExportNext), 1);
   EXPECT_FALSE(CopyWritten());
 
