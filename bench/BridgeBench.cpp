@@ -93,7 +93,7 @@ struct Desktop {
     const auto reply = bridge->Execute(block.bytes());
     std::int32_t number = -1;
     if (reply) Check(tbm::sync::ReadDdeReply(reply->bytes(), &number));
-    host->EndSnapshots();
+    Check(host->EndPluginCalls());
     return number;
   }
 

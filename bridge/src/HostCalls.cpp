@@ -68,54 +68,58 @@ bool HostCalls::IsOpen(TBDatabase db) const {
   return false;
 }
 
-Status HostCalls::ReadWhole(const std::string& doing,
+Status HostCalls::ReadWhole(const std::function<std::string()>& doing,
                             const std::function<std::int32_t(char*, std::int32_t)>& call,
                             std::string* text) const {
-  std::vector<char> buffer(kFirstBufferBytes);
+  // Most texts fit the first buffer, which costs no allocation.
+  char first[kFirstBufferBytes];
+  std::vector<char> larger;
+  char* buffer = first;
+  std::int32_t size = kFirstBufferBytes;
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-    const auto size = static_cast<std::int32_t>(buffer.size());
-    const std::int32_t length = call(buffer.data(), size);
-    if (length < 0) return Failure(doing, length);
+    const std::int32_t length = call(buffer, size);
+    if (length < 0) return Failure(doing(), length);
     if (length < size) {
-      text->assign(buffer.data(), static_cast<std::size_t>(length));
+      text->assign(buffer, static_cast<std::size_t>(length));
       return Status();
     }
     if (length >= kMaxTextBytes) {
-      return Status(StatusCode::kBadLength, doing + ": the host says the text has " +
+      return Status(StatusCode::kBadLength, doing() + ": the host says the text has " +
                                                 std::to_string(length) + " bytes, more than " +
                                                 std::to_string(kMaxTextBytes) + " allowed");
     }
-    buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
+    larger.assign(static_cast<std::size_t>(length) + 1, '\0');
+    buffer = larger.data();
+    size = length + 1;
   }
-  return Status(StatusCode::kFailed, doing + ": the text kept changing while it was read");
+  return Status(StatusCode::kFailed, doing() + ": the text kept changing while it was read");
 }
 
 Status HostCalls::DatabaseName(TBDatabase db, std::string* name) const {
   return ReadWhole(
-      "reading a database's name",
+      [] { return std::string("reading a database's name"); },
       [&](char* buffer, std::int32_t size) { return services_.databaseName(db, buffer, size); },
       name);
 }
 
 Status HostCalls::FieldName(TBDatabase db, std::int32_t field, std::string* name) const {
   return ReadWhole(
-      "reading the name of field " + std::to_string(field + 1),
+      [field] { return "reading the name of field " + std::to_string(field + 1); },
       [&](char* buffer, std::int32_t size) { return services_.fieldName(db, field, buffer, size); },
       name);
 }
 
 Status HostCalls::FieldText(TBDatabase db, std::int32_t field, std::string* text) const {
-  return ReadWhole(
-      "reading the text of field " + std::to_string(field + 1),
-      [&](char* buffer, std::int32_t size) {
-        return services_.readFieldText(db, field, buffer, size);
-      },
-      text);
+  return ReadWhole([field] { return "reading the text of field " + std::to_string(field + 1); },
+                   [&](char* buffer, std::int32_t size) {
+                     return services_.readFieldText(db, field, buffer, size);
+                   },
+                   text);
 }
 
 Status HostCalls::ValueListName(TBDatabase db, std::int32_t index, std::string* name) const {
   return ReadWhole(
-      "reading the name of value list " + std::to_string(index + 1),
+      [index] { return "reading the name of value list " + std::to_string(index + 1); },
       [&](char* buffer, std::int32_t size) {
         return services_.valueListName(db, index, buffer, size);
       },
@@ -124,12 +128,11 @@ Status HostCalls::ValueListName(TBDatabase db, std::int32_t index, std::string* 
 
 Status HostCalls::ValueListText(TBDatabase db, const std::string& name, std::string* text,
                                 bool* found) const {
-  Status status = ReadWhole(
-      "reading the value list \"" + name + "\"",
-      [&](char* buffer, std::int32_t size) {
-        return services_.valueListText(db, name.c_str(), buffer, size);
-      },
-      text);
+  Status status = ReadWhole([&name] { return "reading the value list \"" + name + "\""; },
+                            [&](char* buffer, std::int32_t size) {
+                              return services_.valueListText(db, name.c_str(), buffer, size);
+                            },
+                            text);
   *found = status.ok();
   if (status.code() == StatusCode::kNotFound) {
     text->clear();

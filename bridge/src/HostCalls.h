@@ -66,8 +66,9 @@ class HostCalls {
 
  private:
   // Reads a text through a call that copies size - 1 bytes and returns the
-  // whole length, asking again with a buffer large enough.
-  Status ReadWhole(const std::string& doing,
+  // whole length, asking again with a buffer large enough. doing says, for
+  // a failure, what was being read.
+  Status ReadWhole(const std::function<std::string()>& doing,
                    const std::function<std::int32_t(char*, std::int32_t)>& call,
                    std::string* text) const;
 

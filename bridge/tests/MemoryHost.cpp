@@ -79,11 +79,10 @@ void MakeServices(TBHostServices* s) {
     return Ok();
   };
   s->chooseSelection = [](TBDatabase db, std::int32_t selection) {
+    // Nobody selects records here: the current selection is empty.
     std::vector<std::size_t> positions;
     if (selection == TB_SELECTION_ALL) {
       for (std::size_t i = 0; i < Db(db)->records.size(); ++i) positions.push_back(i);
-    } else {
-      positions = Db(db)->currentSelection;
     }
     g_host->chosen[Db(db)] = positions;
     return Ok(static_cast<std::int32_t>(positions.size()));

@@ -33,8 +33,6 @@ struct MemoryDatabase {
   std::uint32_t flags = 0;
   std::vector<MemoryField> fields;
   std::vector<MemoryRecord> records;
-  // Positions (into records) of the user's current selection.
-  std::vector<std::size_t> currentSelection;
   std::vector<std::pair<std::string, std::string>> valueLists;  // name, text
   TBDateTimeFormat format{};
   std::map<std::uint32_t, std::vector<std::uint8_t>> pluginData;

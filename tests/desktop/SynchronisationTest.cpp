@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,7 @@ using tbm::sync::ExchangeRecord;
 // What a synchronisation program sees of a desktop database's copy.
 struct Copy {
   sync::ExchangeLayout layout;
+  std::vector<std::string> lists;
   std::vector<ExchangeRecord> records;
 };
 
@@ -57,8 +60,7 @@ class SynchronisationTest : public DesktopFixture {
     EXPECT_TRUE(source.ok()) << source.FailureReason();
     sync::ExchangeReader reader(source);
     EXPECT_TRUE(reader.ReadLayout(&copy.layout).ok());
-    std::vector<std::string> lists;
-    if (copy.layout.valueListCount > 0) EXPECT_TRUE(reader.ReadValueLists(&lists).ok());
+    if (copy.layout.valueListCount > 0) EXPECT_TRUE(reader.ReadValueLists(&copy.lists).ok());
     while (reader.recordsLeft() > 0) {
       ExchangeRecord record;
       const Status status = reader.ReadRecord(&record);
@@ -93,12 +95,38 @@ class SynchronisationTest : public DesktopFixture {
     return record;
   }
 
+  // The values of field `field` in the copy's records whose field `by`
+  // holds `key`, sorted.
+  static std::vector<std::string> ValuesWhere(const Copy& copy, std::size_t by,
+                                              const std::string& key, std::size_t field) {
+    std::vector<std::string> values;
+    for (const auto& record : copy.records) {
+      if (record.values.at(by) == key) values.push_back(record.values.at(field));
+    }
+    std::sort(values.begin(), values.end());
+    return values;
+  }
+
+  static const ExchangeRecord* FirstWhere(const Copy& copy, std::size_t by,
+                                          const std::string& key) {
+    for (const auto& record : copy.records) {
+      if (record.values.at(by) == key) return &record;
+    }
+    return nullptr;
+  }
+
+  // The modification count a record travels with (identity bytes 8 and 9).
+  static int CountOf(const ExchangeRecord& record) {
+    return record.header.identity[8] | record.header.identity[9] << 8;
+  }
+
   fs::path exchange_ = folder_.path() / "Exchange Folder";
   std::unique_ptr<sync::AnsiCodePage> codePage_;
 };
 
-constexpr std::int32_t kBothSides = 2 << 16;  // a record changed on both sides
-constexpr std::int32_t kSetAside = 1 << 16;   // the handheld's records went to a .csv file
+constexpr std::int32_t kBothSides = 2 << 16;      // a record changed on both sides
+constexpr std::int32_t kSetAside = 1 << 16;       // the handheld's records went to a .csv file
+constexpr std::int32_t kChangedOrGone = 4 << 16;  // a handheld change met a changed or gone record
 
 TEST_F(SynchronisationTest, TheHandheldsChangesAreMergedAndTheDesktopsCopyComesBack) {
   Ok({"create", "Contacts", "-"}, "Name:text,City:text\nAda,Paris\nBo,Berlin\nCy,Oslo\nDi,Rome\n");
@@ -188,6 +216,205 @@ TEST_F(SynchronisationTest, ACommandTheHostNeverAnswersIsGivenUpAfterItsLimit) {
   // The late answer is dropped; the next command gets its own.
   EXPECT_EQ(client->Send(version), 0x20000);
   client.reset();
+  EXPECT_EQ(host.Stop(), 0) << host.err;
+}
+
+// Where a desktop record stands when the handheld's change of it arrives.
+enum class Desktop { kUnchanged, kEdited, kDeleted };
+
+TEST_F(SynchronisationTest, EachHandheldChangeMeetsEachStateOfTheDesktopRecord) {
+  struct Row {
+    std::string name;
+    Desktop desktop;
+    std::int16_t change;
+    std::string city;                // the handheld's text (ANSI, LF)
+    std::vector<std::string> after;  // the desktop's cities under this name after the merge
+    std::int32_t reply;
+    std::string born = "1/2/1990";  // the handheld's text
+  };
+  const std::string zurich = "Z\xFCrich\nHB";
+  const std::vector<Row> rows = {
+      // A new record is made whatever identity it carries.
+      {"New A", Desktop::kUnchanged, sync::kChangeNew, "Hand", {"Hand", "Start"}, 0},
+      {"New B", Desktop::kEdited, sync::kChangeNew, "Hand", {"Desk", "Hand"}, 0},
+      {"New C", Desktop::kDeleted, sync::kChangeNew, "Hand", {"Hand"}, 0},
+      {"Del A", Desktop::kUnchanged, sync::kChangeDeleted, "Start", {}, 0},
+      {"Del B", Desktop::kEdited, sync::kChangeDeleted, "Start", {"Desk"}, kChangedOrGone},
+      {"Del C", Desktop::kDeleted, sync::kChangeDeleted, "Start", {}, 0},
+      {"Mod A", Desktop::kUnchanged, sync::kChangeModified, zurich, {zurich}, 0, ""},
+      {"Mod B", Desktop::kEdited, sync::kChangeModified, "Hand", {"Desk", "Hand"}, kBothSides},
+      {"Mod C", Desktop::kEdited, sync::kChangeModified, "Desk", {"Desk"}, 0},  // the same edit
+      {"Mod D", Desktop::kDeleted, sync::kChangeModified, "Hand", {"Hand"}, kChangedOrGone},
+      {"Same A", Desktop::kUnchanged, sync::kChangeUnchanged, "Hand", {"Start"}, 0},
+      {"Same B", Desktop::kEdited, sync::kChangeUnchanged, "Hand", {"Desk"}, 0},
+      {"Same C", Desktop::kDeleted, sync::kChangeUnchanged, "Hand", {}, 0},
+  };
+  std::string csv = "Name:text,City:text,Born:date,Notes:text\n";
+  for (const Row& row : rows) csv += row.name + ",Start,1/2/1990,keep\n";
+  Ok({"create", "Orders", "-"}, csv);
+  // The handheld's fields in an order of their own; Notes stays on the desktop.
+  Ok({"handheld", "Orders", "--fields", "City,Name,Born"});
+  RunningHost host({"--headless"}, Env());
+  ASSERT_TRUE(host.WaitUntilReady()) << host.err;
+
+  ASSERT_EQ(Bridge({"folder", exchange_.string(), "start", "Pocket PC", "0815", "export-next"}),
+            (std::vector<std::int32_t>{0, 0, 0}));
+  Copy synced = ReadCopy();
+  ASSERT_EQ(synced.records.size(), rows.size());
+  synced.layout.fields[0].name = "Town";  // fields are matched by key, not by name
+
+  // The desktop's side: edits first, then deletions from the last, so that
+  // each position still names its row.
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].desktop == Desktop::kEdited)
+      Ok({"set", "Orders", std::to_string(i + 1), "City=Desk"});
+  }
+  for (std::size_t i = rows.size(); i-- > 0;) {
+    if (rows[i].desktop == Desktop::kDeleted) Ok({"delete", "Orders", std::to_string(i + 1)});
+  }
+  // Each change merged on its own, so that each reply is its own.
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    WriteChanges(synced.layout,
+                 {Changed(synced.records[i], row.change, {row.city, row.name, row.born})});
+    EXPECT_EQ(Bridge({"merge", "0"}), std::vector<std::int32_t>{row.reply}) << row.name;
+  }
+
+  const Copy merged = ReadCopy();
+  for (const Row& row : rows) EXPECT_EQ(ValuesWhere(merged, 1, row.name, 0), row.after) << row.name;
+  std::vector<std::string> identities;
+  for (const auto& record : merged.records) {
+    EXPECT_EQ(record.header.identity[0], 7) << record.values[1];
+    identities.emplace_back(record.header.identity.begin(), record.header.identity.begin() + 8);
+  }
+  std::sort(identities.begin(), identities.end());
+  EXPECT_EQ(std::adjacent_find(identities.begin(), identities.end()), identities.end())
+      << "a duplicate or a new record has an identity of its own";
+  const ExchangeRecord* modA = FirstWhere(merged, 1, "Mod A");
+  const ExchangeRecord* modC = FirstWhere(merged, 1, "Mod C");
+  ASSERT_TRUE(modA != nullptr && modC != nullptr);
+  EXPECT_EQ(modA->values[2], "") << "the handheld's empty date went in";
+  EXPECT_EQ(CountOf(*modA), 1) << "written once";
+  EXPECT_EQ(CountOf(*modC), 1) << "the same edit on both sides: only the desktop's";
+  EXPECT_EQ(Bridge({"export-next", "end"}), (std::vector<std::int32_t>{4, 0}))
+      << "a merged database is not written again";
+
+  // The host keeps Unicode, and the fields the handheld lacks: every record
+  // the desktop had, or duplicated, still holds its notes.
+  EXPECT_NE(Ok({"list", "Orders"}).find("Z\xC3\xBCrich"), std::string::npos);
+  EXPECT_EQ(Ok({"select", "Orders", "--find", "Notes", "keep"}), "9 records selected in Orders.\n");
+  EXPECT_EQ(host.Stop(), 0) << host.err;
+}
+
+TEST_F(SynchronisationTest, TheConflictRuleChosenOnTheDesktopDecidesAndTheSameEditIsNoConflict) {
+  struct Rule {
+    std::string database;
+    std::string rule;
+    std::vector<std::string> adaAfter;  // Ada's cities on the desktop after the merge
+  };
+  const std::vector<Rule> rules = {{"Both", "keep-both", {"Lisbon", "Porto"}},
+                                   {"Handheld", "handheld-wins", {"Porto"}},
+                                   {"Desktop", "desktop-wins", {"Lisbon"}}};
+  for (const Rule& r : rules) {
+    Ok({"create", r.database, "-"}, "Name:text,City:text\nAda,Paris\nBo,Berlin\n");
+    Ok({"handheld", r.database, "--fields", "Name,City", "--conflict", r.rule});
+  }
+  RunningHost host({"--headless"}, Env());
+  ASSERT_TRUE(host.WaitUntilReady()) << host.err;
+  ASSERT_EQ(Bridge({"folder", exchange_.string(), "start", "Pocket PC", "0815"}),
+            (std::vector<std::int32_t>{0, 0}));
+  std::map<std::string, Copy> synced;
+  for (std::size_t i = 0; i < rules.size(); ++i) {
+    ASSERT_EQ(Bridge({"export-next"}), std::vector<std::int32_t>{0});
+    Copy copy = ReadCopy();
+    synced[copy.layout.header.name] = std::move(copy);
+  }
+
+  for (const Rule& r : rules) {
+    // Both sides change Ada, each its own way, and Bo, the same way.
+    Ok({"set", r.database, "1", "City=Lisbon"});
+    Ok({"set", r.database, "2", "City=Bremen"});
+    const auto& records = synced.at(r.database).records;
+    WriteChanges(synced.at(r.database).layout,
+                 {Changed(records.at(0), sync::kChangeModified, {"Ada", "Porto"}),
+                  Changed(records.at(1), sync::kChangeModified, {"Bo", "Bremen"})});
+    const std::vector<std::int32_t> index = Bridge({"which", r.database});
+    ASSERT_EQ(index.size(), 1u);
+    EXPECT_EQ(Bridge({"merge", std::to_string(index[0])}), std::vector<std::int32_t>{kBothSides})
+        << r.rule;
+    const Copy merged = ReadCopy();
+    EXPECT_EQ(ValuesWhere(merged, 0, "Ada", 1), r.adaAfter) << r.rule;
+    EXPECT_EQ(ValuesWhere(merged, 0, "Bo", 1), std::vector<std::string>{"Bremen"}) << r.rule;
+    const ExchangeRecord* bo = FirstWhere(merged, 0, "Bo");
+    ASSERT_NE(bo, nullptr);
+    EXPECT_EQ(CountOf(*bo), 1) << r.rule << ": Bo is not written again";
+  }
+  EXPECT_EQ(Bridge({"end"}), std::vector<std::int32_t>{0});
+  EXPECT_EQ(host.Stop(), 0) << host.err;
+}
+
+// Items of a value list whose text (each item with its line end) takes
+// exactly `bytes` bytes.
+std::vector<std::string> ListItems(const std::string& prefix, std::size_t bytes) {
+  std::vector<std::string> items;
+  std::size_t used = 0;
+  while (bytes - used > 40) {
+    items.push_back(prefix + " " + std::to_string(items.size() + 1));
+    used += items.back().size() + 1;
+  }
+  items.push_back(std::string(bytes - used - 1, 'z'));
+  return items;
+}
+
+TEST_F(SynchronisationTest, TheCopyKeepsToItsLimitsOnValueListsTextsAndTheSelection) {
+  const std::string longest(2048, 'y');  // the most a text may hold with 6 fields
+  Ok({"create", "Stock", "-"},
+     "Item:text,Colour:text,Size:text,Shape:text,Finish:text,Notes:text\n"
+     "Bolt,red,M8,hex,zinc,\nNut,blue,M6,square,brass," +
+         longest + "\nWasher,red,M8,round,zinc,flat\n");
+  // Each list's text counts with its terminator: 10,240 + 10,240 fit in
+  // 30,720 bytes, 10,241 more would not, and no list after that goes.
+  for (const auto& [list, bytes] : std::vector<std::pair<std::string, std::size_t>>{
+           {"Col", 10239}, {"Siz", 10239}, {"Shp", 10240}, {"Fin", 50}}) {
+    std::vector<std::string> args = {"values", "Stock", list};
+    for (std::string& item : ListItems(list, bytes)) args.push_back(std::move(item));
+    Ok(args);
+  }
+  Ok({"handheld",    "Stock",      "--fields", "Item,Colour,Size,Shape,Finish,Notes",
+      "--selection", "current",    "--style",  "Colour=list",
+      "--list",      "Colour=Col", "--style",  "Size=combo",
+      "--list",      "Size=Siz",   "--style",  "Shape=list",
+      "--list",      "Shape=Shp",  "--style",  "Finish=checkbox",
+      "--list",      "Finish=Fin"});
+  Ok({"select", "Stock", "--none"});
+  RunningHost host({"--headless"}, Env());
+  ASSERT_TRUE(host.WaitUntilReady()) << host.err;
+
+  // Nothing selected: every record goes.
+  ASSERT_EQ(Bridge({"folder", exchange_.string(), "start", "Pocket PC", "0815", "export-next"}),
+            (std::vector<std::int32_t>{0, 0, 0}));
+  Copy copy = ReadCopy();
+  ASSERT_EQ(copy.lists.size(), 4u);
+  EXPECT_EQ(copy.lists[0].size(), 10239u);
+  EXPECT_EQ(copy.lists[0].substr(0, 12), "Col 1\nCol 2\n");
+  EXPECT_EQ(copy.lists[1].size(), 10239u);
+  EXPECT_EQ(copy.lists[2].size(), 0u) << "past 30,720 bytes a list travels empty";
+  EXPECT_EQ(copy.lists[3].size(), 0u) << "and so does every later one";
+  ASSERT_EQ(copy.layout.fields.size(), 6u);
+  EXPECT_EQ(copy.layout.fields[4].valueListIndex, 3);
+  ASSERT_EQ(copy.records.size(), 3u);
+  EXPECT_EQ(copy.records[1].header.changeCode, sync::kChangeNew);
+  EXPECT_EQ(copy.records[1].values.at(5), longest);
+
+  // With records selected, those, in the order they were selected.
+  Ok({"select", "Stock", "--positions", "3,1"});
+  ASSERT_EQ(Bridge({"start", "Pocket PC", "0815", "export-next"}),
+            (std::vector<std::int32_t>{0, 0}));
+  copy = ReadCopy();
+  ASSERT_EQ(copy.records.size(), 2u);
+  EXPECT_EQ(copy.records[0].values[0], "Washer");
+  EXPECT_EQ(copy.records[1].values[0], "Bolt");
+  EXPECT_EQ(Bridge({"end"}), std::vector<std::int32_t>{0});
   EXPECT_EQ(host.Stop(), 0) << host.err;
 }
 

@@ -127,6 +127,13 @@ struct TBHostServices {
   // ---- records: a chosen selection and a current record in it ----
   // Chooses TB_SELECTION_CURRENT or TB_SELECTION_ALL for going to records;
   // returns the number of records in it.
+  //
+  // Record changes (create, duplicate, delete, commitEdit) are seen at once
+  // by the plug-in's later calls and saved to the database file together:
+  // when the plug-in next chooses a selection, or else when the host's call
+  // into the plug-in is over. A chooseSelection that returns a count
+  // therefore tells that every change before it is saved; when the saving
+  // fails, it returns TB_ERR_FAILED and none of those changes is kept.
   std::int32_t (*chooseSelection)(TBDatabase db, std::int32_t selection);
   // Makes record n (1 to the selection's count) of the chosen selection
   // the current record.

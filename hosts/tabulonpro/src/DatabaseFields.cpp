@@ -9,12 +9,22 @@ namespace tbm::tabulonpro {
 
 Status DesktopDatabase::Fields(std::vector<Field>* fields) {
   fields->clear();
+  const std::vector<Field>* list = nullptr;
+  if (Status s = FieldList(&list); !s.ok()) return s;
+  *fields = *list;
+  return {};
+}
+
+Status DesktopDatabase::FieldList(const std::vector<Field>** fields) {
   // The fields are asked for with nearly every call on a record; within a
-  // snapshot they cannot change, so they are read once per snapshot.
-  if (snapshot_ && fieldsSnapshot_ == snapshotSerial_) {
-    *fields = fieldsCache_;
+  // snapshot or batch only this object changes them, so they are read
+  // once and again after such a change.
+  if (viewing() && fieldsSnapshot_ == snapshotSerial_) {
+    *fields = &fieldsCache_;
     return {};
   }
+  fieldsSnapshot_ = -1;
+  fieldsCache_.clear();
   ScopedStatement s;
   if (Status status = Prepared("SELECT id, key, name, type FROM fields ORDER BY id", &s);
       !status.ok()) {
@@ -23,14 +33,16 @@ Status DesktopDatabase::Fields(std::vector<Field>* fields) {
   int rc;
   while ((rc = s->Step()) == SQLITE_ROW) {
     const std::int64_t type = s->Integer(3);
-    fields->push_back({s->Integer(0), s->Text(1), s->Text(2),
-                       type >= 1 && type <= 4 ? static_cast<FieldType>(type) : FieldType::kText});
+    fieldsCache_.push_back(
+        {s->Integer(0), s->Text(1), s->Text(2),
+         type >= 1 && type <= 4 ? static_cast<FieldType>(type) : FieldType::kText});
   }
-  if (rc != SQLITE_DONE) return Fail(rc, "reading the fields");
-  if (snapshot_) {
-    fieldsSnapshot_ = snapshotSerial_;
-    fieldsCache_ = *fields;
+  if (rc != SQLITE_DONE) {
+    fieldsCache_.clear();
+    return Fail(rc, "reading the fields");
   }
+  if (viewing()) fieldsSnapshot_ = snapshotSerial_;
+  *fields = &fieldsCache_;
   return {};
 }
 
@@ -48,7 +60,7 @@ Status DesktopDatabase::CheckFieldName(const std::string& name, std::int64_t exc
 }
 
 Status DesktopDatabase::AddField(const FieldDefinition& definition, Field* made) {
-  EndSnapshot();
+  ForgetFields();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "adding a field");
   if (Status s = InsertField(definition, made); !s.ok()) return s;
@@ -58,7 +70,7 @@ Status DesktopDatabase::AddField(const FieldDefinition& definition, Field* made)
 
 // Adds the field inside the caller's transaction, with the next key.
 Status DesktopDatabase::InsertField(const FieldDefinition& definition, Field* made) {
-  EndSnapshot();
+  ForgetFields();
   if (Status s = CheckFieldName(definition.name, 0); !s.ok()) return s;
   std::vector<Field> fields;
   if (Status s = Fields(&fields); !s.ok()) return s;
@@ -90,7 +102,9 @@ Status DesktopDatabase::InsertField(const FieldDefinition& definition, Field* ma
 }
 
 Status DesktopDatabase::RemoveField(std::int64_t field) {
-  EndSnapshot();
+  ForgetFields();
+  Transaction transaction(db_.get());
+  if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "removing a field");
   ScopedStatement s;
   if (Status status = Prepared("DELETE FROM fields WHERE id = ?", &s); !status.ok()) return status;
   s->Bind(1, field);
@@ -98,11 +112,32 @@ Status DesktopDatabase::RemoveField(std::int64_t field) {
   if (sqlite3_changes(db_.get()) == 0) {
     return Status(StatusCode::kNotFound, name_ + ": the field no longer exists");
   }
-  return {};
+  // Its texts go from every record that has one.
+  std::vector<std::int64_t> rows;
+  if (Status status = Prepared("SELECT id FROM records ORDER BY id", &s); !status.ok()) {
+    return status;
+  }
+  int rc;
+  while ((rc = s->Step()) == SQLITE_ROW) rows.push_back(s->Integer(0));
+  if (rc != SQLITE_DONE) return Fail(rc, "removing a field");
+  s.Set(nullptr);
+  for (const std::int64_t row : rows) {
+    FieldTexts texts;
+    if (Status status = LoadTexts(row, &texts); !status.ok()) return status;
+    if (texts.erase(field) == 0) continue;
+    if (Status status = StoreTexts(row, texts, "removing a field"); !status.ok()) return status;
+  }
+  rc = transaction.Commit();
+  return rc == SQLITE_OK ? Status() : Fail(rc, "removing a field");
+}
+
+void DesktopDatabase::ForgetFields() {
+  EndSnapshot();
+  fieldsSnapshot_ = -1;
 }
 
 Status DesktopDatabase::RenameField(std::int64_t field, const std::string& name) {
-  EndSnapshot();
+  ForgetFields();
   Transaction transaction(db_.get());
   if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "renaming a field");
   if (Status s = CheckFieldName(name, field); !s.ok()) return s;
@@ -120,7 +155,7 @@ Status DesktopDatabase::RenameField(std::int64_t field, const std::string& name)
 }
 
 Status DesktopDatabase::ChangeFieldType(std::int64_t field, FieldType type) {
-  EndSnapshot();
+  ForgetFields();
   ScopedStatement s;
   if (Status status = Prepared("UPDATE fields SET type = ? WHERE id = ?", &s); !status.ok()) {
     return status;

@@ -1,6 +1,8 @@
 // A database's records, its current selection and its plug-in data, and
 // filling a new database.
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 #include "DesktopDatabase.h"
 
@@ -27,6 +29,64 @@ std::string KeyName(std::uint32_t key) {
   return name;
 }
 
+// A record's texts in its row: for each field with a text, in the order of
+// the fields' ids, the id and the text's length in bytes, each as an
+// unsigned LEB128 number, then the text.
+void AppendNumber(std::uint64_t number, std::string* out) {
+  do {
+    const auto low = static_cast<char>(number & 0x7F);
+    number >>= 7;
+    out->push_back(static_cast<char>(low | (number != 0 ? 0x80 : 0)));
+  } while (number != 0);
+}
+
+bool TakeNumber(std::string_view* in, std::uint64_t* number) {
+  *number = 0;
+  for (int shift = 0; shift < 64; shift += 7) {
+    if (in->empty()) return false;
+    const auto byte = static_cast<std::uint8_t>(in->front());
+    in->remove_prefix(1);
+    *number |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return true;
+  }
+  return false;
+}
+
+std::string EncodeTexts(const FieldTexts& texts) {
+  std::string out;
+  for (const auto& [field, text] : texts) {
+    AppendNumber(static_cast<std::uint64_t>(field), &out);
+    AppendNumber(text.size(), &out);
+    out += text;
+  }
+  return out;
+}
+
+// Decodes into texts, reusing what it holds for the fields it has already.
+bool DecodeTexts(std::string_view in, FieldTexts* texts) {
+  auto kept = texts->begin();
+  while (!in.empty()) {
+    std::uint64_t number = 0;
+    std::uint64_t length = 0;
+    if (!TakeNumber(&in, &number) || !TakeNumber(&in, &length) || length > in.size() ||
+        number > static_cast<std::uint64_t>(INT64_MAX)) {
+      texts->clear();
+      return false;
+    }
+    const auto field = static_cast<std::int64_t>(number);
+    while (kept != texts->end() && kept->first < field) kept = texts->erase(kept);
+    if (kept != texts->end() && kept->first == field) {
+      kept->second.assign(in.substr(0, length));
+      ++kept;
+    } else {
+      texts->emplace_hint(kept, field, std::string(in.substr(0, length)));
+    }
+    in.remove_prefix(length);
+  }
+  texts->erase(kept, texts->end());
+  return true;
+}
+
 }  // namespace
 
 void DesktopDatabase::BeginSnapshot() {
@@ -38,11 +98,34 @@ void DesktopDatabase::BeginSnapshot() {
 }
 
 void DesktopDatabase::EndSnapshot() {
+  cached_.info.row = 0;
   if (!snapshot_) return;
   snapshot_ = false;
   // A read transaction has nothing to keep; should COMMIT fail, ROLLBACK
   // ends it as well.
   if (Execute(db_.get(), "COMMIT") != SQLITE_OK) Execute(db_.get(), "ROLLBACK");
+}
+
+Status DesktopDatabase::BeginBatch() {
+  if (batch_) return {};
+  EndSnapshot();
+  if (const int rc = Execute(db_.get(), "BEGIN IMMEDIATE"); rc != SQLITE_OK) {
+    return Fail(rc, "beginning a batch of changes");
+  }
+  batch_ = true;
+  ++snapshotSerial_;
+  return {};
+}
+
+Status DesktopDatabase::EndBatch() {
+  if (!batch_) return {};
+  batch_ = false;
+  cached_.info.row = 0;
+  fieldsSnapshot_ = -1;
+  const int rc = Execute(db_.get(), "COMMIT");
+  if (rc == SQLITE_OK) return {};
+  Execute(db_.get(), "ROLLBACK");
+  return Fail(rc, "saving a batch of changes (none of them was kept)");
 }
 
 Status DesktopDatabase::Fill(const NewDatabase& content) {
@@ -122,28 +205,81 @@ Status DesktopDatabase::InsertRecord(const FieldTexts& texts, RecordInfo* made) 
   return WriteTexts(made->row, texts);
 }
 
-Status DesktopDatabase::WriteTexts(std::int64_t row, const FieldTexts& texts) {
+Status DesktopDatabase::LoadRecord(std::int64_t row, StoredRecord* record) {
   ScopedStatement s;
-  if (Status status = Prepared("INSERT INTO field_values(record, field, text) VALUES(?, ?, ?) "
-                               "ON CONFLICT(record, field) DO UPDATE SET text = excluded.text",
-                               &s);
+  if (Status status =
+          Prepared("SELECT identity, modification, texts FROM records WHERE id = ?", &s);
       !status.ok()) {
     return status;
   }
-  std::string stored;
-  for (const auto& [field, text] : texts) {
-    if (Status status = StoredText(text, "a field's text", &stored); !status.ok()) {
-      return status.WithContext(name_);
+  s->Bind(1, row);
+  const int rc = s->Step();
+  if (rc == SQLITE_DONE) {
+    return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
+  }
+  if (rc != SQLITE_ROW) return Fail(rc, "reading a record");
+  if (!DecodeTexts(s->BlobView(2), &record->texts)) {
+    return Status(StatusCode::kDamaged, name_ + ": the texts of record " + std::to_string(row) +
+                                            " are damaged in the database file; restore it "
+                                            "from a copy");
+  }
+  record->info = {row, IdentityFromBlob(s->Blob(0)), static_cast<std::uint16_t>(s->Integer(1))};
+  return {};
+}
+
+Status DesktopDatabase::CachedRecord(std::int64_t row, const StoredRecord** record) {
+  // A plug-in reads a record field by field: within a snapshot or batch
+  // the record is read once.
+  if (!viewing() || cached_.info.row != row) {
+    cached_.info.row = 0;
+    if (Status s = LoadRecord(row, &cached_); !s.ok()) {
+      cached_.info.row = 0;
+      return s;
     }
-    s->Bind(1, row).Bind(2, field).Bind(3, stored);
-    const int rc = s->Step();
-    if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
+    if (!viewing()) cached_.info.row = 0;
+  }
+  *record = &cached_;
+  return {};
+}
+
+Status DesktopDatabase::LoadTexts(std::int64_t row, FieldTexts* texts) {
+  StoredRecord record;
+  if (Status s = LoadRecord(row, &record); !s.ok()) return s;
+  *texts = std::move(record.texts);
+  return {};
+}
+
+Status DesktopDatabase::StoreTexts(std::int64_t row, const FieldTexts& texts,
+                                   std::string_view doing) {
+  ScopedStatement s;
+  if (Status status = Prepared("UPDATE records SET texts = ? WHERE id = ?", &s); !status.ok()) {
+    return status;
+  }
+  s->BindBlob(1, EncodeTexts(texts)).Bind(2, row);
+  if (const int rc = s->Step(); rc != SQLITE_DONE) return Fail(rc, doing);
+  return {};
+}
+
+Status DesktopDatabase::MergeTexts(const FieldTexts& texts, FieldTexts* stored) {
+  const std::vector<Field>* fields = nullptr;
+  if (Status s = FieldList(&fields); !s.ok()) return s;
+  for (const auto& [field, text] : texts) {
+    if (std::none_of(fields->begin(), fields->end(),
+                     [&](const Field& f) { return f.id == field; })) {
       return Status(StatusCode::kNotFound, name_ + ": a field written to no longer exists");
     }
-    if (rc != SQLITE_DONE) return Fail(rc, "writing a record");
-    s->Reset();
+    if (Status status = StoredText(text, "a field's text", &(*stored)[field]); !status.ok()) {
+      return status.WithContext(name_);
+    }
   }
   return {};
+}
+
+Status DesktopDatabase::WriteTexts(std::int64_t row, const FieldTexts& texts) {
+  FieldTexts stored;
+  if (Status s = LoadTexts(row, &stored); !s.ok()) return s;
+  if (Status s = MergeTexts(texts, &stored); !s.ok()) return s;
+  return StoreTexts(row, stored, "writing a record");
 }
 
 Status DesktopDatabase::RecordCount(std::int64_t* count) {
@@ -171,18 +307,9 @@ Status DesktopDatabase::Records(std::vector<RecordInfo>* records) {
 }
 
 Status DesktopDatabase::Record(std::int64_t row, RecordInfo* record) {
-  ScopedStatement s;
-  if (Status status = Prepared("SELECT identity, modification FROM records WHERE id = ?", &s);
-      !status.ok()) {
-    return status;
-  }
-  s->Bind(1, row);
-  const int rc = s->Step();
-  if (rc == SQLITE_DONE) {
-    return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
-  }
-  if (rc != SQLITE_ROW) return Fail(rc, "reading a record");
-  *record = {row, IdentityFromBlob(s->Blob(0)), static_cast<std::uint16_t>(s->Integer(1))};
+  const StoredRecord* stored = nullptr;
+  if (Status s = CachedRecord(row, &stored); !s.ok()) return s;
+  *record = stored->info;
   return {};
 }
 
@@ -203,36 +330,22 @@ Status DesktopDatabase::FindRecord(const RecordIdentity& identity, std::int64_t*
 }
 
 Status DesktopDatabase::ReadText(std::int64_t row, std::int64_t field, std::string* text) {
-  ScopedStatement s;
-  if (Status status = Prepared("SELECT r.id, v.text FROM records r LEFT JOIN field_values v "
-                               "ON v.record = r.id AND v.field = ? WHERE r.id = ?",
-                               &s);
-      !status.ok()) {
-    return status;
-  }
-  s->Bind(1, field).Bind(2, row);
-  const int rc = s->Step();
-  if (rc == SQLITE_DONE) {
-    return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
-  }
-  if (rc != SQLITE_ROW) return Fail(rc, "reading a record");
-  *text = s->Text(1);
+  std::string_view peeked;
+  if (Status s = PeekText(row, field, &peeked); !s.ok()) return s;
+  *text = peeked;
+  return {};
+}
+
+Status DesktopDatabase::PeekText(std::int64_t row, std::int64_t field, std::string_view* text) {
+  const StoredRecord* stored = nullptr;
+  if (Status s = CachedRecord(row, &stored); !s.ok()) return s;
+  const auto found = stored->texts.find(field);
+  *text = found != stored->texts.end() ? std::string_view(found->second) : std::string_view();
   return {};
 }
 
 Status DesktopDatabase::ReadTexts(std::int64_t row, FieldTexts* texts) {
-  texts->clear();
-  RecordInfo record;
-  if (Status s = Record(row, &record); !s.ok()) return s;
-  ScopedStatement s;
-  if (Status status = Prepared("SELECT field, text FROM field_values WHERE record = ?", &s);
-      !status.ok()) {
-    return status;
-  }
-  s->Bind(1, row);
-  int rc;
-  while ((rc = s->Step()) == SQLITE_ROW) (*texts)[s->Integer(0)] = s->Text(1);
-  return rc == SQLITE_DONE ? Status() : Fail(rc, "reading a record");
+  return LoadTexts(row, texts);
 }
 
 Status DesktopDatabase::AddRecord(const FieldTexts& texts, RecordInfo* made) {
@@ -256,26 +369,39 @@ Status DesktopDatabase::DuplicateRecord(std::int64_t row, RecordInfo* made) {
 }
 
 Status DesktopDatabase::ChangeRecord(std::int64_t row, const FieldTexts& texts) {
+  // In a batch the write lock is held and the record read last is what the
+  // file holds; the change is one statement, whole or not at all.
+  const bool batched = batch_;
+  StoredRecord record;
+  if (batched && cached_.info.row == row) record = std::move(cached_);
   EndSnapshot();
-  Transaction transaction(db_.get());
-  if (transaction.began() != SQLITE_OK) return Fail(transaction.began(), "changing a record");
+  std::optional<Transaction> transaction;
+  if (!batched) {
+    transaction.emplace(db_.get());
+    if (transaction->began() != SQLITE_OK) return Fail(transaction->began(), "changing a record");
+  }
+  if (record.info.row != row) {
+    if (Status s = LoadRecord(row, &record); !s.ok()) return s;
+  }
+  if (Status s = MergeTexts(texts, &record.texts); !s.ok()) return s;
+  record.info.modification = static_cast<std::uint16_t>((record.info.modification + 1) % 65536);
   {
     ScopedStatement s;
-    if (Status status = Prepared("UPDATE records SET modification = (modification + 1) % 65536 "
-                                 "WHERE id = ?",
-                                 &s);
+    if (Status status = Prepared("UPDATE records SET modification = ?, texts = ? WHERE id = ?", &s);
         !status.ok()) {
       return status;
     }
-    s->Bind(1, row);
+    s->Bind(1, std::int64_t{record.info.modification})
+        .BindBlob(2, EncodeTexts(record.texts))
+        .Bind(3, row);
     if (const int rc = s->Step(); rc != SQLITE_DONE) return Fail(rc, "changing a record");
-    if (sqlite3_changes(db_.get()) == 0) {
-      return Status(StatusCode::kNotFound, name_ + ": the record no longer exists");
-    }
   }
-  if (Status s = WriteTexts(row, texts); !s.ok()) return s;
-  const int rc = transaction.Commit();
-  return rc == SQLITE_OK ? Status() : Fail(rc, "changing a record");
+  if (transaction) {
+    const int rc = transaction->Commit();
+    return rc == SQLITE_OK ? Status() : Fail(rc, "changing a record");
+  }
+  cached_ = std::move(record);
+  return {};
 }
 
 Status DesktopDatabase::DeleteRecord(std::int64_t row) {

@@ -25,7 +25,8 @@ namespace stdfs = std::filesystem;
 // "TBPD" in the file header's application id marks a Tabulon Pro database;
 // the user version is the layout's version.
 constexpr std::int64_t kApplicationId = 0x54425044;
-constexpr std::int64_t kLayoutVersion = 1;
+// Layout 2 keeps a record's texts in its own row.
+constexpr std::int64_t kLayoutVersion = 2;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE database_settings(
@@ -53,13 +54,8 @@ CREATE TABLE fields(
 CREATE TABLE records(
   id INTEGER PRIMARY KEY,
   identity BLOB NOT NULL UNIQUE,
-  modification INTEGER NOT NULL);
-CREATE TABLE field_values(
-  record INTEGER NOT NULL REFERENCES records(id) ON DELETE CASCADE,
-  field INTEGER NOT NULL REFERENCES fields(id) ON DELETE CASCADE,
-  text TEXT NOT NULL,
-  PRIMARY KEY (record, field)) WITHOUT ROWID;
-CREATE INDEX field_values_by_field ON field_values(field);
+  modification INTEGER NOT NULL,
+  texts BLOB NOT NULL DEFAULT x'');
 CREATE TABLE value_lists(name TEXT PRIMARY KEY, items TEXT NOT NULL);
 CREATE TABLE plugin_data(key INTEGER PRIMARY KEY, data BLOB NOT NULL);
 CREATE TABLE selection(
@@ -67,7 +63,7 @@ CREATE TABLE selection(
   record INTEGER NOT NULL UNIQUE REFERENCES records(id) ON DELETE CASCADE);
 )sql";
 
-constexpr const char* kTables[] = {"database_settings", "fields",      "records",  "field_values",
+constexpr const char* kTables[] = {"database_settings", "fields",      "records",
                                    "value_lists",       "plugin_data", "selection"};
 
 constexpr const char* kTypeNames[] = {"text", "number", "date", "time"};
@@ -425,8 +421,8 @@ Status DesktopDatabase::CheckFile() {
   }
   int rc = pragma.Prepare(db_.get(),
                           "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name IN "
-                          "('database_settings', 'fields', 'records', 'field_values', "
-                          "'value_lists', 'plugin_data', 'selection')");
+                          "('database_settings', 'fields', 'records', 'value_lists', "
+                          "'plugin_data', 'selection')");
   if (rc == SQLITE_OK) rc = pragma.Step();
   if (rc != SQLITE_ROW) return Fail(rc, "opening the database");
   const std::int64_t tables = pragma.Integer(0);
@@ -441,7 +437,7 @@ Status DesktopDatabase::CheckFile() {
   }
   // In WAL mode a commit at NORMAL survives the program's end without a
   // flush to the disk each time (only a power cut can lose the last ones,
-  // and the file stays whole); a merge commits once per record.
+  // and the file stays whole).
   rc = Execute(db_.get(), "PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL");
   return rc == SQLITE_OK ? Status() : Fail(rc, "opening the database");
 }

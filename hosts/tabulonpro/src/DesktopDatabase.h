@@ -146,6 +146,9 @@ class DesktopDatabase {
 
   // ---- fields, in their order ----
   Status Fields(std::vector<Field>* fields);
+  // The same without a copy: *fields stays valid until the next call on
+  // this object.
+  Status FieldList(const std::vector<Field>** fields);
   Status AddField(const FieldDefinition& definition, Field* made);
   // Removes the field and its values; its key is not made again.
   Status RemoveField(std::int64_t field);
@@ -182,6 +185,9 @@ class DesktopDatabase {
   // One field's text of a record ("" when it has none); kNotFound when the
   // record is gone.
   Status ReadText(std::int64_t row, std::int64_t field, std::string* text);
+  // The same without a copy: *text stays valid until the next call on this
+  // object.
+  Status PeekText(std::int64_t row, std::int64_t field, std::string_view* text);
   Status ReadTexts(std::int64_t row, FieldTexts* texts);
   // A new record (modification count 0) holding texts.
   Status AddRecord(const FieldTexts& texts, RecordInfo* made);
@@ -202,6 +208,20 @@ class DesktopDatabase {
   void BeginSnapshot();
   void EndSnapshot();
 
+  // ---- batches ----
+  // Between BeginBatch and EndBatch every change of this object joins one
+  // SQLite transaction, which holds the write lock from BeginBatch on: a
+  // burst of changes (a plug-in merging thousands of records) costs one
+  // commit instead of one each. Each change is still whole or not at all
+  // within it, and this object's reads see it at once; other processes see
+  // the batch when EndBatch has committed it. EndBatch tells whether the
+  // changes are in the file: when it fails, every change of the batch is
+  // undone. BeginBatch ends a snapshot first, and no snapshot is taken
+  // during a batch. Both calls may be repeated.
+  Status BeginBatch();
+  Status EndBatch();
+  bool batching() const { return batch_; }
+
   // ---- the current selection: records the user selected, in order ----
   Status Selection(std::vector<std::int64_t>* rows);
   Status SetSelection(const std::vector<std::int64_t>& rows);
@@ -217,18 +237,45 @@ class DesktopDatabase {
   Status InsertField(const FieldDefinition& definition, Field* made);
   Status NextIdentity(RecordIdentity* identity);
   Status InsertRecord(const FieldTexts& texts, RecordInfo* made);
+  // A record with its texts.
+  struct StoredRecord {
+    RecordInfo info;  // row 0: none
+    FieldTexts texts;
+  };
+  // The record as stored, read past the cache.
+  Status LoadRecord(std::int64_t row, StoredRecord* record);
+  // The record from the cache within a snapshot or batch, read into it
+  // first when needed; outside them, read each time.
+  Status CachedRecord(std::int64_t row, const StoredRecord** record);
+  Status LoadTexts(std::int64_t row, FieldTexts* texts);
+  // Stores texts as the record's whole texts.
+  Status StoreTexts(std::int64_t row, const FieldTexts& texts, std::string_view doing);
+  // texts written over stored (the fields given, the others kept), each
+  // checked and in its stored form.
+  Status MergeTexts(const FieldTexts& texts, FieldTexts* stored);
+  // Writes texts over the record's own.
   Status WriteTexts(std::int64_t row, const FieldTexts& texts);
   Status CheckFieldName(const std::string& name, std::int64_t except);
+  // Before a change of the fields: the snapshot ends and the fields are
+  // read again.
+  void ForgetFields();
+  // Whether reads run inside one transaction (a snapshot or a batch), so
+  // that what they read may be kept until it ends.
+  bool viewing() const { return snapshot_ || batch_; }
 
   SqliteConnection db_;
   std::string path_;
   std::string name_;
   std::map<const char*, Statement> statements_;
-  // An open snapshot, counted, and the fields as read in one.
+  // An open snapshot or batch, counted, and the fields as read in one.
   bool snapshot_ = false;
+  bool batch_ = false;
   std::int64_t snapshotSerial_ = 0;
   std::int64_t fieldsSnapshot_ = -1;
   std::vector<Field> fieldsCache_;
+  // The record read last in the snapshot or batch; every change but
+  // ChangeRecord's own forgets it.
+  StoredRecord cached_;
 };
 
 // Whether text is valid UTF-8 (no overlong forms, no surrogates).

@@ -248,7 +248,7 @@ int RunHost(const RunOptions& options, const char* programPath) {
   QSocketNotifier queueNotifier(queue, QSocketNotifier::Read);
   QObject::connect(&queueNotifier, &QSocketNotifier::activated, [&session] {
     const DWORD handled = DispatchPendingMessages();
-    session.EndSnapshots();
+    session.EndPluginCalls();
     if (handled > 0) return;
     MSG message{};
     if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && message.message == WM_QUIT) {
@@ -274,7 +274,7 @@ int RunHost(const RunOptions& options, const char* programPath) {
     WriteLog(kLog, LogLevel::kWarning, s.message());
   } else {
     const std::int32_t result = plugin.Start(session.Services());
-    session.EndSnapshots();
+    session.EndPluginCalls();
     if (result != kPluginStarted) {
       Tell(plugin.StartResultInWords(result) + "; Tabulon Pro runs without it");
     }
@@ -299,10 +299,10 @@ int RunHost(const RunOptions& options, const char* programPath) {
         session.SetCurrent(settingsOf);
         if (window) window->Refresh();
         if (!plugin.ShowSettings()) Tell("--settings: the plug-in is not running");
-        session.EndSnapshots();
+        session.EndPluginCalls();
       }
       if (options.about && !plugin.ShowAbout()) Tell("--about: the plug-in is not running");
-      session.EndSnapshots();
+      session.EndPluginCalls();
     });
   }
 

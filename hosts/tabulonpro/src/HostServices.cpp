@@ -67,7 +67,7 @@ std::int32_t OnDatabase(TBDatabase handle, Body&& body) noexcept {
                     "the database handle is not a database open in Tabulon Pro");
     }
     // The plug-in's calls read from one snapshot until the host's event
-    // loop has control again (HostSession::EndSnapshots).
+    // loop has control again (HostSession::EndPluginCalls).
     db->BeginSnapshot();
     return body(*db, *gSession->CursorOf(handle));
   });
@@ -98,18 +98,18 @@ std::int32_t CopyHostText(const std::string& utf8, const std::string& what, char
 
 // The field at index, or a refusal in *refusal.
 bool FieldAt(DesktopDatabase& db, std::int32_t index, Field* field, std::int32_t* refusal) {
-  std::vector<Field> fields;
-  if (Status s = db.Fields(&fields); !s.ok()) {
+  const std::vector<Field>* fields = nullptr;
+  if (Status s = db.FieldList(&fields); !s.ok()) {
     *refusal = Refuse(s);
     return false;
   }
-  if (index < 0 || static_cast<std::size_t>(index) >= fields.size()) {
+  if (index < 0 || static_cast<std::size_t>(index) >= fields->size()) {
     *refusal = Refuse(TB_ERR_BAD_ARGUMENT, db.name() + ": there is no field " +
                                                std::to_string(index) + " (the database has " +
-                                               std::to_string(fields.size()) + " fields)");
+                                               std::to_string(fields->size()) + " fields)");
     return false;
   }
-  *field = fields[static_cast<std::size_t>(index)];
+  *field = (*fields)[static_cast<std::size_t>(index)];
   return true;
 }
 
@@ -137,6 +137,16 @@ bool NotEditing(DesktopDatabase& db, const Cursor& cursor, std::int32_t* refusal
 }
 
 std::string Quoted(const std::string& name) { return "'" + name + "'"; }
+
+// Record changes join the database's batch, saved when the plug-in next
+// chooses a selection or its call is over (HostSession::EndPluginCalls).
+bool InBatch(DesktopDatabase& db, std::int32_t* refusal) {
+  if (Status s = db.BeginBatch(); !s.ok()) {
+    *refusal = Refuse(s);
+    return false;
+  }
+  return true;
+}
 
 // ---- the calls ----
 
@@ -282,6 +292,9 @@ std::int32_t WritePluginData(TBDatabase handle, std::uint32_t key, const void* d
 
 std::int32_t ChooseSelection(TBDatabase handle, std::int32_t selection) {
   return OnDatabase(handle, [&](DesktopDatabase& db, Cursor& cursor) -> std::int32_t {
+    // The records changed before are saved first: a selection is chosen
+    // from what the file holds.
+    if (Status s = db.EndBatch(); !s.ok()) return Refuse(s);
     std::vector<std::int64_t> rows;
     if (selection == TB_SELECTION_ALL) {
       std::vector<RecordInfo> records;
@@ -357,6 +370,7 @@ std::int32_t CreateRecord(TBDatabase handle) {
   return OnDatabase(handle, [&](DesktopDatabase& db, Cursor& cursor) -> std::int32_t {
     std::int32_t refusal = TB_OK;
     if (!NotEditing(db, cursor, &refusal)) return refusal;
+    if (!InBatch(db, &refusal)) return refusal;
     RecordInfo made;
     if (Status s = db.AddRecord({}, &made); !s.ok()) return Refuse(s);
     cursor.record = made.row;
@@ -371,6 +385,7 @@ std::int32_t DuplicateRecord(TBDatabase handle) {
     if (!CurrentRecord(db, cursor, &row, &refusal) || !NotEditing(db, cursor, &refusal)) {
       return refusal;
     }
+    if (!InBatch(db, &refusal)) return refusal;
     RecordInfo made;
     if (Status s = db.DuplicateRecord(row, &made); !s.ok()) return Refuse(s);
     cursor.record = made.row;
@@ -385,6 +400,7 @@ std::int32_t DeleteRecord(TBDatabase handle) {
     if (!CurrentRecord(db, cursor, &row, &refusal) || !NotEditing(db, cursor, &refusal)) {
       return refusal;
     }
+    if (!InBatch(db, &refusal)) return refusal;
     if (Status s = db.DeleteRecord(row); !s.ok()) return Refuse(s);
     cursor.record.reset();
     return TB_OK;
@@ -415,6 +431,8 @@ std::int32_t CommitEdit(TBDatabase handle) {
     FieldTexts edits = std::move(cursor.edits);
     cursor.edits.clear();
     if (edits.empty()) return TB_OK;
+    std::int32_t refusal = TB_OK;
+    if (!InBatch(db, &refusal)) return refusal;
     if (Status s = db.ChangeRecord(*cursor.record, edits); !s.ok()) {
       return Refuse(s.WithContext("the record was left as it was"));
     }
@@ -486,11 +504,11 @@ std::int32_t ReadFieldText(TBDatabase handle, std::int32_t index, char* buffer, 
     if (!FieldAt(db, index, &field, &refusal) || !CurrentRecord(db, cursor, &row, &refusal)) {
       return refusal;
     }
-    std::string text;
+    std::string_view text;
     if (const auto edited = cursor.edits.find(field.id);
         cursor.editing && edited != cursor.edits.end()) {
       text = edited->second;
-    } else if (Status s = db.ReadText(row, field.id, &text); !s.ok()) {
+    } else if (Status s = db.PeekText(row, field.id, &text); !s.ok()) {
       return Refuse(s);
     }
     std::string bytes;
@@ -520,13 +538,13 @@ std::int32_t WriteFieldText(TBDatabase handle, std::int32_t index, const char* t
     std::int32_t refusal = TB_OK;
     if (!FieldAt(db, index, &field, &refusal)) return refusal;
     const std::string_view bytes(length > 0 ? text : "", static_cast<std::size_t>(length));
-    const std::string what = db.name() + ": the text for the field " + Quoted(field.name);
+    auto what = [&] { return db.name() + ": the text for the field " + Quoted(field.name); };
     if (bytes.find('\0') != std::string_view::npos) {
-      return Refuse(TB_ERR_BAD_ARGUMENT, what + " holds a zero byte, which no text may hold");
+      return Refuse(TB_ERR_BAD_ARGUMENT, what() + " holds a zero byte, which no text may hold");
     }
     std::string utf8;
     if (Status s = gSession->textForm().FromHost(bytes, &utf8); !s.ok()) {
-      return Refuse(s.WithContext(what));
+      return Refuse(s.WithContext(what()));
     }
     cursor.edits[field.id] = std::move(utf8);
     return TB_OK;

@@ -1,5 +1,7 @@
 #include "HostSession.h"
 
+#include "ProgramLog.h"
+
 namespace tbm::tabulonpro {
 
 // HostServices.cpp: the table, with its calls turned to session.
@@ -38,8 +40,17 @@ DesktopDatabase* HostSession::DatabaseOf(const void* handle) {
   return nullptr;
 }
 
-void HostSession::EndSnapshots() {
-  for (const auto& entry : open_) entry->database->EndSnapshot();
+Status HostSession::EndPluginCalls() {
+  Status first;
+  for (const auto& entry : open_) {
+    if (Status s = entry->database->EndBatch(); !s.ok()) {
+      WriteLog("TabulonPro", LogLevel::kError,
+               "the changes a plug-in made could not be saved: " + s.message());
+      if (first.ok()) first = s;
+    }
+    entry->database->EndSnapshot();
+  }
+  return first;
 }
 
 const TBHostServices* HostSession::Services() { return ServicesOver(this); }

@@ -54,11 +54,14 @@ class HostSession {
   Cursor* CursorOf(const void* handle);
   DesktopDatabase* DatabaseOf(const void* handle);
 
-  // Ends the snapshots the plug-in's calls read from (DesktopDatabase.h),
-  // so that its next calls see what other programs changed meanwhile. The
-  // host calls it whenever a call into the plug-in, or a round of its
-  // messages, is over.
-  void EndSnapshots();
+  // Saves the record changes the plug-in's calls gathered in each
+  // database's batch and ends the snapshots they read from
+  // (DesktopDatabase.h), so that other programs see the changes and the
+  // plug-in's next calls see theirs. The host calls it whenever a call
+  // into the plug-in, or a round of its messages, is over. A batch that
+  // cannot be saved is undone and logged; the first such failure is
+  // returned.
+  Status EndPluginCalls();
 
   // The services table over this session, valid while the session lives.
   const TBHostServices* Services();

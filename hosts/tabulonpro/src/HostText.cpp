@@ -1,5 +1,7 @@
 #include "HostText.h"
 
+#include <algorithm>
+
 #include "Utf16.h"
 
 namespace tbm::tabulonpro {
@@ -10,6 +12,9 @@ namespace {
 template <typename Text>
 Text WithLineBreaks(std::basic_string_view<typename Text::value_type> text,
                     typename Text::value_type lineBreak) {
+  using Char = typename Text::value_type;
+  constexpr Char kBreaks[] = {'\r', '\n'};
+  if (text.find_first_of(std::basic_string_view<Char>(kBreaks, 2)) == text.npos) return Text(text);
   Text out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -39,7 +44,20 @@ Status InFormWords(const Status& failure, const std::string& pageName, const std
   return Status(failure.code(), message);
 }
 
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 }  // namespace
+
+HostTextForm::HostTextForm(std::unique_ptr<sync::AnsiCodePage> page, std::string name)
+    : page_(std::move(page)), name_(std::move(name)) {
+  std::u16string ascii;
+  for (char16_t c = 1; c < 0x80; ++c) ascii += c;
+  std::string bytes;
+  asciiAsIs_ = page_->ToAnsi(ascii, &bytes).ok() && bytes == Utf16ToUtf8(ascii);
+}
 
 Status HostTextForm::OpenSystem(std::unique_ptr<HostTextForm>* out) {
   out->reset();
@@ -59,6 +77,10 @@ Status HostTextForm::OpenSystem(std::unique_ptr<HostTextForm>* out) {
 
 Status HostTextForm::ToHost(std::string_view utf8, std::string* bytes) {
   bytes->clear();
+  if (asciiAsIs_ && IsAscii(utf8)) {
+    *bytes = WithLineBreaks<std::string>(utf8, '\r');
+    return {};
+  }
   if (!IsUtf8(utf8)) {
     return Status(StatusCode::kInvalidText,
                   "the text is not UTF-8, so it has no " + name_ + " form");
@@ -70,6 +92,10 @@ Status HostTextForm::ToHost(std::string_view utf8, std::string* bytes) {
 
 Status HostTextForm::FromHost(std::string_view bytes, std::string* utf8) {
   utf8->clear();
+  if (asciiAsIs_ && IsAscii(bytes)) {
+    *utf8 = WithLineBreaks<std::string>(bytes, '\n');
+    return {};
+  }
   std::u16string text;
   if (Status s = page_->ToUtf16(bytes, &text); !s.ok()) return InFormWords(s, page_->name(), name_);
   *utf8 = Utf16ToUtf8(WithLineBreaks<std::u16string>(text, u'\n'));

@@ -34,11 +34,13 @@ class HostTextForm {
   Status FromHost(std::string_view bytes, std::string* utf8);
 
  private:
-  HostTextForm(std::unique_ptr<sync::AnsiCodePage> page, std::string name)
-      : page_(std::move(page)), name_(std::move(name)) {}
+  HostTextForm(std::unique_ptr<sync::AnsiCodePage> page, std::string name);
 
   std::unique_ptr<sync::AnsiCodePage> page_;
   std::string name_;
+  // Whether the form writes each ASCII character as its own byte, so that
+  // an ASCII text needs only its line breaks changed.
+  bool asciiAsIs_ = false;
 };
 
 }  // namespace tbm::tabulonpro

@@ -61,7 +61,7 @@ HostWindow::HostWindow(HostSession& session, PluginHost& plugin)
 void HostWindow::Refresh() {
   // What other programs changed shows, and a plug-in's snapshot is not kept
   // open while the window waits.
-  session_.EndSnapshots();
+  session_.EndPluginCalls();
   const QSignalBlocker blocker(table_);
   table_->setRowCount(static_cast<int>(session_.count()));
   int currentRow = -1;
@@ -104,7 +104,7 @@ void HostWindow::CurrentRowChanged() {
 
 void HostWindow::ShowAbout() {
   plugin_.ShowAbout();
-  session_.EndSnapshots();
+  session_.EndPluginCalls();
 }
 
 void HostWindow::ShowSettings() {

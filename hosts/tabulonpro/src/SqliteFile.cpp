@@ -108,11 +108,13 @@ std::string Statement::Text(int column) const {
   return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
 }
 
-std::string Statement::Blob(int column) const {
+std::string Statement::Blob(int column) const { return std::string(BlobView(column)); }
+
+std::string_view Statement::BlobView(int column) const {
   const void* data = sqlite3_column_blob(statement_, column);
   const int bytes = sqlite3_column_bytes(statement_, column);
   if (data == nullptr) return {};
-  return std::string(static_cast<const char*>(data), static_cast<std::size_t>(bytes));
+  return std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(bytes));
 }
 
 int Execute(sqlite3* db, const char* sql) {

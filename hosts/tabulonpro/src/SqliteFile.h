@@ -55,6 +55,8 @@ class Statement {
   std::int64_t Integer(int column) const { return sqlite3_column_int64(statement_, column); }
   std::string Text(int column) const;
   std::string Blob(int column) const;
+  // The blob in place: valid until the statement steps or resets.
+  std::string_view BlobView(int column) const;
 
  private:
   sqlite3* db_ = nullptr;
@@ -86,11 +88,16 @@ int Execute(sqlite3* db, const char* sql);
 
 // BEGIN IMMEDIATE on construction (so a transaction that writes takes the
 // write lock before it reads), ROLLBACK on destruction unless Commit ran.
+// Inside a transaction already open on db (a batch of changes) it is a
+// savepoint instead: its changes are undone alone when it is not
+// committed, and committed with the enclosing transaction.
 class Transaction {
  public:
-  explicit Transaction(sqlite3* db) : db_(db) { rc_ = Execute(db, "BEGIN IMMEDIATE"); }
+  explicit Transaction(sqlite3* db) : db_(db), nested_(sqlite3_get_autocommit(db) == 0) {
+    rc_ = Execute(db, nested_ ? "SAVEPOINT change" : "BEGIN IMMEDIATE");
+  }
   ~Transaction() {
-    if (rc_ == SQLITE_OK && !done_) Execute(db_, "ROLLBACK");
+    if (rc_ == SQLITE_OK && !done_) Execute(db_, nested_ ? kUndoChange : "ROLLBACK");
   }
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
@@ -99,13 +106,15 @@ class Transaction {
   int began() const { return rc_; }
   int Commit() {
     done_ = true;
-    const int rc = Execute(db_, "COMMIT");
-    if (rc != SQLITE_OK) Execute(db_, "ROLLBACK");
+    const int rc = Execute(db_, nested_ ? "RELEASE change" : "COMMIT");
+    if (rc != SQLITE_OK) Execute(db_, nested_ ? kUndoChange : "ROLLBACK");
     return rc;
   }
 
  private:
+  static constexpr const char* kUndoChange = "ROLLBACK TO change; RELEASE change";
   sqlite3* db_;
+  bool nested_;
   int rc_;
   bool done_ = false;
 };

@@ -173,6 +173,9 @@ TEST_F(CommandLineTest, FlagsAndHandheldSettingsAreKeptAsThePlugInReadsThem) {
   Ok({"field", "Stock", "--remove", "Colour"});
   EXPECT_EQ(Ok({"field", "Stock", "--add", "Colour:text"}),
             "Added the field Colour (text, key F5).\n");
+  // Nor do its texts come back with the new field.
+  for (const auto& row : Records("Stock")) EXPECT_NE(row.back(), "Red");
+  EXPECT_EQ(Records("Stock")[1].back(), "");
   const std::string after = Ok({"handheld", "Stock"});
   EXPECT_EQ(after.find("F4"), std::string::npos) << after;
   EXPECT_EQ(after.find("F5"), std::string::npos) << after;
@@ -244,7 +247,9 @@ TEST_F(CommandLineTest, FilesThatAreNotDatabasesAreRefusedAsWhatTheyAreAndLeftAl
   WriteWholeFile(DatabaseFile("Notes"), "shopping: milk, bread\n");
   SqliteFile(DatabaseFile("Foreign"), "CREATE TABLE t(x)");
   WriteWholeFile(DatabaseFile("Newer"), stock);
-  SqliteFile(DatabaseFile("Newer"), "PRAGMA user_version = 2");
+  SqliteFile(DatabaseFile("Newer"), "PRAGMA user_version = 3");
+  WriteWholeFile(DatabaseFile("Older"), stock);
+  SqliteFile(DatabaseFile("Older"), "PRAGMA user_version = 1");
   std::string garbled = stock;
   for (std::size_t i = 100; i < 4096 && i < garbled.size(); ++i) garbled[i] = '\x5a';
   WriteWholeFile(DatabaseFile("Damaged"), garbled);
@@ -253,7 +258,8 @@ TEST_F(CommandLineTest, FilesThatAreNotDatabasesAreRefusedAsWhatTheyAreAndLeftAl
   const std::pair<const char*, const char*> expected[] = {
       {"Notes", "is not a Tabulon Pro database (not a database file at all)"},
       {"Foreign", "is not a Tabulon Pro database (a database file of another program)"},
-      {"Newer", "was made by a newer version of Tabulon Pro (its layout is version 2"},
+      {"Newer", "was made by a newer version of Tabulon Pro (its layout is version 3"},
+      {"Older", "was made by another version of Tabulon Pro (its layout is version 1"},
       {"Damaged", "the database file is damaged"},
   };
   for (const auto& [name, says] : expected) {

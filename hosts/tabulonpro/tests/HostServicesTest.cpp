@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Ddeml.h"
+#include "HostSession.h"
 #include "Machine.h"
 #include "TabulonProTestSupport.h"
 #include "WinUser.h"
@@ -130,6 +131,68 @@ TEST_F(HostServicesTest, ThePlugInReadsAndChangesTheOpenDatabasesThroughTheServi
   EXPECT_NE(Ok({"schema", "Stock"}).find("\"QZP1\": 812 bytes"), std::string::npos);
   EXPECT_NE(ReadWholeFile(desktop_ / "log" / "TabulonPro.log").find("stopping on Terminated"),
             std::string::npos);
+}
+
+// A plug-in's record changes reach the file together: the other programs
+// see none of them until the plug-in chooses a selection or its call is
+// over, and then all of them.
+TEST_F(HostServicesTest, APlugInsRecordChangesAreSavedTogetherBeforeASelectionIsChosen) {
+  std::unique_ptr<DesktopDatabase> db;
+  ASSERT_TRUE(DesktopDatabase::Open(DatabaseFile("Sales"), &db).ok());
+  std::unique_ptr<DesktopDatabase> other;  // another program on the same file
+  ASSERT_TRUE(DesktopDatabase::Open(DatabaseFile("Sales"), &other).ok());
+  std::unique_ptr<HostTextForm> form;
+  ASSERT_TRUE(HostTextForm::OpenSystem(&form).ok());
+  HostSession session(std::move(form));
+  session.Add(std::move(db));
+  const TBHostServices& host = *session.Services();
+  TBDatabase sales = host.database(0);
+  auto write = [&](const std::string& text) {
+    EXPECT_EQ(host.beginEdit(sales), TB_OK);
+    EXPECT_EQ(host.writeFieldText(sales, 0, text.data(), static_cast<std::int32_t>(text.size())),
+              TB_OK);
+    EXPECT_EQ(host.commitEdit(sales), TB_OK) << host.lastError();
+  };
+  auto otherSees = [&] {
+    std::vector<RecordInfo> records;
+    EXPECT_TRUE(other->Records(&records).ok());
+    std::string names;
+    for (const RecordInfo& record : records) {
+      std::string name;
+      EXPECT_TRUE(other->ReadText(record.row, 1, &name).ok());
+      names += name + "(" + std::to_string(record.modification) + ") ";
+    }
+    return names;
+  };
+  const std::string before = otherSees();
+  EXPECT_EQ(before, "Caf\xc3\xa9(0) Two\nlines(0) \xe4\xb8\xad\xe6\x96\x87(0) ");
+
+  ASSERT_EQ(host.chooseSelection(sales, TB_SELECTION_ALL), 3);
+  ASSERT_EQ(host.goToRecord(sales, 1), TB_OK);
+  write("First");
+  ASSERT_EQ(host.createRecord(sales), TB_OK);
+  write("Made");
+  ASSERT_EQ(host.goToRecord(sales, 2), TB_OK);
+  ASSERT_EQ(host.deleteRecord(sales), TB_OK);
+  // The plug-in sees its changes at once; the other program none yet.
+  ASSERT_EQ(host.goToRecord(sales, 1), TB_OK);
+  char text[16] = {};
+  EXPECT_EQ(host.readFieldText(sales, 0, text, sizeof text), 5);
+  EXPECT_STREQ(text, "First");
+  EXPECT_EQ(host.modificationCount(sales), 1);
+  EXPECT_EQ(host.recordCount(sales), 3);
+  EXPECT_EQ(otherSees(), before);
+
+  // Choosing a selection saves them all.
+  EXPECT_EQ(host.chooseSelection(sales, TB_SELECTION_ALL), 3);
+  EXPECT_EQ(otherSees(), "First(1) \xe4\xb8\xad\xe6\x96\x87(0) Made(1) ");
+
+  // So does the end of the host's call into the plug-in.
+  ASSERT_EQ(host.goToRecord(sales, 3), TB_OK);
+  write("Made again");
+  EXPECT_EQ(otherSees(), "First(1) \xe4\xb8\xad\xe6\x96\x87(0) Made(1) ");
+  EXPECT_TRUE(session.EndPluginCalls().ok());
+  EXPECT_EQ(otherSees(), "First(1) \xe4\xb8\xad\xe6\x96\x87(0) Made again(2) ");
 }
 
 HDDEDATA NoCallbacks(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
