@@ -19,9 +19,9 @@
 #include "DdeCommandBlock.h"
 #include "DesktopDatabase.h"
 #include "ExchangeFile.h"
-#include "HandheldSettings.h"
 #include "HostSession.h"
 #include "Machine.h"
+#include "SyncSettings.h"
 
 namespace {
 
@@ -67,11 +67,12 @@ struct Desktop {
     Check(tbm::tabulonpro::DesktopDatabase::Create(path, content));
     std::unique_ptr<tbm::tabulonpro::DesktopDatabase> db;
     Check(tbm::tabulonpro::DesktopDatabase::Open(path, &db));
-    tbm::tabulonpro::HandheldSettings settings;
+    tbm::sync::SyncSettings settings;
     for (int f = 1; f <= kFieldCount; ++f) settings.fieldKeys.push_back("F" + std::to_string(f));
-    std::string bytes;
-    Check(tbm::tabulonpro::EncodeHandheldSettings(settings, &bytes));
-    Check(db->WritePluginData(tbm::tabulonpro::kHandheldSettingsKey, bytes));
+    std::vector<std::uint8_t> bytes;
+    Check(tbm::sync::EncodeSyncSettings(settings, &bytes));
+    Check(
+        db->WritePluginData(tbm::sync::kSyncSettingsKey, std::string(bytes.begin(), bytes.end())));
     std::unique_ptr<tbm::tabulonpro::HostTextForm> form;
     Check(tbm::tabulonpro::HostTextForm::OpenSystem(&form));
     host = std::make_unique<tbm::tabulonpro::HostSession>(std::move(form));

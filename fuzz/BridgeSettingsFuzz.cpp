@@ -5,16 +5,16 @@
 // Beyond ending cleanly: a record that reads holds no more keys than its
 // form allows, every key and value-list name fits its slot, and written
 // again it reads back the same ("QZP1" always in its full form; "QZP2"
-// with the bytes the plug-in does not use as they were).
+// with the bytes nobody uses as they were).
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <vector>
 
-#include "BridgeSettings.h"
+#include "SyncSettings.h"
 
-using namespace tbm::bridge;
+using namespace tbm::sync;
 
 namespace {
 
@@ -59,7 +59,7 @@ void FieldSettingsRecord(std::span<const std::uint8_t> bytes) {
   for (std::size_t i = 0; i < settings.entries.size(); ++i) {
     const FieldSetting& a = settings.entries[i];
     const FieldSetting& b = again.entries[i];
-    // Bytes 4 to 67, which the plug-in does not use, come back as they were.
+    // Bytes 4 to 67, which nobody uses, come back as they were.
     if (a.key != b.key || a.valueListName != b.valueListName || a.optionFlags != b.optionFlags ||
         a.displayStyle != b.displayStyle ||
         !std::equal(a.stored.begin() + 4, a.stored.begin() + 68, b.stored.begin() + 4)) {

@@ -226,9 +226,10 @@ Status ExportDatabase(const SyncContext& context, TBDatabase db, const std::stri
     return status;
   }
   const TBHostServices& host = context.host.services();
-  std::int32_t count = host.chooseSelection(
-      db, settings.recordSelection == kSelectAllRecords ? TB_SELECTION_ALL : TB_SELECTION_CURRENT);
-  if (count == 0 && settings.recordSelection != kSelectAllRecords) {
+  std::int32_t count = host.chooseSelection(db, settings.recordSelection == sync::kSelectAllRecords
+                                                    ? TB_SELECTION_ALL
+                                                    : TB_SELECTION_CURRENT);
+  if (count == 0 && settings.recordSelection != sync::kSelectAllRecords) {
     count = host.chooseSelection(db, TB_SELECTION_ALL);
   }
   if (count < 0) return context.host.Failure("choosing the records to export", count);

@@ -1,6 +1,6 @@
 #include "HostCalls.h"
 
-#include "BridgeSettings.h"
+#include "SyncSettings.h"
 
 namespace tbm::bridge {
 namespace {
@@ -143,7 +143,7 @@ Status HostCalls::ValueListText(TBDatabase db, const std::string& name, std::str
 
 Status HostCalls::ReadPluginData(TBDatabase db, std::uint32_t key, std::vector<std::uint8_t>* bytes,
                                  bool* present) const {
-  std::vector<std::uint8_t> buffer(kSyncSettingsBytes);
+  std::vector<std::uint8_t> buffer(sync::kSyncSettingsBytes);
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     const auto size = static_cast<std::int32_t>(buffer.size());
     const std::int32_t length = services_.readPluginData(db, key, buffer.data(), size);
@@ -186,6 +186,18 @@ Status HostCalls::FieldByKey(TBDatabase db, const std::string& key,
   if (result < 0) return Failure("finding a field by its key", result);
   *field = result;
   return Status();
+}
+
+static_assert(sizeof(TBFieldKey::bytes) == sync::kFieldKeySlotBytes);
+
+TBFieldKey ToHostFieldKey(const std::string& key) {
+  TBFieldKey hostKey{};
+  sync::PutFieldKey(hostKey.bytes, key);
+  return hostKey;
+}
+
+bool FromHostFieldKey(const TBFieldKey& hostKey, std::string* key) {
+  return sync::GetFieldKey(hostKey.bytes, key);
 }
 
 }  // namespace tbm::bridge

@@ -75,4 +75,11 @@ class HostCalls {
   const TBHostServices& services_;
 };
 
+// A field key as the host takes it: the counted string in its 16 bytes,
+// the form the settings records keep keys in (SyncSettings.h).
+TBFieldKey ToHostFieldKey(const std::string& key);
+// The counted bytes of a host field key into *key; false (and *key
+// unchanged) when its length byte says more than the slot holds.
+bool FromHostFieldKey(const TBFieldKey& hostKey, std::string* key);
+
 }  // namespace tbm::bridge

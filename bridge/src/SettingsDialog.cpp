@@ -22,8 +22,9 @@ namespace tbm::bridge {
 namespace {
 
 // The display styles in the order of their names in kTextDisplayStyles.
-constexpr std::uint16_t kDisplayStyles[] = {kStyleEditBox, kStyleDropDownList, kStyleDropDownCombo,
-                                            kStyleCheckBox, kStyleZoomBox};
+constexpr std::uint16_t kDisplayStyles[] = {sync::kStyleEditBox, sync::kStyleDropDownList,
+                                            sync::kStyleDropDownCombo, sync::kStyleCheckBox,
+                                            sync::kStyleZoomBox};
 
 QByteArray KeyBytes(const std::string& key) {
   return QByteArray(key.data(), static_cast<qsizetype>(key.size()));
@@ -74,7 +75,7 @@ Status SettingsDialog::Load() {
     std::string name;
     if (Status status = host_.ValueListName(db_, i, &name); !status.ok()) return status;
     // A field setting has room for five bytes of a list's name.
-    if (!name.empty() && name.size() <= kMaxValueListNameBytes) valueLists_.push_back(name);
+    if (!name.empty() && name.size() <= sync::kMaxValueListNameBytes) valueLists_.push_back(name);
   }
 
   Status status = LoadSettings(host_, db_, &settings_, &fieldSettings_);
@@ -108,8 +109,9 @@ void SettingsDialog::BuildWidgets() {
   up_ = button(kTextMoveUp, "moveUp");
   down_ = button(kTextMoveDown, "moveDown");
   limitNote_ = new QLabel(
-      BridgeMessage(texts_, kTextTooManyFields,
-                    {res::MessageArgument::Number(static_cast<std::int64_t>(kMaxChosenFields))}),
+      BridgeMessage(
+          texts_, kTextTooManyFields,
+          {res::MessageArgument::Number(static_cast<std::int64_t>(sync::kMaxChosenFields))}),
       this);
   limitNote_->setObjectName("limitNote");
   limitNote_->setVisible(false);
@@ -239,11 +241,11 @@ void SettingsDialog::ShowSettings() {
     for (const std::string& key : settings_.fieldKeys) isChosen = isChosen || key == field.key;
     if (!isChosen) available_->addItem(ItemFor(field));
   }
-  (settings_.recordSelection == kSelectAllRecords ? allRecords_ : currentRecords_)
+  (settings_.recordSelection == sync::kSelectAllRecords ? allRecords_ : currentRecords_)
       ->setChecked(true);
-  (settings_.conflictRule == kHandheldWins  ? handheldWins_
-   : settings_.conflictRule == kDesktopWins ? desktopWins_
-                                            : keepBoth_)
+  (settings_.conflictRule == sync::kHandheldWins  ? handheldWins_
+   : settings_.conflictRule == sync::kDesktopWins ? desktopWins_
+                                                  : keepBoth_)
       ->setChecked(true);
   if (available_->count() > 0) available_->setCurrentRow(0);
   if (chosen_->count() > 0) chosen_->setCurrentRow(0);
@@ -252,7 +254,9 @@ void SettingsDialog::ShowSettings() {
 
 void SettingsDialog::AddChosen() {
   QListWidgetItem* item = available_->currentItem();
-  if (item == nullptr || static_cast<std::size_t>(chosen_->count()) >= kMaxChosenFields) return;
+  if (item == nullptr || static_cast<std::size_t>(chosen_->count()) >= sync::kMaxChosenFields) {
+    return;
+  }
   const int row = available_->row(item);
   chosen_->addItem(available_->takeItem(row));
   chosen_->setCurrentRow(chosen_->count() - 1);
@@ -319,9 +323,9 @@ void SettingsDialog::ShowFieldSetting() {
     listIndex = valueList_->count() - 1;
   }
   valueList_->setCurrentIndex(listIndex);
-  valueList_->setEnabled(StyleUsesValueList(setting.displayStyle));
-  locked_->setChecked((setting.optionFlags & kOptionEntryLocked) != 0);
-  capitalise_->setChecked((setting.optionFlags & kOptionCapitalise) != 0);
+  valueList_->setEnabled(sync::StyleUsesValueList(setting.displayStyle));
+  locked_->setChecked((setting.optionFlags & sync::kOptionEntryLocked) != 0);
+  capitalise_->setChecked((setting.optionFlags & sync::kOptionCapitalise) != 0);
   fieldGroup_->setEnabled(!key.empty());
   const QListWidgetItem* item = chosen_->currentItem();
   fieldGroup_->setTitle(BridgeMessage(
@@ -336,7 +340,7 @@ void SettingsDialog::TakeFieldSetting() {
   FieldSetting* setting = SelectedSetting();
   if (setting == nullptr) return;
   setting->displayStyle = static_cast<std::uint16_t>(style_->currentData().toUInt());
-  const bool usesList = StyleUsesValueList(setting->displayStyle);
+  const bool usesList = sync::StyleUsesValueList(setting->displayStyle);
   if (!usesList && valueList_->currentIndex() != 0) {
     showingSetting_ = true;
     valueList_->setCurrentIndex(0);
@@ -346,13 +350,13 @@ void SettingsDialog::TakeFieldSetting() {
   const QByteArray list = valueList_->currentData().toByteArray();
   setting->valueListName = usesList ? std::string(list.constData(), list.size()) : std::string();
   setting->optionFlags = static_cast<std::uint16_t>(
-      (setting->optionFlags & ~(kOptionEntryLocked | kOptionCapitalise)) |
-      (locked_->isChecked() ? kOptionEntryLocked : 0) |
-      (capitalise_->isChecked() ? kOptionCapitalise : 0));
+      (setting->optionFlags & ~(sync::kOptionEntryLocked | sync::kOptionCapitalise)) |
+      (locked_->isChecked() ? sync::kOptionEntryLocked : 0) |
+      (capitalise_->isChecked() ? sync::kOptionCapitalise : 0));
 }
 
 void SettingsDialog::UpdateButtons() {
-  const bool full = static_cast<std::size_t>(chosen_->count()) >= kMaxChosenFields;
+  const bool full = static_cast<std::size_t>(chosen_->count()) >= sync::kMaxChosenFields;
   add_->setEnabled(available_->currentItem() != nullptr && !full);
   limitNote_->setVisible(full);
   remove_->setEnabled(chosen_->currentItem() != nullptr);
@@ -362,10 +366,11 @@ void SettingsDialog::UpdateButtons() {
 
 void SettingsDialog::accept() {
   SyncSettings settings;
-  settings.recordSelection = allRecords_->isChecked() ? kSelectAllRecords : kSelectCurrentRecords;
-  settings.conflictRule = handheldWins_->isChecked()  ? kHandheldWins
-                          : desktopWins_->isChecked() ? kDesktopWins
-                                                      : kKeepBoth;
+  settings.recordSelection =
+      allRecords_->isChecked() ? sync::kSelectAllRecords : sync::kSelectCurrentRecords;
+  settings.conflictRule = handheldWins_->isChecked()  ? sync::kHandheldWins
+                          : desktopWins_->isChecked() ? sync::kDesktopWins
+                                                      : sync::kKeepBoth;
   for (int row = 0; row < chosen_->count(); ++row) {
     settings.fieldKeys.push_back(KeyOf(chosen_->item(row)));
   }
@@ -376,7 +381,7 @@ void SettingsDialog::accept() {
     for (const HostField& field : fields_) {
       if (field.key == entry.key) {
         FieldSetting kept = entry;
-        if (!StyleUsesValueList(kept.displayStyle)) kept.valueListName.clear();
+        if (!sync::StyleUsesValueList(kept.displayStyle)) kept.valueListName.clear();
         fieldSettings.entries.push_back(kept);
       }
     }

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "BridgeSettings.h"
 #include "HostCalls.h"
 #include "HostTextDisplay.h"
 #include "ResourceLibrary.h"
+#include "StoredSettings.h"
 
 class QCheckBox;
 class QComboBox;

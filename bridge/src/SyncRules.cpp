@@ -1,8 +1,8 @@
 // The pure rules of the export's limits and of merging one record.
-#include "BridgeSettings.h"
 #include "ExchangeFile.h"
 #include "ExportRules.h"
 #include "MergeRules.h"
+#include "SyncSettings.h"
 
 namespace tbm::bridge {
 
@@ -32,9 +32,9 @@ MergeDecision DecideMerge(const MergeSituation& s) {
       if (s.modificationCountEqual) return {MergeAction::kWriteInto, 0};
       if (s.textsEqual) return {MergeAction::kNothing, 0};
       switch (s.conflictRule) {
-        case kHandheldWins:
+        case sync::kHandheldWins:
           return {MergeAction::kWriteInto, kFlagChangedOnBoth};
-        case kDesktopWins:
+        case sync::kDesktopWins:
           return {MergeAction::kNothing, kFlagChangedOnBoth};
         default:
           return {MergeAction::kDuplicateAndWrite, kFlagChangedOnBoth};

@@ -20,11 +20,11 @@
 
 #include "AboutDialog.h"
 #include "BridgeDialogs.h"
-#include "BridgeSettings.h"
 #include "BridgeTexts.h"
 #include "HostTextDisplay.h"
 #include "MemoryHost.h"
 #include "SettingsDialog.h"
+#include "StoredSettings.h"
 #include "TestSupport.h"
 
 namespace tbm::bridge {
@@ -58,15 +58,15 @@ MemoryDatabase Orders() {
   FieldSettings fields;
   FieldSetting state;
   state.key = "O-STATE";
-  state.displayStyle = kStyleDropDownList;
+  state.displayStyle = sync::kStyleDropDownList;
   state.valueListName = "State";
   state.stored[10] = 0x5A;  // the host's own byte, kept
   fields.Put(state);
   std::vector<std::uint8_t> bytes;
-  EXPECT_TRUE(EncodeSyncSettings(settings, &bytes).ok());
-  db.pluginData[kSyncSettingsKey] = bytes;
-  EXPECT_TRUE(EncodeFieldSettings(fields, &bytes).ok());
-  db.pluginData[kFieldSettingsKey] = bytes;
+  EXPECT_TRUE(sync::EncodeSyncSettings(settings, &bytes).ok());
+  db.pluginData[sync::kSyncSettingsKey] = bytes;
+  EXPECT_TRUE(sync::EncodeFieldSettings(fields, &bytes).ok());
+  db.pluginData[sync::kFieldSettingsKey] = bytes;
   return db;
 }
 
@@ -189,23 +189,23 @@ TEST_F(BridgeDialogsTest, TheSettingsDialogStoresWhatTheUserChose) {
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
 
   SyncSettings stored;
-  ASSERT_TRUE(DecodeSyncSettings(db.pluginData[kSyncSettingsKey], &stored).ok());
-  EXPECT_EQ(db.pluginData[kSyncSettingsKey].size(), kSyncSettingsBytes);
+  ASSERT_TRUE(sync::DecodeSyncSettings(db.pluginData[sync::kSyncSettingsKey], &stored).ok());
+  EXPECT_EQ(db.pluginData[sync::kSyncSettingsKey].size(), sync::kSyncSettingsBytes);
   EXPECT_EQ(stored.fieldKeys, (std::vector<std::string>{"O-CUST", "O-NOTE", "O-STATE"}));
-  EXPECT_EQ(stored.recordSelection, kSelectCurrentRecords);
-  EXPECT_EQ(stored.conflictRule, kHandheldWins);
+  EXPECT_EQ(stored.recordSelection, sync::kSelectCurrentRecords);
+  EXPECT_EQ(stored.conflictRule, sync::kHandheldWins);
   FieldSettings fields;
-  ASSERT_TRUE(DecodeFieldSettings(db.pluginData[kFieldSettingsKey], &fields).ok());
+  ASSERT_TRUE(sync::DecodeFieldSettings(db.pluginData[sync::kFieldSettingsKey], &fields).ok());
   const FieldSetting* notes = fields.Find("O-NOTE");
   ASSERT_NE(notes, nullptr);
-  EXPECT_EQ(notes->displayStyle, kStyleDropDownCombo);
+  EXPECT_EQ(notes->displayStyle, sync::kStyleDropDownCombo);
   EXPECT_EQ(notes->valueListName, "Yes");
-  EXPECT_EQ(notes->optionFlags, kOptionEntryLocked);
+  EXPECT_EQ(notes->optionFlags, sync::kOptionEntryLocked);
   const FieldSetting* customer = fields.Find("O-CUST");
   ASSERT_NE(customer, nullptr);
-  EXPECT_EQ(customer->displayStyle, kStyleZoomBox);
+  EXPECT_EQ(customer->displayStyle, sync::kStyleZoomBox);
   EXPECT_EQ(customer->valueListName, "");
-  EXPECT_EQ(customer->optionFlags, kOptionCapitalise);
+  EXPECT_EQ(customer->optionFlags, sync::kOptionCapitalise);
   const FieldSetting* state = fields.Find("O-STATE");
   ASSERT_NE(state, nullptr);
   EXPECT_EQ(state->valueListName, "State");
@@ -214,7 +214,7 @@ TEST_F(BridgeDialogsTest, TheSettingsDialogStoresWhatTheUserChose) {
 
 TEST_F(BridgeDialogsTest, DamagedSettingsAreShownAsNewAndAFailedStoreKeepsTheDialogOpen) {
   MemoryDatabase& db = host_.Open(Orders());
-  db.pluginData[kSyncSettingsKey].resize(300);
+  db.pluginData[sync::kSyncSettingsKey].resize(300);
   SettingsDialog dialog(calls_, host_.Handle(db.name), *display_, *texts_);
   ASSERT_TRUE(dialog.loadStatus().ok());
   dialog.show();
@@ -240,12 +240,12 @@ TEST_F(BridgeDialogsTest, DamagedSettingsAreShownAsNewAndAFailedStoreKeepsTheDia
             "The synchronisation settings could not be stored. Tabulon Pro says: storing the "
             "plug-in's settings: the host could not do it (the database is read-only)");
   EXPECT_TRUE(dialog.isVisible());
-  EXPECT_EQ(db.pluginData[kSyncSettingsKey].size(), 300u);
+  EXPECT_EQ(db.pluginData[sync::kSyncSettingsKey].size(), 300u);
 
   host_.refuseSettingsWrites = false;
   QTest::mouseClick(Child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
   SyncSettings stored;
-  ASSERT_TRUE(DecodeSyncSettings(db.pluginData[kSyncSettingsKey], &stored).ok());
+  ASSERT_TRUE(sync::DecodeSyncSettings(db.pluginData[sync::kSyncSettingsKey], &stored).ok());
   EXPECT_EQ(stored.fieldKeys, (std::vector<std::string>{"O-CUST"}));
 }
 

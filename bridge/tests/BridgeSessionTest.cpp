@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "BridgeSession.h"
-#include "BridgeSettings.h"
 #include "ExchangeFile.h"
 #include "MemoryHost.h"
+#include "StoredSettings.h"
 #include "TestSupport.h"
 
 namespace tbm::bridge {
@@ -78,10 +78,10 @@ MemoryRecord Record(const std::string& identity, std::int32_t count,
 void StoreSettings(MemoryDatabase& db, const SyncSettings& settings,
                    const FieldSettings& fieldSettings) {
   std::vector<std::uint8_t> bytes;
-  ASSERT_TRUE(EncodeSyncSettings(settings, &bytes).ok());
-  db.pluginData[kSyncSettingsKey] = bytes;
-  ASSERT_TRUE(EncodeFieldSettings(fieldSettings, &bytes).ok());
-  db.pluginData[kFieldSettingsKey] = bytes;
+  ASSERT_TRUE(sync::EncodeSyncSettings(settings, &bytes).ok());
+  db.pluginData[sync::kSyncSettingsKey] = bytes;
+  ASSERT_TRUE(sync::EncodeFieldSettings(fieldSettings, &bytes).ok());
+  db.pluginData[sync::kFieldSettingsKey] = bytes;
 }
 
 // A contacts database as a user keeps it in Tabulon Pro: texts in Mac OS
@@ -116,18 +116,18 @@ MemoryDatabase Contacts(const std::string& name = "Contacts") {
   FieldSettings fields;
   FieldSetting person;
   person.key = "K-NAME";
-  person.displayStyle = kStyleDropDownCombo;
+  person.displayStyle = sync::kStyleDropDownCombo;
   person.valueListName = "Citys";
-  person.optionFlags = kOptionCapitalise;
+  person.optionFlags = sync::kOptionCapitalise;
   fields.Put(person);
   FieldSetting city = person;
   city.key = "K-CITY";
-  city.displayStyle = kStyleDropDownList;
-  city.optionFlags = kOptionEntryLocked;
+  city.displayStyle = sync::kStyleDropDownList;
+  city.optionFlags = sync::kOptionEntryLocked;
   fields.Put(city);
   FieldSetting notes;
   notes.key = "K-NOTE";
-  notes.displayStyle = kStyleZoomBox;
+  notes.displayStyle = sync::kStyleZoomBox;
   fields.Put(notes);
   StoreSettings(db, settings, fields);
   return db;
@@ -260,14 +260,14 @@ TEST_F(BridgeSessionTest, AConversationListsItsDatabasesAndWritesEachCopy) {
   const auto& f = contacts.layout.fields;
   EXPECT_EQ(f[0].name, "Name");
   EXPECT_EQ(f[0].key, "K-NAME");
-  EXPECT_EQ(f[0].optionWord1, kOptionCapitalise);
-  EXPECT_EQ(f[0].optionWord2, kStyleDropDownCombo);
+  EXPECT_EQ(f[0].optionWord1, sync::kOptionCapitalise);
+  EXPECT_EQ(f[0].optionWord2, sync::kStyleDropDownCombo);
   EXPECT_EQ(f[0].valueListIndex, 0);
   EXPECT_EQ(f[1].key, "K-CITY");
-  EXPECT_EQ(f[1].optionWord1, kOptionEntryLocked);
+  EXPECT_EQ(f[1].optionWord1, sync::kOptionEntryLocked);
   EXPECT_EQ(f[1].valueListIndex, 0) << "one list, stored once for both fields";
   EXPECT_EQ(f[2].key, "K-NOTE");
-  EXPECT_EQ(f[2].optionWord2, kStyleZoomBox);
+  EXPECT_EQ(f[2].optionWord2, sync::kStyleZoomBox);
   EXPECT_EQ(f[2].valueListIndex, -1);
   EXPECT_EQ(f[3].key, "K-BORN");
   EXPECT_EQ(f[3].type, TB_FIELD_DATE);
@@ -407,7 +407,7 @@ TEST_F(BridgeSessionTest, WhatCannotBeAnsweredGetsNoReplyOrAFailure) {
   // Damaged settings are not taken for "no fields".
   ASSERT_EQ(Reply(DdeCommand::WithStrings(DdeMessage::kStart, "", "")), 0);
   db.records[3].identity = MakeIdentity("R4");
-  db.pluginData[kSyncSettingsKey].resize(100);
+  db.pluginData[sync::kSyncSettingsKey].resize(100);
   EXPECT_EQ(Bare(DdeMessage::kExportNext), 1);
   EXPECT_FALSE(CopyWritten());
 

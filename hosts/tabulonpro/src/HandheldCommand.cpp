@@ -1,12 +1,13 @@
 // "handheld NAME": the database's settings for the handheld ("QZP1" and
-// "QZP2", HandheldSettings.h), shown, or written whole from the options as
+// "QZP2", SyncSettings.h), shown, or written whole from the options as
 // the plug-in's settings dialog writes them.
 #include <cstdio>
 #include <map>
+#include <span>
 
 #include "Commands.h"
-#include "HandheldSettings.h"
 #include "HostText.h"
+#include "SyncSettings.h"
 #include "TextTable.h"
 
 namespace tbm::tabulonpro {
@@ -17,11 +18,11 @@ struct StyleName {
   const char* name;
   std::uint16_t style;
 };
-constexpr StyleName kStyles[] = {{"edit", kStyleEditBox},
-                                 {"list", kStyleDropDownList},
-                                 {"combo", kStyleDropDownCombo},
-                                 {"checkbox", kStyleCheckBox},
-                                 {"zoom", kStyleZoomBox}};
+constexpr StyleName kStyles[] = {{"edit", sync::kStyleEditBox},
+                                 {"list", sync::kStyleDropDownList},
+                                 {"combo", sync::kStyleDropDownCombo},
+                                 {"checkbox", sync::kStyleCheckBox},
+                                 {"zoom", sync::kStyleZoomBox}};
 
 std::string StyleWord(std::uint16_t style) {
   for (const StyleName& s : kStyles) {
@@ -31,14 +32,14 @@ std::string StyleWord(std::uint16_t style) {
 }
 
 std::string SelectionWords(std::int32_t selection) {
-  return selection == kSelectionAll ? "all records" : "the current selection";
+  return selection == sync::kSelectAllRecords ? "all records" : "the current selection";
 }
 
 std::string ConflictWords(std::int32_t rule) {
   switch (rule) {
-    case kConflictHandheldWins:
+    case sync::kHandheldWins:
       return "the handheld wins";
-    case kConflictDesktopWins:
+    case sync::kDesktopWins:
       return "the desktop wins";
     default:
       return "keep both";
@@ -59,9 +60,20 @@ Status Split(const std::string& option, const std::string& text, std::string* fi
   return {};
 }
 
+// The plug-in data as the settings' reader takes it.
+std::span<const std::uint8_t> AsBytes(const std::string& data) {
+  return {reinterpret_cast<const std::uint8_t*>(data.data()), data.size()};
+}
+
+// A damaged record, and how to write it anew.
+Status Damaged(DesktopDatabase& db, const Status& status) {
+  return Status(StatusCode::kDamaged,
+                db.name() + ": " + status.message() + "; write them anew with 'handheld --fields'");
+}
+
 Status ShowSettings(DesktopDatabase& db, HostTextForm& form) {
   std::string bytes;
-  Status read = db.ReadPluginData(kHandheldSettingsKey, &bytes);
+  Status read = db.ReadPluginData(sync::kSyncSettingsKey, &bytes);
   if (read.code() == StatusCode::kNotFound) {
     std::printf(
         "%s has no settings for the handheld yet: it gets no fields. Choose them with "
@@ -70,21 +82,19 @@ Status ShowSettings(DesktopDatabase& db, HostTextForm& form) {
     return {};
   }
   if (!read.ok()) return read;
-  HandheldSettings settings;
-  if (Status s = DecodeHandheldSettings(bytes, &settings); !s.ok()) {
-    return Status(StatusCode::kDamaged,
-                  db.name() + ": " + s.message() + "; write them anew with 'handheld --fields'");
+  sync::SyncSettings settings;
+  if (Status s = sync::DecodeSyncSettings(AsBytes(bytes), &settings); !s.ok()) {
+    return Damaged(db, s);
   }
-  std::vector<FieldSetting> fieldSettings;
-  if (db.ReadPluginData(kFieldSettingsKey, &bytes).ok()) {
-    if (Status s = DecodeFieldSettings(bytes, &fieldSettings); !s.ok()) {
-      return Status(StatusCode::kDamaged,
-                    db.name() + ": " + s.message() + "; write them anew with 'handheld --fields'");
+  sync::FieldSettings fieldSettings;
+  if (db.ReadPluginData(sync::kFieldSettingsKey, &bytes).ok()) {
+    if (Status s = sync::DecodeFieldSettings(AsBytes(bytes), &fieldSettings); !s.ok()) {
+      return Damaged(db, s);
     }
   }
   std::vector<Field> fields;
   if (Status s = db.Fields(&fields); !s.ok()) return s;
-  std::string out = db.name() + " for the handheld: " + SelectionWords(settings.selection) +
+  std::string out = db.name() + " for the handheld: " + SelectionWords(settings.recordSelection) +
                     "; conflicts: " + ConflictWords(settings.conflictRule) + "\n";
   tools::TextTable table({"Key", "Field", "Style", "Value list", "Options"});
   for (const std::string& key : settings.fieldKeys) {
@@ -93,17 +103,15 @@ Status ShowSettings(DesktopDatabase& db, HostTextForm& form) {
       if (f.key == key) field = &f;
     }
     if (field == nullptr) continue;  // a field removed since
-    FieldSetting setting;
-    for (const FieldSetting& s : fieldSettings) {
-      if (s.key == key) setting = s;
-    }
+    const sync::FieldSetting* found = fieldSettings.Find(key);
+    const sync::FieldSetting setting = found != nullptr ? *found : sync::FieldSetting();
     std::string list;
-    if (Status s = form.FromHost(setting.valueList, &list); !s.ok()) list = "?";
+    if (Status s = form.FromHost(setting.valueListName, &list); !s.ok()) list = "?";
     std::string options;
-    if (setting.flags & kOptionLocked) options += "locked";
-    if (setting.flags & kOptionCapitalise)
+    if (setting.optionFlags & sync::kOptionEntryLocked) options += "locked";
+    if (setting.optionFlags & sync::kOptionCapitalise)
       options += options.empty() ? "capitalised" : ", capitalised";
-    table.AddRow({key, field->name, StyleWord(setting.style), list, options});
+    table.AddRow({key, field->name, StyleWord(setting.displayStyle), list, options});
   }
   out += table.Render();
   std::fwrite(out.data(), 1, out.size(), stdout);
@@ -129,18 +137,18 @@ Status ChosenFields(DesktopDatabase& db, const std::string& text, std::vector<Fi
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  if (chosen->size() > kMaxHandheldFields) {
+  if (chosen->size() > sync::kMaxChosenFields) {
     return Status(StatusCode::kInvalidArgument, "--fields names " + std::to_string(chosen->size()) +
                                                     " fields; the handheld takes at most " +
-                                                    std::to_string(kMaxHandheldFields));
+                                                    std::to_string(sync::kMaxChosenFields));
   }
   return {};
 }
 
 // The setting of the chosen field a command line names.
 Status SettingOf(DesktopDatabase& db, const std::string& option, const std::string& given,
-                 const std::vector<Field>& chosen, std::vector<FieldSetting>& settings,
-                 FieldSetting** setting) {
+                 const std::vector<Field>& chosen, std::vector<sync::FieldSetting>& settings,
+                 sync::FieldSetting** setting) {
   Field field;
   if (Status s = FindField(db, given, &field); !s.ok()) return s;
   for (std::size_t i = 0; i < chosen.size(); ++i) {
@@ -155,17 +163,18 @@ Status SettingOf(DesktopDatabase& db, const std::string& option, const std::stri
 }
 
 Status ApplyFieldOptions(DesktopDatabase& db, HostTextForm& form, const HandheldArguments& a,
-                         const std::vector<Field>& chosen, std::vector<FieldSetting>& settings) {
+                         const std::vector<Field>& chosen,
+                         std::vector<sync::FieldSetting>& settings) {
   std::string field;
   std::string value;
-  FieldSetting* setting = nullptr;
+  sync::FieldSetting* setting = nullptr;
   for (const std::string& text : a.styles) {
     if (Status s = Split("--style", text, &field, &value); !s.ok()) return s;
     if (Status s = SettingOf(db, "--style", field, chosen, settings, &setting); !s.ok()) return s;
     bool known = false;
     for (const StyleName& style : kStyles) {
       if (value == style.name) {
-        setting->style = style.style;
+        setting->displayStyle = style.style;
         known = true;
       }
     }
@@ -178,7 +187,7 @@ Status ApplyFieldOptions(DesktopDatabase& db, HostTextForm& form, const Handheld
   for (const std::string& text : a.lists) {
     if (Status s = Split("--list", text, &field, &value); !s.ok()) return s;
     if (Status s = SettingOf(db, "--list", field, chosen, settings, &setting); !s.ok()) return s;
-    if (setting->style == kStyleEditBox || setting->style == kStyleZoomBox) {
+    if (!sync::StyleUsesValueList(setting->displayStyle)) {
       return Status(StatusCode::kInvalidArgument,
                     "--list " + Shown(field) +
                         ": a value list goes with the styles list, combo and checkbox; give "
@@ -187,28 +196,28 @@ Status ApplyFieldOptions(DesktopDatabase& db, HostTextForm& form, const Handheld
     }
     ValueList list;
     if (Status s = db.FindValueList(value, &list); !s.ok()) return s;
-    if (Status s = form.ToHost(value, &setting->valueList); !s.ok()) {
+    if (Status s = form.ToHost(value, &setting->valueListName); !s.ok()) {
       return s.WithContext("--list " + Shown(field) + ": the list's name");
     }
-    if (setting->valueList.size() > kMaxValueListNameBytes) {
-      return Status(StatusCode::kInvalidArgument, "--list " + Shown(field) +
-                                                      ": the handheld settings keep a value list's "
-                                                      "name in at most 5 bytes; '" +
-                                                      Shown(value) + "' takes " +
-                                                      std::to_string(setting->valueList.size()) +
-                                                      ": give the list a shorter name ('values')");
+    if (setting->valueListName.size() > sync::kMaxValueListNameBytes) {
+      return Status(StatusCode::kInvalidArgument,
+                    "--list " + Shown(field) +
+                        ": the handheld settings keep a value list's "
+                        "name in at most 5 bytes; '" +
+                        Shown(value) + "' takes " + std::to_string(setting->valueListName.size()) +
+                        ": give the list a shorter name ('values')");
     }
   }
   for (const auto& [option, names, bit] :
-       {std::tuple{"--locked", &a.locked, kOptionLocked},
-        std::tuple{"--capitalise", &a.capitalise, kOptionCapitalise}}) {
+       {std::tuple{"--locked", &a.locked, sync::kOptionEntryLocked},
+        std::tuple{"--capitalise", &a.capitalise, sync::kOptionCapitalise}}) {
     for (const std::string& name : *names) {
       if (Status s = SettingOf(db, option, name, chosen, settings, &setting); !s.ok()) return s;
-      setting->flags |= bit;
+      setting->optionFlags |= bit;
     }
   }
   for (std::size_t i = 0; i < settings.size(); ++i) {
-    if (settings[i].style == kStyleDropDownList && settings[i].valueList.empty()) {
+    if (settings[i].displayStyle == sync::kStyleDropDownList && settings[i].valueListName.empty()) {
       return Status(StatusCode::kInvalidArgument,
                     "--style " + chosen[i].name +
                         "=list offers only the items of a value list: "
@@ -244,16 +253,16 @@ Status ChangeHandheldSettings(const std::string& database, const HandheldArgumen
                       FlagsInWords(flags) + "); allow it with 'flags " + db->name() +
                       " --settings-locked off --settings-changeable on'");
   }
-  HandheldSettings settings;
+  sync::SyncSettings settings;
   if (a.selection == "current") {
-    settings.selection = kSelectionCurrent;
+    settings.recordSelection = sync::kSelectCurrentRecords;
   } else if (!a.selection.empty() && a.selection != "all") {
     return Status(StatusCode::kInvalidArgument,
                   "--selection takes all or current, not '" + Shown(a.selection) + "'");
   }
-  const std::map<std::string, std::int32_t> rules = {{"keep-both", kConflictKeepBoth},
-                                                     {"handheld-wins", kConflictHandheldWins},
-                                                     {"desktop-wins", kConflictDesktopWins}};
+  const std::map<std::string, std::int32_t> rules = {{"keep-both", sync::kKeepBoth},
+                                                     {"handheld-wins", sync::kHandheldWins},
+                                                     {"desktop-wins", sync::kDesktopWins}};
   if (!a.conflict.empty()) {
     const auto rule = rules.find(a.conflict);
     if (rule == rules.end()) {
@@ -265,17 +274,21 @@ Status ChangeHandheldSettings(const std::string& database, const HandheldArgumen
   }
   std::vector<Field> chosen;
   if (Status s = ChosenFields(*db, a.fields, &chosen); !s.ok()) return s;
-  std::vector<FieldSetting> fieldSettings(chosen.size());
+  sync::FieldSettings fieldSettings;
+  fieldSettings.entries.resize(chosen.size());
   for (std::size_t i = 0; i < chosen.size(); ++i) {
     settings.fieldKeys.push_back(chosen[i].key);
-    fieldSettings[i].key = chosen[i].key;
+    fieldSettings.entries[i].key = chosen[i].key;
   }
-  if (Status s = ApplyFieldOptions(*db, *form, a, chosen, fieldSettings); !s.ok()) return s;
-  std::string first;
-  std::string second;
-  if (Status s = EncodeHandheldSettings(settings, &first); !s.ok()) return s;
-  if (Status s = EncodeFieldSettings(fieldSettings, &second); !s.ok()) return s;
-  if (Status s = db->WritePluginData({{kHandheldSettingsKey, first}, {kFieldSettingsKey, second}});
+  if (Status s = ApplyFieldOptions(*db, *form, a, chosen, fieldSettings.entries); !s.ok()) {
+    return s;
+  }
+  std::vector<std::uint8_t> first;
+  std::vector<std::uint8_t> second;
+  if (Status s = sync::EncodeSyncSettings(settings, &first); !s.ok()) return s;
+  if (Status s = sync::EncodeFieldSettings(fieldSettings, &second); !s.ok()) return s;
+  if (Status s = db->WritePluginData({{sync::kSyncSettingsKey, {first.begin(), first.end()}},
+                                      {sync::kFieldSettingsKey, {second.begin(), second.end()}}});
       !s.ok()) {
     return s;
   }

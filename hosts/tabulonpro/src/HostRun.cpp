@@ -125,6 +125,35 @@ bool HasDisplay() {
   return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
+// --about and --settings open the plug-in's modal dialogs, which only a
+// person at a display can close: shown offscreen they would hold the host
+// for good. So without a display they are refused before anything starts.
+Status CheckDialogsCanBeShown(const RunOptions& options) {
+  if (!options.about && options.settingsOf.empty()) return {};
+  const bool settings = !options.settingsOf.empty();
+  const std::string option = settings ? "--settings" : "--about";
+  const std::string otherwise =
+      settings ? ", or choose the settings with the 'handheld' command ('Tabulon Pro handheld " +
+                     options.settingsOf + " --help')"
+               : "";
+  if (options.headless) {
+    return Status(StatusCode::kInvalidArgument,
+                  option +
+                      " needs a display: run Tabulon Pro without --headless on a desktop with a "
+                      "display" +
+                      otherwise);
+  }
+  if (!HasDisplay()) {
+    return Status(StatusCode::kInvalidArgument,
+                  option +
+                      " needs a display, and there is none here (neither DISPLAY nor "
+                      "WAYLAND_DISPLAY is set, or QT_QPA_PLATFORM is offscreen): run Tabulon Pro "
+                      "on a desktop with a display" +
+                      otherwise);
+  }
+  return {};
+}
+
 // The signals that end the host arrive on a descriptor the event loop
 // watches, so they are handled between events like any other input. They
 // are blocked before any thread starts, so every thread leaves them to it.
@@ -148,6 +177,10 @@ std::string ReadyLine(std::size_t databases, const PluginHost& plugin) {
 }  // namespace
 
 int RunHost(const RunOptions& options, const char* programPath) {
+  if (Status s = CheckDialogsCanBeShown(options); !s.ok()) {
+    Tell(s.message());
+    return 2;
+  }
   InstanceLock lock;
   if (Status s = lock.Take(); !s.ok()) {
     Tell(s.message());

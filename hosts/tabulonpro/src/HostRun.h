@@ -24,14 +24,15 @@ struct RunOptions {
   // The plug-in to load; empty: TBBridge.tbx beside the program.
   std::string plugin;
   // Once running, show the plug-in's information dialog, or the settings
-  // dialog of this database (which becomes the current one).
+  // dialog of this database (which becomes the current one). Both need a
+  // display: headless, or without one, the host refuses to start.
   bool about = false;
   std::string settingsOf;
 };
 
 // Runs until a signal or the window's Quit. Returns the exit status: 0
-// after a clean stop, 1 when it could not start (the reason on standard
-// error).
+// after a clean stop, 1 when it could not start, 2 when the options ask
+// for a dialog without a display (the reason on standard error).
 int RunHost(const RunOptions& options, const char* programPath);
 
 }  // namespace tbm::tabulonpro

@@ -255,10 +255,12 @@ int Main(int argc, char** argv) {
       ->add_option("--plugin", runOptions.plugin,
                    "load this plug-in instead of TBBridge.tbx beside the program")
       ->type_name("FILE");
-  runCommand->add_flag("--about", runOptions.about, "show the plug-in's information dialog");
+  runCommand->add_flag("--about", runOptions.about,
+                       "show the plug-in's information dialog (needs a display)");
   runCommand
       ->add_option("--settings", runOptions.settingsOf,
-                   "show the plug-in's synchronisation settings of this database")
+                   "show the plug-in's synchronisation settings of this database (needs a "
+                   "display)")
       ->type_name("DATABASE");
   bool running = false;
   runCommand->callback([&] { running = true; });

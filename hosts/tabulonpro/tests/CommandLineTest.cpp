@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "DesktopDatabase.h"
-#include "HandheldSettings.h"
+#include "SyncSettings.h"
 #include "TabulonProTestSupport.h"
 
 namespace tbm::tabulonpro {
@@ -159,7 +159,7 @@ TEST_F(CommandLineTest, FlagsAndHandheldSettingsAreKeptAsThePlugInReadsThem) {
   qzp1.replace(0, 12, std::string("\0\2\0\0\0\0\0\0\0\3\0\2", 12));
   qzp1.replace(12, 3, "\2F4");
   qzp1.replace(28, 3, "\2F1");
-  EXPECT_EQ(PluginData("Stock", kHandheldSettingsKey), qzp1);
+  EXPECT_EQ(PluginData("Stock", sync::kSyncSettingsKey), qzp1);
   std::string qzp2(6 + 2 * 90, '\0');
   qzp2.replace(0, 6, std::string("\0\1\0\0\0\2", 6));
   qzp2.replace(6, 4, std::string("\0\0\0\1", 4));
@@ -167,7 +167,7 @@ TEST_F(CommandLineTest, FlagsAndHandheldSettingsAreKeptAsThePlugInReadsThem) {
   qzp2.replace(6 + 84, 5, "\4Cols");
   qzp2.replace(96, 4, std::string("\0\3\0\0", 4));
   qzp2.replace(96 + 68, 3, "\2F1");
-  EXPECT_EQ(PluginData("Stock", kFieldSettingsKey), qzp2);
+  EXPECT_EQ(PluginData("Stock", sync::kFieldSettingsKey), qzp2);
 
   // A removed field's key leaves the handheld's fields and is not made again.
   Ok({"field", "Stock", "--remove", "Colour"});
@@ -225,6 +225,11 @@ TEST_F(CommandLineTest, BadInputIsRefusedInWordsAndTheDatabaseIsLeftWhole) {
       {{"select", "Stock"}, 1, "say which records to select"},
       {{"values", "Stock", "Nope", "--remove"}, 1, "there is no value list named 'Nope'"},
       {{"flags", "Stock", "--sync", "maybe"}, 2, "--sync"},
+      // A modal dialog nobody could close would hold the host for good.
+      {{"run", "--headless", "--settings", "Stock"},
+       2,
+       "--settings needs a display: run Tabulon Pro without --headless"},
+      {{"run", "--about"}, 2, "--about needs a display, and there is none here"},
   };
   for (const Case& c : cases) {
     const ProgramResult r = Run(c.args);

@@ -8,11 +8,11 @@
 #include <QTest>
 
 #include "DatabaseFolder.h"
-#include "HandheldSettings.h"
 #include "HostSession.h"
 #include "HostWindow.h"
 #include "Machine.h"
 #include "PluginHost.h"
+#include "SyncSettings.h"
 #include "TabulonProTestSupport.h"
 
 namespace tbm::tabulonpro {
@@ -81,7 +81,7 @@ TEST_F(HostWindowTest, TheWindowListsTheDatabasesAndItsMenuCallsThePlugInForTheC
   const std::string report = ReadWholeFile(report_);
   EXPECT_NE(report.find("settings Beta\nabout\n"), std::string::npos) << report;
   std::string settings;
-  EXPECT_TRUE(session.database(1)->ReadPluginData(kHandheldSettingsKey, &settings).ok());
+  EXPECT_TRUE(session.database(1)->ReadPluginData(sync::kSyncSettingsKey, &settings).ok());
   EXPECT_EQ(settings.size(), 812u);
 
   // A change another program makes shows at the next refresh.

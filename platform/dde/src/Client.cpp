@@ -1,7 +1,9 @@
 // The client side of an instance: opening conversations, running
 // transactions on them, and completing or giving up the ones in flight.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "Instance.h"
@@ -43,7 +45,8 @@ std::shared_ptr<Conversation> Instance::Connect(HSZ service, HSZ topic) {
     return Fail(DMLERR_INVALIDPARAMETER, nullptr);
   }
   const DWORD limit = connectTimeLimit.load();
-  Socket socket = dde::Connect(ServiceSocketName(*serviceText), static_cast<int>(limit));
+  Socket socket = ConnectToSameUser(ServiceSocketName(*serviceText),
+                                    static_cast<int>(std::min<DWORD>(limit, INT_MAX)));
   if (!socket) {
     LogWarning(errno == EACCES ? "DDE: the socket of service \"" + *serviceText +
                                      "\" belongs to another user; no conversation was opened"

@@ -43,7 +43,7 @@ UINT Instance::Register(HSZ service) {
   for (const auto& [key, listener] : services_) {
     if (listener.folded == folded) return DMLERR_NO_ERROR;  // ours already
   }
-  Socket socket = Listen(ServiceSocketName(*text));
+  Socket socket = ListenOnAbstractSocket(ServiceSocketName(*text));
   if (!socket) {
     if (errno == EADDRINUSE) {
       LogWarning("DDE: another server of this desktop machine has registered the service \"" +
@@ -140,8 +140,9 @@ DWORD Instance::OnServerMessage(const std::shared_ptr<Conversation>& conversatio
 DWORD Instance::Greet(const std::shared_ptr<Conversation>& conversation, const Hello& hello) {
   conversation->service = StringRef(hello.service);
   conversation->topic = StringRef(hello.topic);
-  const auto peer = PeerProcess(conversation->channel.fd());
-  conversation->self = peer && *peer == ::getpid() && hello.instance == id_;
+  const auto peer = PeerOf(conversation->channel.fd());
+  conversation->self =
+      peer && peer->pid == static_cast<std::uint32_t>(::getpid()) && hello.instance == id_;
   const auto listener = services_.find(conversation->listenerKey);
   bool accepted = false;
   if (listener != services_.end() && FoldName(hello.service) == listener->second.folded &&
@@ -232,13 +233,13 @@ void Instance::Tell(bool registered, const std::string& service) {
   const auto frame = EncodeFrame(notice);
   for (const std::string& name : ListeningNoticeSockets()) {
     if (name == own) continue;
-    const Socket socket = dde::Connect(name, kNoticeConnectMilliseconds);
+    const Socket socket = ConnectToSameUser(name, kNoticeConnectMilliseconds);
     if (socket) ::send(socket.get(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   }
 }
 
 void Instance::OpenNoticeSocket() {
-  noticeSocket_ = Listen(NoticeSocketName(id_));
+  noticeSocket_ = ListenOnAbstractSocket(NoticeSocketName(id_));
   if (noticeSocket_) noticeKey_ = AddToPollSet(noticeSocket_.get());
   if (noticeKey_ == 0) {
     LogWarning(std::string("DDE: an instance will not hear of registrations: ") +

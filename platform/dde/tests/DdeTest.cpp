@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <strings.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <atomic>
 #include <cstring>
@@ -213,15 +212,7 @@ TEST_F(Dde, AServiceHasOneServerAndIsSeenOnlyOnItsMachineByItsUser) {
 
 // A connection made by hand to a service's socket, to say what no client
 // would say.
-dde::Socket RawConnection(const std::string& name) {
-  dde::Socket socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path + 1, name.data(), name.size());
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) return {};
-  return socket;
-}
+UniqueFd RawConnection(const std::string& name) { return ConnectToAbstractSocket(name, 5000); }
 
 // Reads until the server closes the connection (true), or for 5 seconds
 // (false); *received counts what came before the end.
@@ -264,20 +255,20 @@ TEST_F(Dde, GarbageOnTheSocketDropsOnlyThatConnection) {
       after({17, 0, 0, 0, 3, 1, 0, 0, 0, 0x50, 0x40, 0, 0, 1, 0, 0, 0, 200, 0, 0, 0}),
   };
   for (std::size_t i = 0; i < attempts.size(); ++i) {
-    const dde::Socket socket = RawConnection(name);
+    const UniqueFd socket = RawConnection(name);
     ASSERT_TRUE(socket);
     ::send(socket.get(), attempts[i].data(), attempts[i].size(), MSG_NOSIGNAL);
     EXPECT_TRUE(ClosedByServer(socket.get())) << "attempt " << i;
   }
   {
-    const dde::Socket halfAFrame = RawConnection(name);
+    const UniqueFd halfAFrame = RawConnection(name);
     ::send(halfAFrame.get(), hello.data(), hello.size() / 2, MSG_NOSIGNAL);
   }
   if (::geteuid() == 0) {
     // Another user's greeting is not even answered.
     testing::ChildProcess stranger([&] {
       if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) return 3;
-      const dde::Socket socket = RawConnection(name);
+      const UniqueFd socket = RawConnection(name);
       if (!socket) return 4;
       ::send(socket.get(), hello.data(), hello.size(), MSG_NOSIGNAL);
       std::size_t received = 1;

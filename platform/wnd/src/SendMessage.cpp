@@ -43,8 +43,8 @@ bool SendAll(int fd, const std::uint8_t* bytes, std::size_t size) {
 // answer in *result, or the platform error.
 DWORD SendThroughSocket(const FoundWindow& window, const Request& request, UINT flags,
                         std::optional<Clock::time_point> deadline, LRESULT* result) {
-  UniqueFd fd = ConnectToWindowSocket(WindowSocketName(window.machineTag, request.hwnd),
-                                      RemainingMilliseconds(deadline));
+  UniqueFd fd = ConnectToAbstractSocket(WindowSocketName(window.machineTag, request.hwnd),
+                                        RemainingMilliseconds(deadline));
   if (!fd) {
     if (errno == EAGAIN || errno == EINPROGRESS || errno == ETIMEDOUT) return ERROR_TIMEOUT;
     if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {

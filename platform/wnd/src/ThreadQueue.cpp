@@ -153,12 +153,11 @@ void ThreadQueue::Accept(std::uint64_t listenerKey) {
   if (listener == listeners_.end()) return;
   const std::uint32_t hwnd = listener->second.hwnd;
   for (int accepted = 0; accepted < kEventsPerPass; ++accepted) {
-    UniqueFd fd(
-        ::accept4(listener->second.fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!fd) return;  // nothing more waiting (or out of descriptors: try next time)
     // Only processes of this user may ask our windows for anything.
-    const auto peer = PeerOf(fd.get());
-    if (!peer || peer->uid != ::geteuid()) continue;
+    bool more = false;
+    UniqueFd fd = AcceptSameUser(listener->second.fd.get(), &more);
+    if (!fd && !more) return;  // nothing more waiting (or out of descriptors: try next time)
+    if (!fd) continue;
     MakeRoomForConnection(hwnd);
     const std::uint64_t key = nextKey_++;
     if (!Control(sent_.get(), EPOLL_CTL_ADD, fd.get(), key, EPOLLIN)) continue;

@@ -100,7 +100,7 @@ HWND WindowHost::Create(DWORD exStyle, std::u16string_view className, std::u16st
     for (int attempt = 0; attempt < kHandleAttempts && !listener; ++attempt) {
       const std::uint32_t number = NewHandleNumber();
       if (windows_.contains(number)) continue;
-      listener = ListenOnWindowSocket(WindowSocketName(window.machineTag, number));
+      listener = ListenOnAbstractSocket(WindowSocketName(window.machineTag, number));
       if (listener) {
         window.entry.hwnd = number;
       } else if (errno != EADDRINUSE) {

@@ -74,7 +74,7 @@ LRESULT TestWindow(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
 // A connection made by hand to a window's socket, to say what no sender
 // would say.
 UniqueFd RawConnection(HWND window) {
-  return wnd::ConnectToWindowSocket(
+  return ConnectToAbstractSocket(
       wnd::WindowSocketName(MachineTag(),
                             static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window))),
       5000);
@@ -331,7 +331,7 @@ TEST_F(CrossProcess, ASenderRefusesASocketHeldByAnotherProcessThanTheWindows) {
   entry.program = "/sbin/init";
   entry.className = "Impostor";
   ASSERT_EQ(wnd::WindowDirectory(WindowFolder()).Publish(entry), ERROR_SUCCESS);
-  UniqueFd squatter = wnd::ListenOnWindowSocket(wnd::WindowSocketName(MachineTag(), number));
+  UniqueFd squatter = ListenOnAbstractSocket(wnd::WindowSocketName(MachineTag(), number));
   ASSERT_TRUE(squatter);
 
   EXPECT_EQ(SendMessageW(reinterpret_cast<HWND>(std::uintptr_t{number}), WM_USER, 0, 0), 0);

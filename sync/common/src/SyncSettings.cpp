@@ -1,8 +1,8 @@
-#include "BridgeSettings.h"
+#include "SyncSettings.h"
 
 #include <algorithm>
 
-namespace tbm::bridge {
+namespace tbm::sync {
 namespace {
 
 // "QZP1"
@@ -11,7 +11,6 @@ constexpr std::size_t kSelectionOffset = 2;
 constexpr std::size_t kConflictRuleOffset = 6;
 constexpr std::size_t kKeyCountOffset = 10;
 constexpr std::size_t kKeysOffset = 12;
-constexpr std::size_t kKeySlot = 16;
 
 // "QZP2"
 constexpr std::size_t kEntryCountOffset = 2;
@@ -20,7 +19,7 @@ constexpr std::size_t kOptionFlagsOffset = 0;
 constexpr std::size_t kDisplayStyleOffset = 2;
 constexpr std::size_t kEntryKeyOffset = 68;
 constexpr std::size_t kValueListNameOffset = 84;
-constexpr std::size_t kValueListNameSlot = 6;
+constexpr std::size_t kValueListNameSlot = kMaxValueListNameBytes + 1;
 
 std::uint16_t GetU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 std::int32_t GetI32(const std::uint8_t* p) {
@@ -41,8 +40,16 @@ void PutI32(std::uint8_t* p, std::int32_t v) {
 }
 
 Status Damaged(const char* record, const std::string& sentence) {
-  return Status(StatusCode::kDamaged, std::string("the stored settings \"") + record + "\" " +
-                                          sentence + "; choose the fields again in the settings");
+  return Status(StatusCode::kDamaged,
+                std::string("the stored settings \"") + record + "\" " + sentence);
+}
+
+// "<what> '<text>' has n bytes; its slot holds at most most", or success.
+Status CheckFits(const std::string& what, std::string_view text, std::size_t most) {
+  if (text.size() <= most) return Status();
+  return Status(StatusCode::kInvalidArgument,
+                what + " '" + std::string(text) + "' has " + std::to_string(text.size()) +
+                    " bytes; its slot holds at most " + std::to_string(most));
 }
 
 // A counted string in a slot of slot bytes; false when its length byte
@@ -53,7 +60,9 @@ bool GetCounted(const std::uint8_t* p, std::size_t slot, std::string* text) {
   return true;
 }
 
-void PutCounted(std::uint8_t* p, std::size_t slot, const std::string& text) {
+// text, no longer than slot - 1 bytes, with its length byte; the rest of
+// the slot zero.
+void PutCounted(std::uint8_t* p, std::size_t slot, std::string_view text) {
   std::fill(p, p + slot, 0);
   p[0] = static_cast<std::uint8_t>(text.size());
   std::copy(text.begin(), text.end(), p + 1);
@@ -98,7 +107,7 @@ Status DecodeSyncSettings(std::span<const std::uint8_t> bytes, SyncSettings* set
   read.conflictRule = GetI32(p + kConflictRuleOffset);
   for (int i = 0; i < count; ++i) {
     std::string key;
-    if (!GetCounted(p + kKeysOffset + i * kKeySlot, kKeySlot, &key)) {
+    if (!GetCounted(p + kKeysOffset + i * kFieldKeySlotBytes, kFieldKeySlotBytes, &key)) {
       return Damaged("QZP1", "hold field key " + std::to_string(i + 1) +
                                  " with a length byte larger than its slot");
     }
@@ -111,7 +120,9 @@ Status DecodeSyncSettings(std::span<const std::uint8_t> bytes, SyncSettings* set
 Status EncodeSyncSettings(const SyncSettings& settings, std::vector<std::uint8_t>* bytes) {
   if (settings.fieldKeys.size() > kMaxChosenFields) {
     return Status(StatusCode::kInvalidArgument,
-                  "at most " + std::to_string(kMaxChosenFields) + " fields can be chosen");
+                  std::to_string(settings.fieldKeys.size()) +
+                      " fields are chosen for the handheld; it takes at most " +
+                      std::to_string(kMaxChosenFields));
   }
   std::vector<std::uint8_t> out(kSyncSettingsBytes, 0);
   PutU16(&out[kVersionOffset], static_cast<std::uint16_t>(settings.version));
@@ -119,11 +130,13 @@ Status EncodeSyncSettings(const SyncSettings& settings, std::vector<std::uint8_t
   PutI32(&out[kConflictRuleOffset], settings.conflictRule);
   PutU16(&out[kKeyCountOffset], static_cast<std::uint16_t>(settings.fieldKeys.size()));
   for (std::size_t i = 0; i < settings.fieldKeys.size(); ++i) {
-    if (settings.fieldKeys[i].size() > kMaxFieldKeyBytes) {
-      return Status(StatusCode::kInvalidArgument,
-                    "field key " + std::to_string(i + 1) + " is longer than 15 bytes");
+    if (Status status = CheckFits("field key " + std::to_string(i + 1), settings.fieldKeys[i],
+                                  kMaxFieldKeyBytes);
+        !status.ok()) {
+      return status;
     }
-    PutCounted(&out[kKeysOffset + i * kKeySlot], kKeySlot, settings.fieldKeys[i]);
+    PutCounted(&out[kKeysOffset + i * kFieldKeySlotBytes], kFieldKeySlotBytes,
+               settings.fieldKeys[i]);
   }
   *bytes = std::move(out);
   return Status();
@@ -149,7 +162,7 @@ Status DecodeFieldSettings(std::span<const std::uint8_t> bytes, FieldSettings* s
     std::copy(p, p + kFieldSettingBytes, entry.stored.begin());
     entry.optionFlags = GetU16(p + kOptionFlagsOffset);
     entry.displayStyle = GetU16(p + kDisplayStyleOffset);
-    if (!GetCounted(p + kEntryKeyOffset, kKeySlot, &entry.key) ||
+    if (!GetCounted(p + kEntryKeyOffset, kFieldKeySlotBytes, &entry.key) ||
         !GetCounted(p + kValueListNameOffset, kValueListNameSlot, &entry.valueListName)) {
       return Damaged("QZP2", "hold field setting " + std::to_string(i + 1) +
                                  " with a length byte larger than its slot");
@@ -166,31 +179,32 @@ Status EncodeFieldSettings(const FieldSettings& settings, std::vector<std::uint8
   PutI32(out.data() + kEntryCountOffset, static_cast<std::int32_t>(settings.entries.size()));
   for (std::size_t i = 0; i < settings.entries.size(); ++i) {
     const FieldSetting& entry = settings.entries[i];
-    if (entry.key.size() > kMaxFieldKeyBytes ||
-        entry.valueListName.size() > kMaxValueListNameBytes) {
-      return Status(StatusCode::kInvalidArgument,
-                    "field setting " + std::to_string(i + 1) +
-                        " has a key or value-list name too long for its slot");
+    const std::string which = "field setting " + std::to_string(i + 1) + ": ";
+    if (Status status = CheckFits(which + "the key", entry.key, kMaxFieldKeyBytes); !status.ok()) {
+      return status;
+    }
+    if (Status status =
+            CheckFits(which + "the value list's name", entry.valueListName, kMaxValueListNameBytes);
+        !status.ok()) {
+      return status;
     }
     std::uint8_t* p = out.data() + kEntriesOffset + i * kFieldSettingBytes;
     std::copy(entry.stored.begin(), entry.stored.end(), p);
     PutU16(p + kOptionFlagsOffset, entry.optionFlags);
     PutU16(p + kDisplayStyleOffset, entry.displayStyle);
-    PutCounted(p + kEntryKeyOffset, kKeySlot, entry.key);
+    PutCounted(p + kEntryKeyOffset, kFieldKeySlotBytes, entry.key);
     PutCounted(p + kValueListNameOffset, kValueListNameSlot, entry.valueListName);
   }
   *bytes = std::move(out);
   return Status();
 }
 
-TBFieldKey ToHostFieldKey(const std::string& key) {
-  TBFieldKey hostKey{};
-  PutCounted(hostKey.bytes, sizeof hostKey.bytes, key.substr(0, kMaxFieldKeyBytes));
-  return hostKey;
+void PutFieldKey(std::span<std::uint8_t, kFieldKeySlotBytes> slot, std::string_view key) {
+  PutCounted(slot.data(), slot.size(), key.substr(0, kMaxFieldKeyBytes));
 }
 
-bool FromHostFieldKey(const TBFieldKey& hostKey, std::string* key) {
-  return GetCounted(hostKey.bytes, sizeof hostKey.bytes, key);
+bool GetFieldKey(std::span<const std::uint8_t, kFieldKeySlotBytes> slot, std::string* key) {
+  return GetCounted(slot.data(), slot.size(), key);
 }
 
-}  // namespace tbm::bridge
+}  // namespace tbm::sync
