@@ -60,7 +60,9 @@ class SynchronisationTest : public DesktopFixture {
     EXPECT_TRUE(source.ok()) << source.FailureReason();
     sync::ExchangeReader reader(source);
     EXPECT_TRUE(reader.ReadLayout(&copy.layout).ok());
-    if (copy.layout.valueListCount > 0) EXPECT_TRUE(reader.ReadValueLists(&copy.lists).ok());
+    if (copy.layout.valueListCount > 0) {
+      EXPECT_TRUE(reader.ReadValueLists(&copy.lists).ok());
+    }
     while (reader.recordsLeft() > 0) {
       ExchangeRecord record;
       const Status status = reader.ReadRecord(&record);
