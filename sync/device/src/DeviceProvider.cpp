@@ -5,8 +5,10 @@
 #include "DeviceProvider.h"
 
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "CallGuard.h"

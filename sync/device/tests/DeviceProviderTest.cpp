@@ -6,7 +6,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <thread>
