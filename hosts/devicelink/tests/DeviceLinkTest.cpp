@@ -25,87 +25,27 @@ namespace {
 using Environment = std::vector<std::pair<std::string, std::string>>;
 using namespace tbm::testing::run_program_detail;
 
-std::string Program(const char* name) {
-  char self[4096] = {};
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string folder(self, length > 0 ? static_cast<std::size_t>(length) : 0);
-  return folder.substr(0, folder.rfind('/') + 1) + name;
-}
+std::string Program(const char* name) { return (tbm::testing::ProgramFolder() / name).string(); }
 
 // tbm-devicelink started with a command, its output read as it comes.
-class Service {
+class Service : public tbm::testing::RunningProgram {
  public:
-  Service(const std::vector<std::string>& args, const Environment& env) {
-    if (!out_.Make(true) || !err_.Make(true)) return;
-    std::vector<std::string> argvText{Program("tbm-devicelink")};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : argvText) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envText = ChangedEnvironment(env);
-    std::vector<char*> envp;
-    for (std::string& entry : envText) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out_.write.fd(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err_.write.fd(), STDERR_FILENO);
-    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    out_.write.Close();
-    err_.write.Close();
-  }
-  ~Service() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGCONT);
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  pid_t pid() const { return pid_; }
+  Service(const std::vector<std::string>& args, const Environment& env)
+      : RunningProgram(Program("tbm-devicelink"), args, env) {}
 
   // The first match of pattern's group 1 in standard output, waiting up to
   // 30 s for it; empty when the service ended or it did not come.
   std::string WaitFor(const std::string& pattern) {
     const std::regex expression(pattern);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline) {
-      ReadAvailable(out_.read, out);
-      ReadAvailable(err_.read, err);
+    std::string found;
+    WaitForOutput([&](const std::string& text) {
       std::smatch match;
-      if (std::regex_search(out, match, expression)) return match[1];
-      if (!out_.read.open() && !err_.read.open()) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {};
+      if (!std::regex_search(text, match, expression)) return false;
+      found = match[1];
+      return true;
+    });
+    return found;
   }
-
-  // Sends signal (none: only waits) and collects the exit status.
-  int End(int signal = 0) {
-    if (pid_ <= 0) return exitStatus;
-    if (signal != 0) ::kill(pid_, signal);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      ReadAvailable(out_.read, out);
-      ReadAvailable(err_.read, err);
-      if (std::chrono::steady_clock::now() > deadline) ::kill(pid_, SIGKILL);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    pid_ = -1;
-    ReadAvailable(out_.read, out);
-    ReadAvailable(err_.read, err);
-    exitStatus = StatusOf(status);
-    return exitStatus;
-  }
-
-  std::string out, err;
-  int exitStatus = tbm::testing::kProgramTimedOut;
-
- private:
-  Pipe out_, err_;
-  pid_t pid_ = -1;
 };
 
 class DeviceLinkTest : public ::testing::Test {

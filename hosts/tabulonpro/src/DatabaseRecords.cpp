@@ -264,8 +264,8 @@ Status DesktopDatabase::MergeTexts(const FieldTexts& texts, FieldTexts* stored) 
   const std::vector<Field>* fields = nullptr;
   if (Status s = FieldList(&fields); !s.ok()) return s;
   for (const auto& [field, text] : texts) {
-    if (std::none_of(fields->begin(), fields->end(),
-                     [&](const Field& f) { return f.id == field; })) {
+    const std::int64_t id = field;
+    if (std::none_of(fields->begin(), fields->end(), [id](const Field& f) { return f.id == id; })) {
       return Status(StatusCode::kNotFound, name_ + ": a field written to no longer exists");
     }
     if (Status status = StoredText(text, "a field's text", &(*stored)[field]); !status.ok()) {

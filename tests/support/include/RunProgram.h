@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -281,6 +282,100 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     ReadAvailable(err.read, result.err);
   }
 }
+
+// A program started in the background (standard input from /dev/null), its
+// output read as it comes, ended by the test through its process id: a
+// service or host that runs until it is told to stop. The destructor kills
+// one still running (continuing it first, should the test have stopped it).
+class RunningProgram {
+ public:
+  RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    using namespace run_program_detail;
+    if (!out_.Make(true) || !err_.Make(true)) return;
+    std::vector<std::string> argvText{program};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argvText) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envText = ChangedEnvironment(env);
+    std::vector<char*> envp;
+    for (std::string& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out_.write.fd(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err_.write.fd(), STDERR_FILENO);
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    out_.write.Close();
+    err_.write.Close();
+  }
+  ~RunningProgram() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGCONT);
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Reads the output until found says standard output holds what the test
+  // waits for (true), or the program has ended or 30 s have gone (false).
+  template <typename Found>
+  bool WaitForOutput(Found&& found) {
+    using namespace run_program_detail;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      ReadAvailable(out_.read, out);
+      ReadAvailable(err_.read, err);
+      if (found(out)) return true;
+      int status = 0;
+      if (pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) == pid_) {
+        if (pid_ > 0) exitStatus = StatusOf(status);
+        pid_ = -1;
+        ReadAvailable(out_.read, out);
+        ReadAvailable(err_.read, err);
+        return found(out);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  // Sends signal (0: only waits) and collects the exit status (as
+  // RunProgram reports it), killing the program after 30 s.
+  int End(int signal = 0) {
+    using namespace run_program_detail;
+    if (pid_ <= 0) return exitStatus;
+    if (signal != 0) ::kill(pid_, signal);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      ReadAvailable(out_.read, out);
+      ReadAvailable(err_.read, err);
+      if (std::chrono::steady_clock::now() > deadline) ::kill(pid_, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    ReadAvailable(out_.read, out);
+    ReadAvailable(err_.read, err);
+    exitStatus = StatusOf(status);
+    return exitStatus;
+  }
+
+  std::string out;
+  std::string err;
+  int exitStatus = kProgramTimedOut;
+
+ private:
+  run_program_detail::Pipe out_, err_;
+  pid_t pid_ = -1;
+};
 
 // The folder of the running test program (build/bin), where the tools are
 // built too.
