@@ -2,7 +2,9 @@
 // failure exits they share.
 #pragma once
 
+#include <exception>
 #include <new>
+#include <string>
 
 #include "WinTypes.h"
 
@@ -31,6 +33,20 @@ Result Guarded(Result failure, Body&& body) noexcept {
     return Fail(ERROR_NOT_ENOUGH_MEMORY, failure);
   } catch (...) {
     return Fail(ERROR_INTERNAL_ERROR, failure);
+  }
+}
+
+// What the exception being handled says, for a log; called only inside a
+// catch block.
+inline std::string CaughtException() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return "memory ran out";
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an unknown exception";
   }
 }
 

@@ -46,20 +46,6 @@ const ObjectType* FindObjectType(std::u16string_view name) {
   return g_objectType.get();
 }
 
-// What an exception being handled says, for the log; called in a catch
-// block.
-std::string CaughtException() {
-  try {
-    throw;
-  } catch (const std::bad_alloc&) {
-    return "memory ran out";
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an unknown exception";
-  }
-}
-
 __attribute__((constructor)) void LoadProvider() {
   try {
     g_resources = std::make_unique<ProviderResources>();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "CallGuard.h"
 #include "ChangeExport.h"
 #include "CopyImport.h"
 #include "DatabaseBuilder.h"
@@ -31,20 +32,6 @@ namespace {
 
 // The agent's log, in the handheld's log folder.
 void Log(LogLevel level, std::string_view text) { WriteLog("TBMSYNBKCE", level, text); }
-
-// What the exception being handled says, for the log; called inside a
-// catch block.
-std::string CaughtException() {
-  try {
-    throw;
-  } catch (const std::bad_alloc&) {
-    return "memory ran out";
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an unknown exception";
-  }
-}
 
 // How long the agent waits for the handheld program to answer a call.
 constexpr DWORD kProgramAnswerMs = 30000;
@@ -266,6 +253,7 @@ std::unique_ptr<AnsiCodePage> SystemCodePage() {
 }  // namespace tbm::sync
 
 using namespace tbm::sync;
+using tbm::CaughtException;
 using tbm::LogLevel;
 using tbm::Status;
 
