@@ -12,9 +12,9 @@ namespace {
 template <typename Text>
 Text WithLineBreaks(std::basic_string_view<typename Text::value_type> text,
                     typename Text::value_type lineBreak) {
-  using Char = typename Text::value_type;
-  constexpr Char kBreaks[] = {'\r', '\n'};
-  if (text.find_first_of(std::basic_string_view<Char>(kBreaks, 2)) == text.npos) return Text(text);
+  if (std::none_of(text.begin(), text.end(), [](auto c) { return c == '\r' || c == '\n'; })) {
+    return Text(text);
+  }
   Text out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -17,10 +17,6 @@ using namespace layout;
 
 std::string RecordPlace(std::int32_t record) { return "record " + std::to_string(record); }
 
-std::string FieldPlace(std::int32_t record, std::int32_t field) {
-  return RecordPlace(record) + ", field " + std::to_string(field);
-}
-
 // The counted string in a slot, or a failure when its length byte says more
 // than the slot holds.
 Status TakeCountedString(const std::uint8_t* slot, std::size_t slotBytes, const std::string& what,
@@ -231,13 +227,20 @@ Status ExchangeReader::ReadRecord(ExchangeRecord* record) {
                   "all " + std::to_string(recordsRead_) + " records have been read");
   }
   const std::int32_t number = recordsRead_ + 1;
-  Status status = ReadRecordHeader(&record->header, RecordPlace(number));
+  // One place text, its field number changed in place: a record is read
+  // field by field, and the words are needed only for a failure.
+  std::string place = RecordPlace(number);
+  Status status = ReadRecordHeader(&record->header, place);
   if (!status.ok()) return Fail(status);
   if (!record->header.noValues) {
     record->values.resize(static_cast<std::size_t>(fieldCount_));
+    place += ", field ";
+    const std::size_t fieldAt = place.size();
     for (std::int32_t field = 0; field < fieldCount_; ++field) {
-      status = ReadText(limits_.maxFieldTextBytes, FieldPlace(number, field + 1),
-                        "the field allows", &record->values[static_cast<std::size_t>(field)]);
+      place.resize(fieldAt);
+      place += std::to_string(field + 1);
+      status = ReadText(limits_.maxFieldTextBytes, place, "the field allows",
+                        &record->values[static_cast<std::size_t>(field)]);
       if (!status.ok()) {
         record->values.clear();
         return Fail(status);
