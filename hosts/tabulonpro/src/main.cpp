@@ -69,22 +69,6 @@ std::optional<bool> OnOff(const std::string& text) {
   return text == "on";
 }
 
-// The command line's first word names no command: say so, with the
-// commands there are.
-std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, char** argv) {
-  std::string commands;
-  for (const CLI::App* command : app.get_subcommands({})) {
-    commands += (commands.empty() ? "" : ", ") + command->get_name();
-  }
-  if (argc < 2) return "no command given; the commands are " + commands;
-  const std::string first = argv[1];
-  if (first.empty() || first[0] == '-') return std::nullopt;
-  for (const CLI::App* command : app.get_subcommands({})) {
-    if (command->get_name() == first) return std::nullopt;
-  }
-  return "'" + first + "' is not a command; the commands are " + commands;
-}
-
 int Main(int argc, char** argv) {
   SelectMachine(Machine::Desktop);
   CLI::App app{
@@ -265,7 +249,7 @@ int Main(int argc, char** argv) {
   bool running = false;
   runCommand->callback([&] { running = true; });
 
-  if (const std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) {
+  if (const std::optional<std::string> unknown = tools::UnknownCommand(app, argc, argv)) {
     std::fprintf(stderr, "Tabulon Pro: %s (run 'Tabulon Pro --help' for more)\n",
                  OneLine(*unknown).c_str());
     return 2;

@@ -263,22 +263,6 @@ struct RecordLimit : CLI::Validator {
   }
 };
 
-// The command line's first word names no command: say so, with the
-// commands there are (CLI11 would only ask for "a subcommand").
-std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, char** argv) {
-  std::string commands;
-  for (const CLI::App* command : app.get_subcommands({})) {
-    commands += (commands.empty() ? "" : ", ") + command->get_name();
-  }
-  if (argc < 2) return "no command given; the commands are " + commands;
-  const std::string first = argv[1];
-  if (first.empty() || first[0] == '-') return std::nullopt;
-  for (const CLI::App* command : app.get_subcommands({})) {
-    if (command->get_name() == first) return std::nullopt;
-  }
-  return "'" + first + "' is not a command; the commands are " + commands;
-}
-
 int Main(int argc, char** argv) {
   CLI::App app{"tbmdb: Tabulon Mobile's handheld databases from the command line", "tbmdb"};
   app.require_subcommand(1);
@@ -401,7 +385,7 @@ int Main(int argc, char** argv) {
   checkCommand->add_option("database", database, kDatabaseHelp)->required();
   checkCommand->callback([&] { run = [&] { return CheckDatabase(database); }; });
 
-  if (const std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) {
+  if (const std::optional<std::string> unknown = tools::UnknownCommand(app, argc, argv)) {
     std::fprintf(stderr, "tbmdb: %s (run 'tbmdb --help' for more)\n", OneLine(*unknown).c_str());
     return 2;
   }
