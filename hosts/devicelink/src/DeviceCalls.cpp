@@ -13,21 +13,6 @@ using rapi::RapiCall;
 constexpr std::uint32_t kProtocolVersion = 1;
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
 
-HRESULT FromWin32(DWORD error) {
-  return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu));
-}
-
-std::vector<std::uint8_t> Malformed(const PayloadReader& reader, std::uint16_t call) {
-  return FailureReply(E_INVALIDARG, "the arguments of " + rapi::CallName(call) +
-                                        " are not well formed: " + reader.status().message());
-}
-
-// A call that failed on the handheld: its error is kept for CeGetLastError.
-std::vector<std::uint8_t> Failed(ConnectionState& state, DWORD error, const std::string& what) {
-  state.lastError = error;
-  return FailureReply(FromWin32(error), what + ": " + DescribeError(error));
-}
-
 std::vector<std::uint8_t> GetTempPath(ConnectionState& state) {
   const MappedPath folder = DeviceTempFolder();
   if (!folder) return Failed(state, folder.error, "the temporary folder cannot be made");
@@ -44,6 +29,20 @@ std::vector<std::uint8_t> GetTempPath(ConnectionState& state) {
 
 std::vector<std::uint8_t> FailureReply(HRESULT result, const std::string& words) {
   return PayloadWriter().I32(result).String(Utf8ToUtf16(words)).Take();
+}
+
+HRESULT FromWin32(DWORD error) {
+  return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu));
+}
+
+std::vector<std::uint8_t> Malformed(const PayloadReader& reader, std::uint16_t call) {
+  return FailureReply(E_INVALIDARG, "the arguments of " + rapi::CallName(call) +
+                                        " are not well formed: " + reader.status().message());
+}
+
+std::vector<std::uint8_t> Failed(ConnectionState& state, DWORD error, const std::string& what) {
+  state.lastError = error;
+  return FailureReply(FromWin32(error), what + ": " + DescribeError(error));
 }
 
 std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionState& state) {

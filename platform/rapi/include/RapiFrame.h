@@ -47,8 +47,10 @@ inline constexpr std::size_t kFrameHeaderBytes = 16;
 inline constexpr std::uint32_t kMaxPayloadBytes = 16u * 1024 * 1024;
 inline constexpr std::uint16_t kReplyFlag = 0x8000;
 
-// The call numbers. They are part of the layout: never renumber one, only
-// add new ones at the end.
+// The call numbers. They are part of the layout: never renumber one. Each
+// group has its own range, new calls go at the end of their group's range:
+//   1-9 the session, 10-29 files, 30-49 the registry, 50-79 database
+//   volumes, 80-99 invocations and their streams.
 enum class RapiCall : std::uint16_t {
   // Pairing only: the desktop's name in; the partner identifier and the
   // partnership key out.

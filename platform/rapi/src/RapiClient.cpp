@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "Rapi.h"
+#include "RapiConnection.h"
 #include "Utf16.h"
 
 namespace tbm::rapi {
@@ -51,11 +52,6 @@ HRESULT ResultOf(const Status& status) {
   }
 }
 
-// Records the outcome of reaching the handheld for CeRapiGetError.
-void Record(const Status& status) {
-  lastFailure = ResultOf(status);
-  lastFailureText = status.message();
-}
 
 // SIGPIPE would end the process when the handheld drops the connection
 // while a frame is written; a program that has not chosen otherwise gets
@@ -104,8 +100,13 @@ Status Exchange(TlsChannel& channel, std::uint32_t requestId, RapiCall call,
   return Status();
 }
 
-// One call on the open connection. A failure to reach the handheld closes
-// the connection (its state is unknown) and is recorded for CeRapiGetError.
+}  // namespace
+
+void Record(const Status& status) {
+  lastFailure = ResultOf(status);
+  lastFailureText = status.message();
+}
+
 Status Call(RapiCall call, std::span<const std::uint8_t> payload,
             std::vector<std::uint8_t>* results) {
   Connection& connection = TheConnection();
@@ -128,6 +129,8 @@ Status Call(RapiCall call, std::span<const std::uint8_t> payload,
   }
   return status;
 }
+
+namespace {
 
 Status Open(std::unique_ptr<TlsChannel>* channel) {
   DesktopPartnership partnership;
