@@ -52,7 +52,6 @@ HRESULT ResultOf(const Status& status) {
   }
 }
 
-
 // SIGPIPE would end the process when the handheld drops the connection
 // while a frame is written; a program that has not chosen otherwise gets
 // the error instead.
