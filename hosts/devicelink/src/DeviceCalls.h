@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +15,39 @@
 
 namespace tbm::devicelink {
 
+// Something a desktop opened on the handheld (a file, a search, a registry
+// key, a database, a mounted volume) and names by a handle number. Closing
+// the handle, or the connection ending, destroys it; the destructor lets go
+// of what it holds on the handheld.
+class OpenObject {
+ public:
+  virtual ~OpenObject() = default;
+};
+
 // What the service keeps for one desktop connection.
 struct ConnectionState {
   std::string partnerId;
   bool greeted = false;             // CeRapiInit's greeting came first
   DWORD lastError = ERROR_SUCCESS;  // what CeGetLastError answers
+  // What the desktop has open, by the handle numbers it was given. Numbers
+  // start at 1 and are never reused on one connection, so a stale or made
+  // up number finds nothing.
+  std::map<std::uint32_t, std::unique_ptr<OpenObject>> open;
+  std::uint32_t nextHandle = 1;
+
+  // Keeps object and returns its new handle number.
+  std::uint32_t Keep(std::unique_ptr<OpenObject> object) {
+    const std::uint32_t handle = nextHandle++;
+    open.emplace(handle, std::move(object));
+    return handle;
+  }
+  // The open object of kind T behind handle, or null when the number is not
+  // open or names something of another kind.
+  template <typename T>
+  T* Find(std::uint32_t handle) const {
+    const auto found = open.find(handle);
+    return found == open.end() ? nullptr : dynamic_cast<T*>(found->second.get());
+  }
 };
 
 // The reply payload for request. Never fails: a request it cannot serve
