@@ -67,6 +67,7 @@ std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionSta
     return FailureReply(E_FAIL, rapi::CallName(call) + " came before CeRapiInit's greeting");
   }
   if (call >= 10 && call <= 29) return ServeFileCall(request, state);
+  if (call >= 30 && call <= 49) return ServeRegistryCall(request, state);
   switch (static_cast<RapiCall>(call)) {
     case RapiCall::kGetTempPath:
       if (!reader.End()) return Malformed(reader, call);

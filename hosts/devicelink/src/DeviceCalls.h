@@ -74,7 +74,8 @@ std::vector<std::uint8_t> Failed(ConnectionState& state, DWORD error, const std:
 std::vector<std::uint8_t> UnknownCall(std::uint16_t call);
 
 // The groups of calls, each in its own file: files (calls 10-29,
-// DeviceFiles.cpp).
+// DeviceFiles.cpp) and the registry (calls 30-49, DeviceRegistry.cpp).
 std::vector<std::uint8_t> ServeFileCall(const rapi::Frame& request, ConnectionState& state);
+std::vector<std::uint8_t> ServeRegistryCall(const rapi::Frame& request, ConnectionState& state);
 
 }  // namespace tbm::devicelink

@@ -156,6 +156,41 @@ BOOL CeFindNextFile(HANDLE find, CE_FIND_DATA* findData);
 // Ends a search. ERROR_INVALID_HANDLE for a handle that is not a search.
 BOOL CeFindClose(HANDLE find);
 
+// ---- The handheld's registry (RapiRegistry.cpp) ----
+//
+// The calls take the arguments of the registry calls of Registry.h and
+// return their LONG results, computed by those calls on the handheld's
+// registry: HKEY_CLASSES_ROOT ... HKEY_USERS stand for the handheld's
+// hives, and a key opened or created is a handle the handheld gave (closed
+// with CeRegCloseKey or CeCloseHandle, and with the connection). The
+// buffer rules are the same: a name or value that does not fit stores
+// nothing and answers ERROR_MORE_DATA with the size needed.
+//
+// A registry error is the call's result; CeGetLastError is not changed by
+// it. A call that could not reach the handheld returns the Win32 error
+// inside CeRapiGetError's HRESULT (ERROR_INTERNAL_ERROR when it holds
+// none); a reply that was not well formed returns ERROR_INVALID_DATA.
+// Values travel whole in one exchange: at most kMaxRegistryValueBytes
+// (1 MiB); a larger one is refused with ERROR_INVALID_PARAMETER when set
+// and ERROR_NOT_ENOUGH_MEMORY when read.
+
+LONG CeRegOpenKeyEx(HKEY key, const WCHAR* subKey, DWORD options, REGSAM access, HKEY* result);
+LONG CeRegCreateKeyEx(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* className,
+                      DWORD options, REGSAM access, void* security, HKEY* result,
+                      DWORD* disposition);
+// Closing a predefined key succeeds without asking the handheld.
+LONG CeRegCloseKey(HKEY key);
+LONG CeRegQueryValueEx(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                       DWORD* dataBytes);
+LONG CeRegSetValueEx(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                     DWORD dataBytes);
+LONG CeRegDeleteKey(HKEY key, const WCHAR* subKey);
+LONG CeRegDeleteValue(HKEY key, const WCHAR* valueName);
+LONG CeRegEnumKeyEx(HKEY key, DWORD index, WCHAR* name, DWORD* nameChars, DWORD* reserved,
+                    WCHAR* className, DWORD* classChars, FILETIME* lastWriteTime);
+LONG CeRegEnumValue(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars, DWORD* reserved,
+                    DWORD* type, BYTE* data, DWORD* dataBytes);
+
 }  // extern "C"
 
 namespace tbm::rapi {
