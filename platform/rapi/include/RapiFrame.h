@@ -31,6 +31,7 @@
 // they were given.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -149,6 +150,11 @@ struct Frame {
 // payload. REQUIRES: payload.size() <= kMaxPayloadBytes.
 std::vector<std::uint8_t> WriteFrame(std::uint16_t call, std::uint32_t requestId,
                                      std::span<const std::uint8_t> payload);
+// The header alone, for a writer that sends a large payload after it
+// without copying it. REQUIRES: payloadBytes <= kMaxPayloadBytes.
+std::array<std::uint8_t, kFrameHeaderBytes> WriteFrameHeader(std::uint16_t call,
+                                                             std::uint32_t requestId,
+                                                             std::uint32_t payloadBytes);
 
 // Reads the 16 header bytes in bytes (which must hold at least
 // kFrameHeaderBytes, else kTruncated) and checks the magic, the version and
@@ -170,6 +176,12 @@ class PayloadWriter {
   PayloadWriter& U64(std::uint64_t value);
   PayloadWriter& String(std::u16string_view text);
   PayloadWriter& Bytes(std::span<const std::uint8_t> bytes);
+  // Makes room for bytes more of payload, so that writing a large block
+  // allocates once.
+  PayloadWriter& Reserve(std::size_t bytes) {
+    bytes_.reserve(bytes_.size() + bytes);
+    return *this;
+  }
 
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   std::vector<std::uint8_t> Take() { return std::move(bytes_); }

@@ -502,8 +502,18 @@ Status TlsChannel::Accept(UniqueFd connection, const PskLookup& lookup, Millisec
 
 Status TlsChannel::Send(std::uint16_t call, std::uint32_t requestId,
                         std::span<const std::uint8_t> payload, Milliseconds limit) {
-  const std::vector<std::uint8_t> frame = WriteFrame(call, requestId, payload);
-  return impl_->Write(frame, limit);
+  // A large payload follows its header as it is, without being copied
+  // into one frame first; a small one travels with it in one record.
+  constexpr std::size_t kCopyBelowBytes = 64 * 1024;
+  if (payload.size() < kCopyBelowBytes) {
+    return impl_->Write(WriteFrame(call, requestId, payload), limit);
+  }
+  const auto header = WriteFrameHeader(call, requestId, static_cast<std::uint32_t>(payload.size()));
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  if (Status status = impl_->Write(header, limit); !status.ok()) return status;
+  const auto left =
+      std::chrono::duration_cast<Milliseconds>(deadline - std::chrono::steady_clock::now());
+  return impl_->Write(payload, std::max(left, Milliseconds(1)));
 }
 
 Status TlsChannel::Receive(Frame* frame, Milliseconds limit) {

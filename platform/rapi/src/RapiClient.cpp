@@ -94,8 +94,10 @@ Status Exchange(TlsChannel& channel, std::uint32_t requestId, RapiCall call,
                   static_cast<std::uint32_t>(result));
   }
   *reachedHandheld = true;
-  const auto rest = std::span<const std::uint8_t>(reply.payload).subspan(4);
-  results->assign(rest.begin(), rest.end());
+  // The results are moved down over the HRESULT, not copied: a file read
+  // brings a megabyte at a time.
+  reply.payload.erase(reply.payload.begin(), reply.payload.begin() + 4);
+  *results = std::move(reply.payload);
   return Status();
 }
 

@@ -56,14 +56,23 @@ std::string CallName(std::uint16_t call) {
   return "call " + std::to_string(call & ~kReplyFlag);
 }
 
+std::array<std::uint8_t, kFrameHeaderBytes> WriteFrameHeader(std::uint16_t call,
+                                                             std::uint32_t requestId,
+                                                             std::uint32_t payloadBytes) {
+  std::array<std::uint8_t, kFrameHeaderBytes> header{};
+  StoreU32(header.data(), kFrameMagic);
+  StoreU16(header.data() + 4, kFrameVersion);
+  StoreU16(header.data() + 6, call);
+  StoreU32(header.data() + 8, requestId);
+  StoreU32(header.data() + 12, payloadBytes);
+  return header;
+}
+
 std::vector<std::uint8_t> WriteFrame(std::uint16_t call, std::uint32_t requestId,
                                      std::span<const std::uint8_t> payload) {
+  const auto header = WriteFrameHeader(call, requestId, static_cast<std::uint32_t>(payload.size()));
   std::vector<std::uint8_t> frame(kFrameHeaderBytes + payload.size());
-  StoreU32(frame.data(), kFrameMagic);
-  StoreU16(frame.data() + 4, kFrameVersion);
-  StoreU16(frame.data() + 6, call);
-  StoreU32(frame.data() + 8, requestId);
-  StoreU32(frame.data() + 12, static_cast<std::uint32_t>(payload.size()));
+  std::copy(header.begin(), header.end(), frame.begin());
   std::copy(payload.begin(), payload.end(), frame.begin() + kFrameHeaderBytes);
   return frame;
 }
