@@ -184,6 +184,40 @@ TEST_F(DeviceFilesTest, PathsOutsideTheDeviceRootAndHandlesNotOpenAreRefused) {
   EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
 }
 
+TEST_F(DeviceFilesTest, APersonCopiesFilesBothWaysAndListsAFolderWithTbmRapi) {
+  Pair();
+  std::unique_ptr<Service> service = Run();
+  const std::vector<std::uint8_t> content = Pattern(5 * 1024 * 1024 + 3);
+  const fs::path original = desktop_.path() / "Sales.tbm";
+  std::ofstream(original, std::ios::binary)
+      .write(reinterpret_cast<const char*>(content.data()), static_cast<long>(content.size()));
+
+  const tbm::testing::ProgramResult put =
+      Desktop({"put", original.string(), "\\My Documents\\Sales.tbm"});
+  ASSERT_EQ(put.status, 0) << put.err;
+  EXPECT_EQ(HostBytes(Documents() / "Sales.tbm"), content);
+  fs::create_directory(Documents() / "Archive");
+  const tbm::testing::ProgramResult listed = Desktop({"list", "\\My Documents\\*"});
+  EXPECT_EQ(listed.out, "    <folder>  Archive\\\n     5242883  Sales.tbm\n") << listed.err;
+  const fs::path copy = desktop_.path() / "copy.tbm";
+  const tbm::testing::ProgramResult got =
+      Desktop({"get", "\\my documents\\SALES.TBM", copy.string()});
+  ASSERT_EQ(got.status, 0) << got.err;
+  EXPECT_EQ(HostBytes(copy), content);
+
+  const tbm::testing::ProgramResult missing =
+      Desktop({"get", "\\My Documents\\Gone.tbm", (desktop_.path() / "gone").string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("cannot open \\My Documents\\Gone.tbm"), std::string::npos)
+      << missing.err;
+  EXPECT_FALSE(fs::exists(desktop_.path() / "gone"));
+  EXPECT_FALSE(fs::exists(desktop_.path() / "gone.part"));
+  const tbm::testing::ProgramResult escaping = Desktop({"put", original.string(), "/tmp/x.tbm"});
+  EXPECT_EQ(escaping.status, 1);
+  EXPECT_NE(escaping.err.find("not a handheld path"), std::string::npos) << escaping.err;
+  EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
+}
+
 // The position of the service's open descriptor on hostPath, or -1.
 long long ServicePosition(pid_t pid, const fs::path& hostPath) {
   const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
