@@ -1,6 +1,7 @@
 #include "DeviceCalls.h"
 
 #include "DevicePath.h"
+#include "DeviceStore.h"
 #include "Utf16.h"
 
 namespace tbm::devicelink {
@@ -75,6 +76,22 @@ std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionSta
                           "handheld");
     case RapiCall::kInit:
       break;
+    case RapiCall::kMountDBVol:
+    case RapiCall::kUnmountDBVol:
+    case RapiCall::kFlushDBVol:
+    case RapiCall::kCreateDatabaseEx:
+    case RapiCall::kOpenDatabaseEx:
+    case RapiCall::kDeleteDatabaseEx:
+    case RapiCall::kOidGetInfoEx:
+    case RapiCall::kSeekDatabase:
+    case RapiCall::kReadRecordPropsEx:
+    case RapiCall::kWriteRecordProps:
+    case RapiCall::kDeleteRecord:
+    case RapiCall::kSetDatabaseInfoEx:
+    case RapiCall::kBeginBatch:
+    case RapiCall::kEndBatch:
+    case RapiCall::kCloseDatabase:
+      return ServeStoreCall(call, reader, state);
   }
   return FailureReply(E_NOTIMPL, "the handheld does not know " + rapi::CallName(call));
 }
