@@ -10,6 +10,7 @@
 #include "WinTypes.h"
 
 #if defined(TBM_ENGINE_DESKTOP)
+#include "HandheldFileCalls.h"
 #include "Rapi.h"
 #include "RapiDb.h"
 #else

@@ -122,8 +122,8 @@ std::vector<std::uint8_t> Read(PayloadReader& reader, ConnectionState& state, HA
   }
   BYTE* buffer = owned.release();
   WORD read = count;
-  const CEOID oid = CeReadRecordPropsEx(db, flags, &read, all ? nullptr : ids.data(), &buffer,
-                                        &bytes, nullptr);
+  const CEOID oid =
+      CeReadRecordPropsEx(db, flags, &read, all ? nullptr : ids.data(), &buffer, &bytes, nullptr);
   owned.reset(buffer);
   if (oid == 0) {
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {

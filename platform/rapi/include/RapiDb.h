@@ -72,8 +72,8 @@ namespace tbm::rapi {
 struct PropertyValue {
   CEPROPID id = 0;
   WORD flags = 0;
-  std::uint32_t number = 0;  // CEVT_UI2, CEVT_I4, CEVT_UI4, CEVT_BOOL
-  std::u16string text;       // CEVT_LPWSTR, without its terminator
+  std::uint32_t number = 0;         // CEVT_UI2, CEVT_I4, CEVT_UI4, CEVT_BOOL
+  std::u16string text;              // CEVT_LPWSTR, without its terminator
   std::vector<std::uint8_t> bytes;  // CEVT_BLOB
 };
 

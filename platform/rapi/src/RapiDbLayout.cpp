@@ -55,17 +55,17 @@ Status WritePropertyValues(PayloadWriter& writer, const CEPROPVAL* values, WORD 
         }
         const std::size_t units = std::char_traits<char16_t>::length(v.val.lpwstr);
         if ((units + 1) * 2 > CEDB_MAXPROPDATASIZE) {
-          return Status(StatusCode::kBadLength,
-                        PropertyName(v.propid) + " is a string of " + std::to_string(units) +
-                            " characters, more than a property holds");
+          return Status(StatusCode::kBadLength, PropertyName(v.propid) + " is a string of " +
+                                                    std::to_string(units) +
+                                                    " characters, more than a property holds");
         }
         break;
       }
       case CEVT_BLOB:
         if (v.val.blob.dwCount > CEDB_MAXPROPDATASIZE) {
-          return Status(StatusCode::kBadLength,
-                        PropertyName(v.propid) + " is a byte block of " +
-                            std::to_string(v.val.blob.dwCount) + " bytes, more than a property holds");
+          return Status(StatusCode::kBadLength, PropertyName(v.propid) + " is a byte block of " +
+                                                    std::to_string(v.val.blob.dwCount) +
+                                                    " bytes, more than a property holds");
         }
         if (v.val.blob.dwCount > 0 && v.val.blob.lpb == nullptr) {
           return Status(StatusCode::kCorrupt, PropertyName(v.propid) + " has no bytes");

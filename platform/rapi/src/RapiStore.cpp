@@ -54,8 +54,7 @@ bool StoreCall(RapiCall call, const PayloadWriter& arguments, std::vector<std::u
 
 // A reply the handheld sent that does not hold what the call expects.
 bool BadReply(const PayloadReader& reader, RapiCall call) {
-  Record(reader.status().WithContext("the reply to " +
-                                     CallName(static_cast<std::uint16_t>(call))));
+  Record(reader.status().WithContext("the reply to " + CallName(static_cast<std::uint16_t>(call))));
   return false;
 }
 
