@@ -1,8 +1,11 @@
 // The desktop's database-volume calls (RapiDb.h): each packs its arguments,
 // makes one exchange on the process's connection, and unpacks the results
 // into the caller's structures.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "Rapi.h"
@@ -11,6 +14,35 @@
 
 namespace tbm::rapi {
 namespace {
+
+// The batches this process has open, by volume. Inside a batch the
+// handheld puts every flush of the volume off until the batch ends, so a
+// flush there is answered here and costs no exchange: a bulk load pays for
+// its writes and the batch's end, which is the flush that counts.
+struct OpenBatches {
+  std::mutex lock;
+  std::map<std::uint32_t, int> depth;
+};
+
+OpenBatches& Batches() {
+  static OpenBatches batches;
+  return batches;
+}
+
+bool InBatch(std::uint32_t volume) {
+  OpenBatches& batches = Batches();
+  std::lock_guard<std::mutex> hold(batches.lock);
+  const auto found = batches.depth.find(volume);
+  return found != batches.depth.end() && found->second > 0;
+}
+
+void CountBatch(std::uint32_t volume, int change) {
+  OpenBatches& batches = Batches();
+  std::lock_guard<std::mutex> hold(batches.lock);
+  int& depth = batches.depth[volume];
+  depth = std::max(0, depth + change);
+  if (depth == 0 || change == 0) batches.depth.erase(volume);
+}
 
 thread_local DWORD causeError = ERROR_SUCCESS;
 thread_local std::string causeMessage;
@@ -110,12 +142,14 @@ BOOL CeMountDBVol(CEGUID* guid, const WCHAR* path, DWORD disposition) {
   PayloadReader reader(results);
   std::uint32_t volume = 0;
   if (!reader.U32(&volume) || !reader.End()) return BadReply(reader, RapiCall::kMountDBVol);
+  CountBatch(volume, 0);  // a number a connection ended before may come again
   *guid = GuidOf(volume);
   return TRUE;
 }
 
 BOOL CeUnmountDBVol(CEGUID* guid) {
   if (guid == nullptr) return Refused(FALSE);
+  CountBatch(VolumeOf(guid), 0);  // the handheld gives up what the mount had open
   PayloadWriter arguments;
   arguments.U32(VolumeOf(guid));
   return Simple(RapiCall::kUnmountDBVol, arguments);
@@ -123,6 +157,7 @@ BOOL CeUnmountDBVol(CEGUID* guid) {
 
 BOOL CeFlushDBVol(CEGUID* guid) {
   if (guid == nullptr) return Refused(FALSE);
+  if (InBatch(VolumeOf(guid))) return TRUE;
   PayloadWriter arguments;
   arguments.U32(VolumeOf(guid));
   return Simple(RapiCall::kFlushDBVol, arguments);
@@ -292,13 +327,17 @@ BOOL StoreBeginBatch(CEGUID* guid) {
   if (guid == nullptr) return Refused(FALSE);
   PayloadWriter arguments;
   arguments.U32(VolumeOf(guid));
-  return Simple(RapiCall::kBeginBatch, arguments);
+  if (!Simple(RapiCall::kBeginBatch, arguments)) return FALSE;
+  CountBatch(VolumeOf(guid), 1);
+  return TRUE;
 }
 
 BOOL StoreEndBatch(CEGUID* guid, BOOL keep) {
   if (guid == nullptr) return Refused(FALSE);
   PayloadWriter arguments;
   arguments.U32(VolumeOf(guid)).U32(keep ? 1 : 0);
+  // The handheld ends the batch whatever the outcome of keeping its writes.
+  CountBatch(VolumeOf(guid), -1);
   return Simple(RapiCall::kEndBatch, arguments);
 }
 
