@@ -7,7 +7,7 @@
 //
 // Both engines export the same names, so the desktop library is loaded with
 // dlopen (RTLD_LOCAL) and called through the same table of calls as the
-// linked handheld engine.
+// linked handheld engine. The handheld and its service: PairedHandheld.h.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <stdlib.h>
@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -24,8 +23,7 @@
 #include "BenchMain.h"
 #include "MDb.h"
 #include "MDbBlocks.h"
-#include "Partnership.h"
-#include "Rapi.h"
+#include "PairedHandheld.h"
 #include "RunProgram.h"
 #include "Utf16.h"
 
@@ -91,71 +89,6 @@ struct DesktopLibrary {
   }
 };
 
-// A device root and a desktop root made for this run, paired, with the
-// device service running on the device root.
-class PairedHandheld {
- public:
-  PairedHandheld() {
-    char folder[] = "/tmp/tbm-desktop-bench-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) std::abort();
-    root_ = folder;
-    ::setenv("TBM_DEVICE_ROOT", (root_ / "device").c_str(), 1);
-    ::setenv("TBM_DESKTOP_ROOT", (root_ / "desktop").c_str(), 1);
-    const std::string service = (tbm::testing::ProgramFolder() / "tbm-devicelink").string();
-    {
-      tbm::testing::RunningProgram pairing(service, {"pair", "--port", "0", "--time-limit", "60"});
-      const std::string code = Wait(pairing, "Pairing code: ([0-9]{8})");
-      const std::string address = Wait(pairing, "on 127\\.0\\.0\\.1:([0-9]+)");
-      tbm::rapi::DesktopPartnership partnership;
-      const tbm::rapi::Endpoint endpoint{"127.0.0.1",
-                                         static_cast<std::uint16_t>(std::stoi(address))};
-      if (!tbm::rapi::PairWithHandheld(endpoint, code, u"Bench", &partnership).ok()) std::abort();
-      pairing.End();
-    }
-    running_ = std::make_unique<tbm::testing::RunningProgram>(
-        service, std::vector<std::string>{"run", "--port", "0"});
-    const std::string port = Wait(*running_, "is ready on 127\\.0\\.0\\.1:([0-9]+)");
-    tbm::rapi::DesktopPartnership partnership;
-    if (!tbm::rapi::LoadDesktopPartnership(&partnership).ok()) std::abort();
-    partnership.address.port = static_cast<std::uint16_t>(std::stoi(port));
-    if (!tbm::rapi::SaveDesktopPartnership(partnership).ok()) std::abort();
-  }
-  ~PairedHandheld() {
-    running_->End(SIGTERM);
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
-  std::filesystem::path DevicePath(const std::string& name) const {
-    return root_ / "device" / "My Documents" / name;
-  }
-
- private:
-  static std::string Wait(tbm::testing::RunningProgram& program, const std::string& pattern) {
-    const std::regex expression(pattern);
-    std::string found;
-    program.WaitForOutput([&](const std::string& text) {
-      std::smatch match;
-      if (!std::regex_search(text, match, expression)) return false;
-      found = match[1];
-      return true;
-    });
-    if (found.empty()) {
-      std::fprintf(stderr, "tbm-devicelink did not say '%s': %s\n", pattern.c_str(),
-                   program.err.c_str());
-      std::abort();
-    }
-    return found;
-  }
-
-  std::filesystem::path root_;
-  std::unique_ptr<tbm::testing::RunningProgram> running_;
-};
-
-PairedHandheld& Handheld() {
-  static PairedHandheld handheld;
-  return handheld;
-}
-
 // Creates the database at path with kFields text fields and its data
 // table open (not timed), then loads kRecords records (timed).
 void Load(benchmark::State& state, const TableCalls& calls, MDbEnv* env,
@@ -203,7 +136,7 @@ void Load(benchmark::State& state, const TableCalls& calls, MDbEnv* env,
 }
 
 void BM_DesktopLibraryBulkLoad(benchmark::State& state) {
-  PairedHandheld& handheld = Handheld();
+  tbm::bench::PairedHandheld& handheld = tbm::bench::Handheld();
   static DesktopLibrary library;
   MDbEnv env;
   library.calls.envInitialize(&env);
@@ -212,9 +145,9 @@ void BM_DesktopLibraryBulkLoad(benchmark::State& state) {
   std::uint64_t exchanges = 0;
   for (auto _ : state) {
     const std::string name = "Remote" + std::to_string(run++) + ".tbm";
-    const std::uint64_t before = tbm::rapi::ExchangeCount();
+    const std::uint64_t before = tbm::bench::ExchangesSoFar();
     Load(state, library.calls, &env, u"\\My Documents\\" + tbm::Utf8ToUtf16(name));
-    exchanges += tbm::rapi::ExchangeCount() - before;
+    exchanges += tbm::bench::ExchangesSoFar() - before;
     state.PauseTiming();
     std::filesystem::remove(handheld.DevicePath(name));
     state.ResumeTiming();
@@ -225,7 +158,7 @@ void BM_DesktopLibraryBulkLoad(benchmark::State& state) {
 }
 
 void BM_LocalEngineBulkLoad(benchmark::State& state) {
-  PairedHandheld& handheld = Handheld();
+  tbm::bench::PairedHandheld& handheld = tbm::bench::Handheld();
   const TableCalls calls = LocalCalls();
   MDbEnv env;
   calls.envInitialize(&env);

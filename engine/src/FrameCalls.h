@@ -4,15 +4,14 @@
 // the same sources built with TBM_ENGINE_DESKTOP: there the files are the
 // handheld's, reached over the remote API, and the last error is the one the
 // handheld kept (CeGetLastError). The store calls keep their names on both
-// sides (CeDb.h on the handheld, RapiDb.h on the desktop).
+// sides (CeDb.h on the handheld, RapiDb.h on the desktop), and so does
+// CeCloseHandle, which on the desktop is the remote API's one (CeDb.h).
 #pragma once
 
 #include "WinTypes.h"
 
 #if defined(TBM_ENGINE_DESKTOP)
-#include "HandheldFileCalls.h"
 #include "Rapi.h"
-#include "RapiDb.h"
 #else
 #include "FileCalls.h"
 #include "FindFile.h"

@@ -46,6 +46,10 @@ std::vector<std::uint8_t> Failed(ConnectionState& state, DWORD error, const std:
   return FailureReply(FromWin32(error), what + ": " + DescribeError(error));
 }
 
+std::vector<std::uint8_t> UnknownCall(std::uint16_t call) {
+  return FailureReply(E_NOTIMPL, "the handheld does not know " + rapi::CallName(call));
+}
+
 std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionState& state) {
   const std::uint16_t call = request.header.call;
   PayloadReader reader(request.payload);
@@ -63,6 +67,9 @@ std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionSta
   if (!state.greeted) {
     return FailureReply(E_FAIL, rapi::CallName(call) + " came before CeRapiInit's greeting");
   }
+  if (call >= 10 && call <= 29) return ServeFileCall(request, state);
+  if (call >= 30 && call <= 49) return ServeRegistryCall(request, state);
+  if (call >= 50 && call <= 79) return ServeStoreCall(call, reader, state);
   switch (static_cast<RapiCall>(call)) {
     case RapiCall::kGetTempPath:
       if (!reader.End()) return Malformed(reader, call);
@@ -74,26 +81,10 @@ std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionSta
       return FailureReply(E_FAIL,
                           "pairing is only possible while 'tbm-devicelink pair' runs on the "
                           "handheld");
-    case RapiCall::kInit:
+    default:
       break;
-    case RapiCall::kMountDBVol:
-    case RapiCall::kUnmountDBVol:
-    case RapiCall::kFlushDBVol:
-    case RapiCall::kCreateDatabaseEx:
-    case RapiCall::kOpenDatabaseEx:
-    case RapiCall::kDeleteDatabaseEx:
-    case RapiCall::kOidGetInfoEx:
-    case RapiCall::kSeekDatabase:
-    case RapiCall::kReadRecordPropsEx:
-    case RapiCall::kWriteRecordProps:
-    case RapiCall::kDeleteRecord:
-    case RapiCall::kSetDatabaseInfoEx:
-    case RapiCall::kBeginBatch:
-    case RapiCall::kEndBatch:
-    case RapiCall::kCloseDatabase:
-      return ServeStoreCall(call, reader, state);
   }
-  return FailureReply(E_NOTIMPL, "the handheld does not know " + rapi::CallName(call));
+  return UnknownCall(call);
 }
 
 }  // namespace tbm::devicelink

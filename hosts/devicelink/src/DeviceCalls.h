@@ -70,4 +70,12 @@ std::vector<std::uint8_t> Malformed(const rapi::PayloadReader& reader, std::uint
 // CeGetLastError and the reply says what failed and why.
 std::vector<std::uint8_t> Failed(ConnectionState& state, DWORD error, const std::string& what);
 
+// The failure reply to a call number the handheld does not serve.
+std::vector<std::uint8_t> UnknownCall(std::uint16_t call);
+
+// The groups of calls, each in its own file: files (calls 10-29,
+// DeviceFiles.cpp) and the registry (calls 30-49, DeviceRegistry.cpp).
+std::vector<std::uint8_t> ServeFileCall(const rapi::Frame& request, ConnectionState& state);
+std::vector<std::uint8_t> ServeRegistryCall(const rapi::Frame& request, ConnectionState& state);
+
 }  // namespace tbm::devicelink

@@ -40,7 +40,8 @@ class MountedVolume : public OpenObject {
   CEGUID guid_;
 };
 
-// A database the desktop opened.
+// A database the desktop opened; the desktop closes it with CeCloseHandle,
+// which closes any handle number.
 class OpenStoreDatabase : public OpenObject {
  public:
   explicit OpenStoreDatabase(HANDLE handle) : handle_(handle) {}
@@ -198,7 +199,7 @@ std::vector<std::uint8_t> DatabaseCall(std::uint16_t call, PayloadReader& reader
       return Read(reader, state, db->handle());
     case RapiCall::kWriteRecordProps:
       return Write(reader, state, db->handle());
-    case RapiCall::kDeleteRecord: {
+    default: {  // kDeleteRecord
       CEOID oid = 0;
       if (!reader.U32(&oid) || !reader.End()) return Malformed(reader, call);
       if (!CeDeleteRecord(db->handle(), oid)) {
@@ -206,10 +207,6 @@ std::vector<std::uint8_t> DatabaseCall(std::uint16_t call, PayloadReader& reader
       }
       return Done();
     }
-    default:  // kCloseDatabase
-      if (!reader.End()) return Malformed(reader, call);
-      state.open.erase(number);
-      return Done();
   }
 }
 
@@ -311,10 +308,19 @@ std::vector<std::uint8_t> ServeStoreCall(std::uint16_t call, PayloadReader& read
     case RapiCall::kReadRecordPropsEx:
     case RapiCall::kWriteRecordProps:
     case RapiCall::kDeleteRecord:
-    case RapiCall::kCloseDatabase:
       return DatabaseCall(call, reader, state);
-    default:
+    case RapiCall::kUnmountDBVol:
+    case RapiCall::kFlushDBVol:
+    case RapiCall::kCreateDatabaseEx:
+    case RapiCall::kOpenDatabaseEx:
+    case RapiCall::kDeleteDatabaseEx:
+    case RapiCall::kOidGetInfoEx:
+    case RapiCall::kSetDatabaseInfoEx:
+    case RapiCall::kBeginBatch:
+    case RapiCall::kEndBatch:
       return VolumeCall(call, reader, state);
+    default:
+      return UnknownCall(call);
   }
 }
 

@@ -9,7 +9,8 @@
 
 namespace tbm::devicelink {
 
-// The reply payload for a database-volume call. Volumes the desktop mounted
+// The reply payload for a call numbered 50-79 (unknown numbers among them
+// get UnknownCall's reply). Volumes the desktop mounted
 // and databases it opened are kept in state.open under handle numbers; when
 // the connection ends, open databases are closed, batches still open are
 // given up and volumes are unmounted, so nothing stays mounted for a desktop

@@ -32,15 +32,15 @@ std::u16string Value(int r, int f) {
   return Utf8ToUtf16("R" + std::to_string(r) + " F" + std::to_string(f) + (r % 3 ? " é" : ""));
 }
 
-class DesktopDatabaseLibraryTest : public DeviceLinkFixture {
+class DesktopDatabaseLibraryTest : public DeviceLinkTest {
  protected:
   void SetUp() override {
-    DeviceLinkFixture::SetUp();
+    DeviceLinkTest::SetUp();
     MDbEnvInitialize(&env_);
   }
   void TearDown() override {
     MDbShutdown(&env_);
-    DeviceLinkFixture::TearDown();
+    DeviceLinkTest::TearDown();
   }
 
   tbm::testing::ProgramResult Tbmdb(const std::vector<std::string>& args) {
@@ -222,6 +222,18 @@ TEST_F(DesktopDatabaseLibraryTest, ADatabaseTheHandheldWroteReadsTheSameOnTheDes
   EXPECT_EQ(MDbOpen(&env_, u"\\..\\..\\Contacts.tbm", &outside), MDbErrCannotOpen);
   EXPECT_EQ(CeGetLastError(), ERROR_INVALID_NAME);
   EXPECT_EQ(MDbClose(&env_, &env_.ref), MDbErrNone);
+
+  // The frame's file calls reach the handheld's files.
+  ASSERT_EQ(MDbCreateDirectory(u"\\My Documents\\Tabulon"), MDbErrNone);
+  EXPECT_TRUE(std::filesystem::is_directory(device_.path() / "My Documents" / "Tabulon"));
+  HANDLE find = nullptr;
+  char16_t name[64] = {};
+  ASSERT_EQ(MDbFindFirstFile(&find, u"\\My Documents\\*.tbm", name, sizeof name), MDbErrNone);
+  EXPECT_EQ(std::u16string(name), u"Contacts.tbm");
+  EXPECT_EQ(MDbFindNextFile(&find, name, sizeof name), MDbErrNoMoreFiles);
+  EXPECT_EQ(find, nullptr);
+  EXPECT_EQ(MDbDelete(&env_, u"\\My Documents\\Contacts.tbm"), MDbErrNone);
+  EXPECT_FALSE(std::filesystem::exists(device_.path() / "My Documents" / "Contacts.tbm"));
   EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
 }
 

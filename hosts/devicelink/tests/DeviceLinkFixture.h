@@ -1,18 +1,19 @@
-// The device connection service on fresh roots for process tests: a
-// device root and a desktop root, pairing them by hand with the code the
-// service shows, and "tbm-devicelink run" with the desktop's partnership
-// pointed at its port.
+// The fixture of the device connection service's tests: fresh device and
+// desktop roots, tbm-devicelink run as a person runs it, and the desktop's
+// side of the remote API in the test process.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "Partnership.h"
 #include "Rapi.h"
 #include "RunProgram.h"
 #include "TestSupport.h"
@@ -20,7 +21,6 @@
 namespace tbm::rapi {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
-using namespace tbm::testing::run_program_detail;
 
 inline std::string Program(const char* name) {
   return (tbm::testing::ProgramFolder() / name).string();
@@ -47,7 +47,7 @@ class Service : public tbm::testing::RunningProgram {
   }
 };
 
-class DeviceLinkFixture : public ::testing::Test {
+class DeviceLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(device_.ok() && desktop_.ok());
@@ -95,6 +95,36 @@ class DeviceLinkFixture : public ::testing::Test {
       EXPECT_TRUE(SaveDesktopPartnership(partnership).ok());
     }
     port_ = port;
+    return service;
+  }
+
+  // Stops the service with SIGSTOP and waits until every thread of it has
+  // stopped: the signal is delivered after kill returns, and a thread that
+  // is running meanwhile could still answer a request.
+  static bool Stop(const Service& service) {
+    if (::kill(service.pid(), SIGSTOP) != 0) return false;
+    const std::string tasks = "/proc/" + std::to_string(service.pid()) + "/task";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      bool allStopped = true;
+      for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        const std::string stat = tbm::testing::ReadWholeFile(task.path() / "stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'T') {
+          allStopped = false;
+        }
+      }
+      if (allStopped) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+  }
+
+  // Pairs, starts "run" and opens the desktop's connection to it.
+  std::unique_ptr<Service> Connect() {
+    Pair();
+    std::unique_ptr<Service> service = Run();
+    EXPECT_EQ(CeRapiInit(), S_OK) << RapiFailureText();
     return service;
   }
 

@@ -20,7 +20,7 @@
 namespace tbm::rapi {
 namespace {
 
-using DeviceLinkTest = DeviceLinkFixture;
+using namespace tbm::testing::run_program_detail;
 
 TEST_F(DeviceLinkTest, PairingWithTheShownCodeThenCallsRunOverTheProtectedChannel) {
   const std::string partnerId = Pair();
@@ -119,7 +119,7 @@ TEST_F(DeviceLinkTest, AServiceThatStopsAnsweringGivesATimeLimitError) {
   Pair();
   std::unique_ptr<Service> service = Run();
   ASSERT_EQ(CeRapiInit(), S_OK) << RapiFailureText();
-  ASSERT_EQ(::kill(service->pid(), SIGSTOP), 0);
+  ASSERT_TRUE(Stop(*service));
   SetCallTimeLimit(std::chrono::milliseconds(400));
   WCHAR path[64];
   const auto started = std::chrono::steady_clock::now();

@@ -21,8 +21,10 @@
 #include <cstdint>
 #include <string>
 
+#include "FileTypes.h"
 #include "Partnership.h"
 #include "RapiStream.h"
+#include "Registry.h"
 #include "WinTypes.h"
 
 // The argument of CeRapiInitEx. The connection is made before CeRapiInitEx
@@ -71,6 +73,124 @@ DWORD CeGetLastError();
 // Why the last call of this thread could not reach the handheld; S_OK when
 // it did.
 HRESULT CeRapiGetError();
+
+// ---- Files on the handheld (RapiFiles.cpp) ----
+//
+// Paths are handheld paths ("\My Documents\Sales.tbm"), case-blind, inside
+// the handheld's device root; the handheld refuses anything else (a host
+// path with '/', a ".." component, a link leading out) with
+// ERROR_ACCESS_DENIED or ERROR_INVALID_NAME and changes nothing. The calls
+// behave as the handheld's own file calls (FileCalls.h, FindFile.h), whose
+// error numbers CeGetLastError reports after a failure.
+//
+// A handle is the handle number the handheld gave, carried in the HANDLE
+// value; it means something only on this connection, and dies with it.
+// A handle that was never given, was closed, or is of another kind (a
+// search given to CeReadFile) fails with ERROR_INVALID_HANDLE.
+//
+// Arguments that are wrong before anything is sent (a null buffer with a
+// count, an overlapped argument, a null path) fail on the desktop: the
+// desktop's own GetLastError() says ERROR_INVALID_PARAMETER, CeRapiGetError
+// says S_OK, and nothing reaches the handheld.
+
+// What the find calls report about one entry.
+struct CE_FIND_DATA {
+  DWORD dwFileAttributes;     // FILE_ATTRIBUTE_DIRECTORY, _READONLY or _NORMAL
+  FILETIME ftCreationTime;    //
+  FILETIME ftLastAccessTime;  //
+  FILETIME ftLastWriteTime;   //
+  DWORD nFileSizeHigh;        // 0 for folders
+  DWORD nFileSizeLow;         //
+  DWORD dwOID;                // 0: the handheld keeps no object identifiers for files
+  WCHAR cFileName[MAX_PATH];  // the name alone, terminated
+};
+
+// Opens or creates a file on the handheld, as CreateFileW does there, and
+// returns its handle, or INVALID_HANDLE_VALUE. security, flags and
+// templateFile are ignored. With CREATE_ALWAYS or
+// OPEN_ALWAYS, CeGetLastError then says ERROR_ALREADY_EXISTS when the file
+// was there before.
+HANDLE CeCreateFile(const WCHAR* name, DWORD access, DWORD share, void* security, DWORD creation,
+                    DWORD flags, HANDLE templateFile);
+
+// Reads up to toRead bytes at the file's position into buffer; *read (when
+// not null) gets the count, which is below toRead only at the end of the
+// file. Reads of any size work: more than kMaxFileChunkBytes travel in
+// several exchanges. overlapped must be null (ERROR_INVALID_PARAMETER).
+// When a later exchange of a long read fails, FALSE is returned with *read
+// holding the bytes that did arrive in buffer.
+BOOL CeReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
+
+// Writes toWrite bytes from buffer at the file's position; *written (when
+// not null) gets the count. Split into exchanges like CeReadFile, and on a
+// failure *written holds the bytes the handheld did write.
+BOOL CeWriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
+
+// The file's size: the low 32 bits, and the high 32 in *high when not
+// null. INVALID_FILE_SIZE on failure. On success the handheld's last error
+// is ERROR_SUCCESS, so a size whose low half is 0xFFFFFFFF can be told from
+// a failure by CeGetLastError.
+DWORD CeGetFileSize(HANDLE file, DWORD* high);
+
+// Closes any handle the handheld gave this desktop: a file, a search, a
+// registry key, a database. FALSE with ERROR_INVALID_HANDLE for anything
+// else.
+BOOL CeCloseHandle(HANDLE handle);
+
+// Deletes a file on the handheld.
+BOOL CeDeleteFile(const WCHAR* name);
+
+// Creates a folder on the handheld; its parent must exist. security is
+// ignored.
+BOOL CeCreateDirectory(const WCHAR* name, void* security);
+
+// Starts a search of one folder of the handheld with a name pattern ('*'
+// and '?', case-blind; FindFile.h) and reports the first entry. Returns the
+// search's handle, or INVALID_HANDLE_VALUE (ERROR_FILE_NOT_FOUND when
+// nothing matches).
+HANDLE CeFindFirstFile(const WCHAR* pattern, CE_FIND_DATA* findData);
+
+// The search's next entry. FALSE once the entries are used up, with
+// ERROR_NO_MORE_FILES (18) as the handheld's last error.
+BOOL CeFindNextFile(HANDLE find, CE_FIND_DATA* findData);
+
+// Ends a search. ERROR_INVALID_HANDLE for a handle that is not a search.
+BOOL CeFindClose(HANDLE find);
+
+// ---- The handheld's registry (RapiRegistry.cpp) ----
+//
+// The calls take the arguments of the registry calls of Registry.h and
+// return their LONG results, computed by those calls on the handheld's
+// registry: HKEY_CLASSES_ROOT ... HKEY_USERS stand for the handheld's
+// hives, and a key opened or created is a handle the handheld gave (closed
+// with CeRegCloseKey or CeCloseHandle, and with the connection). The
+// buffer rules are the same: a name or value that does not fit stores
+// nothing and answers ERROR_MORE_DATA with the size needed.
+//
+// A registry error is the call's result; CeGetLastError is not changed by
+// it. A call that could not reach the handheld returns the Win32 error
+// inside CeRapiGetError's HRESULT (ERROR_INTERNAL_ERROR when it holds
+// none); a reply that was not well formed returns ERROR_INVALID_DATA.
+// Values travel whole in one exchange: at most kMaxRegistryValueBytes
+// (1 MiB); a larger one is refused with ERROR_INVALID_PARAMETER when set
+// and ERROR_NOT_ENOUGH_MEMORY when read.
+
+LONG CeRegOpenKeyEx(HKEY key, const WCHAR* subKey, DWORD options, REGSAM access, HKEY* result);
+LONG CeRegCreateKeyEx(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* className,
+                      DWORD options, REGSAM access, void* security, HKEY* result,
+                      DWORD* disposition);
+// Closing a predefined key succeeds without asking the handheld.
+LONG CeRegCloseKey(HKEY key);
+LONG CeRegQueryValueEx(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                       DWORD* dataBytes);
+LONG CeRegSetValueEx(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                     DWORD dataBytes);
+LONG CeRegDeleteKey(HKEY key, const WCHAR* subKey);
+LONG CeRegDeleteValue(HKEY key, const WCHAR* valueName);
+LONG CeRegEnumKeyEx(HKEY key, DWORD index, WCHAR* name, DWORD* nameChars, DWORD* reserved,
+                    WCHAR* className, DWORD* classChars, FILETIME* lastWriteTime);
+LONG CeRegEnumValue(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars, DWORD* reserved,
+                    DWORD* type, BYTE* data, DWORD* dataBytes);
 
 }  // extern "C"
 

@@ -13,8 +13,11 @@
 // - A volume identifier (CEGUID) and a database handle name what this
 //   connection opened on the handheld; both die with the connection, and
 //   batches still open when the connection ends are given up there.
-// - Database handles are closed with the desktop's one CeCloseHandle, which
-//   closes any handle this connection opened.
+// - Database handles are closed with the desktop's one CeCloseHandle
+//   (Rapi.h), which closes any handle this connection opened. With
+//   TBM_ENGINE_DESKTOP defined (libTBMDBCE.so and the programs using it),
+//   CeDb.h declares exactly that one, so Rapi.h and CeDb.h may meet in one
+//   file there.
 // - CeReadRecordPropsEx with CEDB_ALLOWREALLOC (re)allocates the buffer with
 //   std::realloc, as the handheld's store does: free it with std::free.
 //   Without it, a buffer that is missing or too small fails with

@@ -63,6 +63,67 @@ enum class RapiCall : std::uint16_t {
   // No arguments; the last error the handheld set for this connection.
   kGetLastError = 4,
 
+  // Files. A handle is the 4-byte handle number the handheld gave; paths are
+  // handheld paths inside the device root. A find entry is: attributes (4),
+  // creation, last access and last write times (8 each, FILETIME as one
+  // integer), size (8), object identifier (4), name (string).
+  //
+  // Path, access, share mode, disposition, flags and attributes in; the
+  // handle out.
+  kCreateFile = 10,
+  // Handle and the bytes wanted (at most kMaxFileChunkBytes) in; the bytes
+  // read out (fewer only at the end of the file).
+  kReadFile = 11,
+  // Handle and the bytes to write (at most kMaxFileChunkBytes) in; the count
+  // written out.
+  kWriteFile = 12,
+  // Handle in; the file's size (8 bytes) out.
+  kGetFileSize = 13,
+  // Handle in, of anything the desktop has open; nothing out.
+  kCloseHandle = 14,
+  // Path in; nothing out.
+  kDeleteFile = 15,
+  // Path in; nothing out.
+  kCreateDirectory = 16,
+  // Pattern in; the search's handle and its first entry out.
+  kFindFirstFile = 17,
+  // Search handle in; the next entry out.
+  kFindNextFile = 18,
+  // Search handle in; nothing out.
+  kFindClose = 19,
+
+  // The registry. A key is a predefined key's value (0x80000000 and up) or
+  // the handle number of a key the desktop opened. Every reply that reaches
+  // the handheld starts with the call's LONG result (4 bytes); the results
+  // after it are there whatever the result, so that ERROR_MORE_DATA can say
+  // the sizes needed.
+  //
+  // Key and sub-key path in; result and the new key's handle out.
+  kRegOpenKeyEx = 30,
+  // Key and sub-key path in; result, the new key's handle and the
+  // disposition out.
+  kRegCreateKeyEx = 31,
+  // Key handle in; result out.
+  kRegCloseKey = 32,
+  // Key, value name, whether the data is wanted (4) and the room for it in
+  // bytes in; result, type, the value's size and its bytes (empty unless
+  // they were wanted and fit) out.
+  kRegQueryValueEx = 33,
+  // Key, value name, type and the value's bytes in; result out.
+  kRegSetValueEx = 34,
+  // Key and sub-key path in; result out.
+  kRegDeleteKey = 35,
+  // Key and value name in; result out.
+  kRegDeleteValue = 36,
+  // Key, index and the room for the name in characters (terminator
+  // included) in; result, the name and the characters needed (terminator
+  // included) out.
+  kRegEnumKeyEx = 37,
+  // Key, index, the room for the name in characters, whether the data is
+  // wanted and the room for it in bytes in; result, the name, the
+  // characters needed for it, type, the value's size and its bytes out.
+  kRegEnumValue = 38,
+
   // Database volumes (RapiDb.h). A volume is named by the handle number its
   // mount was given, a database by the handle number its opening was given;
   // "volume" and "handle" below are those numbers (4 bytes). A database
@@ -71,7 +132,8 @@ enum class RapiCall : std::uint16_t {
   // property value is: 4 identifier, 2 flags, then by its type 2 bytes
   // (CEVT_UI2), 4 bytes (CEVT_I4, CEVT_UI4, CEVT_BOOL), a string
   // (CEVT_LPWSTR) or a byte block (CEVT_BLOB); nothing more when the flags
-  // say the property is missing or to be removed.
+  // say the property is missing or to be removed. A database handle is
+  // closed with kCloseHandle.
   //
   // Handheld path, 4 disposition; the volume.
   kMountDBVol = 50,
@@ -111,9 +173,13 @@ enum class RapiCall : std::uint16_t {
   kBeginBatch = 62,
   // Volume, 4 keep; nothing.
   kEndBatch = 63,
-  // Handle; nothing. Closes an open database handle.
-  kCloseDatabase = 64,
 };
+
+// The most bytes one kReadFile or kWriteFile carries; the desktop splits
+// larger reads and writes into exchanges of at most this size.
+inline constexpr std::uint32_t kMaxFileChunkBytes = 1024u * 1024;
+// The most bytes of a registry value that travel in one reply.
+inline constexpr std::uint32_t kMaxRegistryValueBytes = 1024u * 1024;
 
 // A readable name of a call number, "call 77" for numbers not in RapiCall.
 std::string CallName(std::uint16_t call);
@@ -178,6 +244,9 @@ class PayloadReader {
   bool String(std::u16string* text, std::uint32_t maxUnits = kMaxPayloadBytes / 2);
   // A byte block of at most maxBytes bytes.
   bool Bytes(std::vector<std::uint8_t>* bytes, std::uint32_t maxBytes = kMaxPayloadBytes);
+  // The same without a copy: *bytes points into the payload given to the
+  // constructor and is good as long as that is.
+  bool BytesView(std::span<const std::uint8_t>* bytes, std::uint32_t maxBytes = kMaxPayloadBytes);
   // Fails (kCorrupt) when bytes are left after the last value read.
   bool End();
 

@@ -155,6 +155,12 @@ struct TlsChannel::Impl {
         continue;
       }
       if (error == SSL_ERROR_ZERO_RETURN) return Dropped(what);
+      // A peer that ended without closing TLS (killed, its host gone) is a
+      // dropped connection too; OpenSSL 3 reports it as a protocol error.
+      if (error == SSL_ERROR_SSL &&
+          ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+        return Dropped(what);
+      }
       if (error == SSL_ERROR_SYSCALL) {
         if (errno == 0 || errno == ECONNRESET || errno == EPIPE) return Dropped(what);
         return SystemError(what, errno);

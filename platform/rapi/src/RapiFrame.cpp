@@ -14,6 +14,44 @@ std::string CallName(std::uint16_t call) {
       return "CeGetTempPath";
     case RapiCall::kGetLastError:
       return "CeGetLastError";
+    case RapiCall::kCreateFile:
+      return "CeCreateFile";
+    case RapiCall::kReadFile:
+      return "CeReadFile";
+    case RapiCall::kWriteFile:
+      return "CeWriteFile";
+    case RapiCall::kGetFileSize:
+      return "CeGetFileSize";
+    case RapiCall::kCloseHandle:
+      return "CeCloseHandle";
+    case RapiCall::kDeleteFile:
+      return "CeDeleteFile";
+    case RapiCall::kCreateDirectory:
+      return "CeCreateDirectory";
+    case RapiCall::kFindFirstFile:
+      return "CeFindFirstFile";
+    case RapiCall::kFindNextFile:
+      return "CeFindNextFile";
+    case RapiCall::kFindClose:
+      return "CeFindClose";
+    case RapiCall::kRegOpenKeyEx:
+      return "CeRegOpenKeyEx";
+    case RapiCall::kRegCreateKeyEx:
+      return "CeRegCreateKeyEx";
+    case RapiCall::kRegCloseKey:
+      return "CeRegCloseKey";
+    case RapiCall::kRegQueryValueEx:
+      return "CeRegQueryValueEx";
+    case RapiCall::kRegSetValueEx:
+      return "CeRegSetValueEx";
+    case RapiCall::kRegDeleteKey:
+      return "CeRegDeleteKey";
+    case RapiCall::kRegDeleteValue:
+      return "CeRegDeleteValue";
+    case RapiCall::kRegEnumKeyEx:
+      return "CeRegEnumKeyEx";
+    case RapiCall::kRegEnumValue:
+      return "CeRegEnumValue";
     case RapiCall::kMountDBVol:
       return "CeMountDBVol";
     case RapiCall::kUnmountDBVol:
@@ -42,8 +80,6 @@ std::string CallName(std::uint16_t call) {
       return "StoreBeginBatch";
     case RapiCall::kEndBatch:
       return "StoreEndBatch";
-    case RapiCall::kCloseDatabase:
-      return "CeCloseHandle";
   }
   return "call " + std::to_string(call & ~kReplyFlag);
 }
@@ -200,6 +236,13 @@ bool PayloadReader::String(std::u16string* text, std::uint32_t maxUnits) {
 }
 
 bool PayloadReader::Bytes(std::vector<std::uint8_t>* bytes, std::uint32_t maxBytes) {
+  std::span<const std::uint8_t> view;
+  if (!BytesView(&view, maxBytes)) return false;
+  bytes->assign(view.begin(), view.end());
+  return true;
+}
+
+bool PayloadReader::BytesView(std::span<const std::uint8_t>* bytes, std::uint32_t maxBytes) {
   ++valueNumber_;
   const std::uint8_t* at = nullptr;
   if (!Take(4, "a byte block's length", &at)) return false;
@@ -212,7 +255,7 @@ bool PayloadReader::Bytes(std::vector<std::uint8_t>* bytes, std::uint32_t maxByt
     return false;
   }
   if (!Take(count, "a byte block", &at)) return false;
-  bytes->assign(at, at + count);
+  *bytes = std::span<const std::uint8_t>(at, count);
   return true;
 }
 

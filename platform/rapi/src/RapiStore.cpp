@@ -8,7 +8,6 @@
 #include <mutex>
 #include <string>
 
-#include "Rapi.h"
 #include "RapiConnection.h"
 #include "RapiDb.h"
 
@@ -315,12 +314,6 @@ BOOL CeDeleteRecord(HANDLE db, CEOID oid) {
   PayloadWriter arguments;
   arguments.U32(NumberOf(db)).U32(oid);
   return Simple(RapiCall::kDeleteRecord, arguments);
-}
-
-BOOL CeCloseHandle(HANDLE handle) {
-  PayloadWriter arguments;
-  arguments.U32(NumberOf(handle));
-  return Simple(RapiCall::kCloseDatabase, arguments);
 }
 
 BOOL StoreBeginBatch(CEGUID* guid) {
