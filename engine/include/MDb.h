@@ -264,17 +264,27 @@ void MDbEnvInitialize(MDbEnv* env);
 // Makes spec the empty path.
 void MDbVolFSpecInitialize(MDbVolFSpec* spec);
 
+#if defined(TBM_ENGINE_DESKTOP)
+// libTBMDBCE.so, the table layer on the desktop with every store and file
+// call made on the handheld: marks env initialised (MDbErrFailed when env
+// is null or already initialised), then in every case connects to the
+// handheld with CeRapiInit, which waits until the connection is up. A
+// failing CeRapiInit gives MDbErrFailed, and env stays initialised.
+std::int32_t MDbInit(MDbEnv* env);
+#else
 // Marks env initialised (MDbErrFailed when env is null or already
 // initialised), then, when wordBreak is non-zero, starts the word-break
 // library (find needs it; the synchronisation agent passes 0): its failure
 // gives MDbErrWordBreak, and env stays initialised.
 std::int32_t MDbInit(MDbEnv* env, std::uint8_t wordBreak);
+#endif
 
 // Frees the option cache of an initialised env, stops the word-break
 // library and resets env as MDbEnvInitialize does, in every case (a null
 // env is not touched). Close the database first (MDbAgentCloseDb): a
 // volume still mounted is not unmounted, only forgotten. 0 when env was
-// initialised, MDbErrFailed otherwise.
+// initialised, MDbErrFailed otherwise. libTBMDBCE.so ends the connection to
+// the handheld (CeRapiUninit) in every case instead.
 std::int32_t MDbShutdown(MDbEnv* env);
 
 // ---- volumes ----

@@ -5,8 +5,7 @@
 #include <cstring>
 
 #include "Environment.h"
-#include "FileCalls.h"
-#include "FindFile.h"
+#include "FrameCalls.h"
 #include "Guard.h"
 #include "MDb.h"
 #include "ObjectTable.h"
@@ -125,7 +124,7 @@ std::int32_t MDbCreate(MDbEnv* env, const char16_t* path, MDbRef* ref) {
     if (ref->objOpen)
       Guarded([&] { return CeCloseHandle(ref->objHandle) ? MDbErrNone : MDbErrFailed; });
     Guarded([&] { return CeUnmountDBVol(&ref->volume) ? MDbErrNone : MDbErrFailed; });
-    DeleteFileW(path);
+    DeleteVolumeFile(path);
     ResetRef(ref);
     return result;
   }
@@ -169,7 +168,7 @@ std::int32_t MDbClose(MDbEnv* /*env*/, MDbRef* ref) {
 }
 
 std::int32_t MDbDelete(MDbEnv* /*env*/, const char16_t* path) {
-  return path != nullptr && DeleteFileW(path) ? MDbErrNone : MDbErrFailed;
+  return path != nullptr && DeleteVolumeFile(path) ? MDbErrNone : MDbErrFailed;
 }
 
 std::uint8_t MDbIsOpened(MDbEnv* env, MDbRef* ref) {
@@ -203,14 +202,14 @@ void MDbClearFailureCause() {
 }
 
 std::int32_t MDbCreateDirectory(const char16_t* path) {
-  return path != nullptr && CreateDirectoryW(path, nullptr) ? MDbErrNone : MDbErrFailed;
+  return path != nullptr && MakeDirectory(path) ? MDbErrNone : MDbErrFailed;
 }
 
 std::int32_t MDbFindFirstFile(HANDLE* find, const char16_t* pattern, char16_t* name,
                               std::uint32_t nameBytes) {
   if (find == nullptr || pattern == nullptr) return MDbErrFailed;
-  WIN32_FIND_DATAW data{};
-  const HANDLE h = FindFirstFileW(pattern, &data);
+  FoundFile data{};
+  const HANDLE h = FindFirst(pattern, &data);
   if (h == INVALID_HANDLE_VALUE) return MDbErrFailed;
   *find = h;
   tbm::CopyUtf16Cut(name, nameBytes, tbm::Utf16View(data.cFileName));
@@ -219,13 +218,13 @@ std::int32_t MDbFindFirstFile(HANDLE* find, const char16_t* pattern, char16_t* n
 
 std::int32_t MDbFindNextFile(HANDLE* find, char16_t* name, std::uint32_t nameBytes) {
   if (find == nullptr || *find == nullptr) return MDbErrFailed;
-  WIN32_FIND_DATAW data{};
-  if (FindNextFileW(*find, &data)) {
+  FoundFile data{};
+  if (FindNext(*find, &data)) {
     tbm::CopyUtf16Cut(name, nameBytes, tbm::Utf16View(data.cFileName));
     return MDbErrNone;
   }
-  if (GetLastError() == ERROR_NO_MORE_FILES) {
-    FindClose(*find);
+  if (LastStoreError() == ERROR_NO_MORE_FILES) {
+    FindEnd(*find);
     *find = nullptr;
     return MDbErrNoMoreFiles;
   }
@@ -234,7 +233,7 @@ std::int32_t MDbFindNextFile(HANDLE* find, char16_t* name, std::uint32_t nameByt
 
 std::int32_t MDbFindClose(HANDLE* find) {
   if (find == nullptr || *find == nullptr) return MDbErrFailed;
-  return FindClose(*find) ? MDbErrNone : MDbErrFailed;
+  return FindEnd(*find) ? MDbErrNone : MDbErrFailed;
 }
 
 std::int32_t MDbWriteChecksome(MDbEnv* /*env*/, MDbRef* ref, std::uint32_t value) {

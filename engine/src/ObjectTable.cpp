@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "FrameCalls.h"
 #include "Guard.h"
 #include "Utf16.h"
 
@@ -18,7 +19,7 @@ std::int32_t ReadProperties(HANDLE table, const CEPROPID* ids, WORD count, Prope
   BYTE* none = nullptr;
   DWORD needed = 0;
   if (CeReadRecordPropsEx(table, 0, &asked, ids, &none, &needed, nullptr) != 0 ||
-      GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      LastStoreError() != ERROR_INSUFFICIENT_BUFFER) {
     return MDbErrFailed;
   }
   out->buffer = AllocateZeroed(needed);

@@ -1,6 +1,7 @@
 #include "DeviceCalls.h"
 
 #include "DevicePath.h"
+#include "DeviceStore.h"
 #include "Utf16.h"
 
 namespace tbm::devicelink {
@@ -68,6 +69,7 @@ std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionSta
   }
   if (call >= 10 && call <= 29) return ServeFileCall(request, state);
   if (call >= 30 && call <= 49) return ServeRegistryCall(request, state);
+  if (call >= 50 && call <= 79) return ServeStoreCall(call, reader, state);
   switch (static_cast<RapiCall>(call)) {
     case RapiCall::kGetTempPath:
       if (!reader.End()) return Malformed(reader, call);

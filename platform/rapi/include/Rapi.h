@@ -18,6 +18,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "FileTypes.h"
@@ -201,6 +202,10 @@ std::string RapiFailureText();
 
 // The time limit of connecting and of each call, for every thread.
 void SetCallTimeLimit(std::chrono::milliseconds limit);
+
+// How many requests this process has sent the handheld on its connection
+// (answered or not), for measurements.
+std::uint64_t ExchangeCount();
 
 // Pairs this desktop with the handheld whose service runs
 // "tbm-devicelink pair" at address, with the code it shows, and keeps the

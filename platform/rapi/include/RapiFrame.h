@@ -124,6 +124,56 @@ enum class RapiCall : std::uint16_t {
   // wanted and the room for it in bytes in; result, the name, the
   // characters needed for it, type, the value's size and its bytes out.
   kRegEnumValue = 38,
+
+  // Database volumes (RapiDb.h). A volume is named by the handle number its
+  // mount was given, a database by the handle number its opening was given;
+  // "volume" and "handle" below are those numbers (4 bytes). A database
+  // description is: 4 flags, name string, 4 type, 4 record count, 2 count of
+  // sort orders, then that many of (4 property identifier, 4 flags). A
+  // property value is: 4 identifier, 2 flags, then by its type 2 bytes
+  // (CEVT_UI2), 4 bytes (CEVT_I4, CEVT_UI4, CEVT_BOOL), a string
+  // (CEVT_LPWSTR) or a byte block (CEVT_BLOB); nothing more when the flags
+  // say the property is missing or to be removed. A database handle is
+  // closed with kCloseHandle.
+  //
+  // Handheld path, 4 disposition; the volume.
+  kMountDBVol = 50,
+  // Volume; nothing. Ends the mount.
+  kUnmountDBVol = 51,
+  // Volume; nothing.
+  kFlushDBVol = 52,
+  // Volume, database description; 4 object identifier.
+  kCreateDatabaseEx = 53,
+  // Volume, 4 object identifier (0: by name), name string, 4 sort property,
+  // 4 flags; the handle, 4 object identifier.
+  kOpenDatabaseEx = 54,
+  // Volume, 4 object identifier; nothing.
+  kDeleteDatabaseEx = 55,
+  // Volume, 4 object identifier; 2 object type, then a database
+  // description (OBJTYPE_DATABASE) or 4 parent identifier (OBJTYPE_RECORD).
+  kOidGetInfoEx = 56,
+  // Handle, 4 seek type, then a property value for the value seeks or 8
+  // bytes of value for the others; 4 object identifier, 4 index.
+  kSeekDatabase = 57,
+  // Handle, 4 flags, 2 all (1: every property), 2 count, count times 4
+  // property identifier, 4 bytes the desktop's buffer holds (0: no
+  // buffer); 4 object identifier, 4 bytes needed, and when the identifier
+  // is not 0, 2 count and that many property values. Identifier 0 is the
+  // insufficient-buffer answer: the handheld's last error is then
+  // ERROR_INSUFFICIENT_BUFFER.
+  kReadRecordPropsEx = 58,
+  // Handle, 4 object identifier (0: a new record), 2 count, that many
+  // property values; 4 object identifier.
+  kWriteRecordProps = 59,
+  // Handle, 4 object identifier; nothing.
+  kDeleteRecord = 60,
+  // Volume, 4 object identifier, database description; nothing.
+  kSetDatabaseInfoEx = 61,
+  // Volume; nothing. Batches of one connection end, without keeping their
+  // writes, when the connection ends.
+  kBeginBatch = 62,
+  // Volume, 4 keep; nothing.
+  kEndBatch = 63,
 };
 
 // The most bytes one kReadFile or kWriteFile carries; the desktop splits

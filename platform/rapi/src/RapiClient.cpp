@@ -18,6 +18,7 @@ namespace {
 constexpr std::uint32_t kProtocolVersion = 1;
 
 std::atomic<long long> callLimitMs{30000};
+std::atomic<std::uint64_t> exchanges{0};
 
 Milliseconds CallLimit() { return Milliseconds(callLimitMs.load()); }
 
@@ -120,6 +121,7 @@ Status Call(RapiCall call, std::span<const std::uint8_t> payload,
     return status;
   }
   bool reached = false;
+  ++exchanges;
   const Status status =
       Exchange(*connection.channel, connection.nextRequest++, call, payload, results, &reached);
   if (reached) {
@@ -167,6 +169,8 @@ Status Open(std::unique_ptr<TlsChannel>* channel) {
 std::string RapiFailureText() { return lastFailureText; }
 
 void SetCallTimeLimit(std::chrono::milliseconds limit) { callLimitMs = limit.count(); }
+
+std::uint64_t ExchangeCount() { return exchanges.load(); }
 
 Status PairWithHandheld(const Endpoint& address, const std::string& code,
                         const std::u16string& desktopName, DesktopPartnership* partnership) {

@@ -52,6 +52,34 @@ std::string CallName(std::uint16_t call) {
       return "CeRegEnumKeyEx";
     case RapiCall::kRegEnumValue:
       return "CeRegEnumValue";
+    case RapiCall::kMountDBVol:
+      return "CeMountDBVol";
+    case RapiCall::kUnmountDBVol:
+      return "CeUnmountDBVol";
+    case RapiCall::kFlushDBVol:
+      return "CeFlushDBVol";
+    case RapiCall::kCreateDatabaseEx:
+      return "CeCreateDatabaseEx";
+    case RapiCall::kOpenDatabaseEx:
+      return "CeOpenDatabaseEx";
+    case RapiCall::kDeleteDatabaseEx:
+      return "CeDeleteDatabaseEx";
+    case RapiCall::kOidGetInfoEx:
+      return "CeOidGetInfoEx";
+    case RapiCall::kSeekDatabase:
+      return "CeSeekDatabase";
+    case RapiCall::kReadRecordPropsEx:
+      return "CeReadRecordPropsEx";
+    case RapiCall::kWriteRecordProps:
+      return "CeWriteRecordProps";
+    case RapiCall::kDeleteRecord:
+      return "CeDeleteRecord";
+    case RapiCall::kSetDatabaseInfoEx:
+      return "CeSetDatabaseInfoEx";
+    case RapiCall::kBeginBatch:
+      return "StoreBeginBatch";
+    case RapiCall::kEndBatch:
+      return "StoreEndBatch";
   }
   return "call " + std::to_string(call & ~kReplyFlag);
 }

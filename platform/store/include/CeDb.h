@@ -179,7 +179,14 @@ HANDLE CeOpenDatabaseEx(CEGUID* guid, CEOID* oid, const WCHAR* name, CEPROPID so
                         DWORD flags, void* notify);
 
 // Closes a database handle or a database enumeration handle.
+#if defined(TBM_ENGINE_DESKTOP)
+// The table layer built for the desktop (libTBMDBCE.so) and the programs
+// using it have one CeCloseHandle, the remote API's (Rapi.h), which closes
+// any handle the handheld gave; this is its declaration.
+extern "C" BOOL CeCloseHandle(HANDLE handle);
+#else
 BOOL CeCloseHandle(HANDLE handle);
+#endif
 
 // Enumerates the databases of a type (0: all), in creation order.
 HANDLE CeFindFirstDatabaseEx(CEGUID* guid, DWORD type);
