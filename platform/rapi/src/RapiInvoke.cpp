@@ -181,7 +181,10 @@ HRESULT InvokeWithStream(std::span<const std::uint8_t> request, IRAPIStream** pp
     connection.session->stream->WaitOver(CallLimit());
     Settle(connection);
     if (connection.session) {
-      Record(Status());
+      Record(
+          Status(StatusCode::kBusy, "the stream of an earlier CeRapiInvoke is still open after " +
+                                        std::to_string(CallLimit().count()) +
+                                        " ms; release its end before opening another"));
       return RAPI_E_BUSY;
     }
   }
@@ -235,6 +238,10 @@ Status ExchangeBesideStream(Connection& connection, std::uint16_t call, std::uin
   if (Status status = session.stream->Post(
           call, requestId, std::vector<std::uint8_t>(payload.begin(), payload.end()), true);
       !status.ok()) {
+    // The stream may have ended in order just now: then the channel is free.
+    if (session.stream->over() && session.stream->failure().ok()) {
+      return ExchangeBesideStream(connection, call, requestId, payload, reply);
+    }
     return status;
   }
   // The pump's end does not signal this condition, so the wait looks at
