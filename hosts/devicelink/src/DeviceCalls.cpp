@@ -1,7 +1,11 @@
 #include "DeviceCalls.h"
 
+#include <unistd.h>
+
+#include "DeviceInvoke.h"
 #include "DevicePath.h"
 #include "DeviceStore.h"
+#include "Registry.h"
 #include "Utf16.h"
 
 namespace tbm::devicelink {
@@ -11,7 +15,7 @@ using rapi::PayloadReader;
 using rapi::PayloadWriter;
 using rapi::RapiCall;
 
-constexpr std::uint32_t kProtocolVersion = 1;
+using rapi::kProtocolVersion;
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
 
 std::vector<std::uint8_t> GetTempPath(ConnectionState& state) {
@@ -24,6 +28,24 @@ std::vector<std::uint8_t> GetTempPath(ConnectionState& state) {
   std::u16string path = *devicePath;
   if (path.empty() || path.back() != u'\\') path += u'\\';
   return PayloadWriter().I32(S_OK).String(path).Take();
+}
+
+// The handheld's name, as the greeting tells it to the desktop: the
+// registry's HKEY_LOCAL_MACHINE\Ident "Name" when it is set, otherwise the
+// host's name.
+std::u16string DeviceName() {
+  HKEY key = nullptr;
+  WCHAR name[64] = {};
+  DWORD bytes = sizeof name - sizeof(WCHAR);
+  DWORD type = REG_NONE;
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Ident", 0, KEY_READ, &key);
+  if (rc == ERROR_SUCCESS) {
+    rc = RegQueryValueExW(key, u"Name", nullptr, &type, reinterpret_cast<BYTE*>(name), &bytes);
+    RegCloseKey(key);
+  }
+  if (rc == ERROR_SUCCESS && type == REG_SZ && name[0] != u'\0') return name;
+  char host[256] = {};
+  return Utf8ToUtf16(::gethostname(host, sizeof host - 1) == 0 ? host : "handheld");
 }
 
 }  // namespace
@@ -62,7 +84,12 @@ std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionSta
                                       std::to_string(kProtocolVersion));
     }
     state.greeted = true;
-    return PayloadWriter().I32(S_OK).U32(kProtocolVersion).Take();
+    return PayloadWriter()
+        .I32(S_OK)
+        .U32(kProtocolVersion)
+        .String(DeviceName())
+        .String(Utf8ToUtf16(state.partnerId))
+        .Take();
   }
   if (!state.greeted) {
     return FailureReply(E_FAIL, rapi::CallName(call) + " came before CeRapiInit's greeting");
@@ -81,6 +108,12 @@ std::vector<std::uint8_t> ServeRequest(const rapi::Frame& request, ConnectionSta
       return FailureReply(E_FAIL,
                           "pairing is only possible while 'tbm-devicelink pair' runs on the "
                           "handheld");
+    case RapiCall::kInvoke:
+      return ServeInvoke(reader, state);
+    case RapiCall::kStreamData:
+    case RapiCall::kStreamEnd:
+    case RapiCall::kStreamAlive:
+      return FailureReply(E_FAIL, rapi::CallName(call) + " came while no stream was open");
     default:
       break;
   }

@@ -16,7 +16,9 @@
 #include <thread>
 
 #include "DeviceCalls.h"
+#include "DeviceInvoke.h"
 #include "DevicePath.h"
+#include "DeviceProviders.h"
 #include "Partnership.h"
 #include "ProgramLog.h"
 #include "Utf16.h"
@@ -156,8 +158,20 @@ std::optional<std::vector<std::uint8_t>> PartnerKey(const std::string& identity)
   return partner.key;
 }
 
+// The partner bit of a partnership: its place among the handheld's
+// partnerships (1 or 2; the handheld keeps two).
+DWORD PartnerBit(const std::string& partnerId) {
+  std::vector<rapi::DevicePartner> partners;
+  if (rapi::ListDevicePartners(&partners).ok()) {
+    for (std::size_t i = 0; i < partners.size() && i < 2; ++i) {
+      if (partners[i].partnerId == partnerId) return static_cast<DWORD>(i + 1);
+    }
+  }
+  return 1;
+}
+
 // Serves one desktop connection until it closes, fails or the service stops.
-void Serve(UniqueFd connection, Sessions& sessions) {
+void Serve(UniqueFd connection, Sessions& sessions, const DeviceProviders& providers) {
   const int fd = connection.get();
   sessions.Add(fd);
   std::unique_ptr<rapi::TlsChannel> channel;
@@ -171,11 +185,14 @@ void Serve(UniqueFd connection, Sessions& sessions) {
   }
   ConnectionState state;
   state.partnerId = channel->identity();
-  Log(LogLevel::kInfo, "partner " + state.partnerId + " connected");
+  Log(LogLevel::kInfo, "partner " + state.partnerId + " connected: docked");
+  const DeviceProviders::Docking docking = providers.Dock(PartnerBit(state.partnerId));
   for (;;) {
     rapi::Frame request;
     Status status = channel->Receive(&request, kIdleLimit);
-    if (status.ok()) {
+    if (status.ok() && WantsStream(request)) {
+      status = ServeInvocationWithStream(request, channel, state);
+    } else if (status.ok()) {
       const std::vector<std::uint8_t> reply = ServeRequest(request, state);
       status = channel->Send(request.header.call | rapi::kReplyFlag, request.header.requestId,
                              reply, kFrameLimit);
@@ -190,6 +207,7 @@ void Serve(UniqueFd connection, Sessions& sessions) {
       break;
     }
   }
+  Log(LogLevel::kInfo, "partner " + state.partnerId + " undocked");
   sessions.Remove(fd);
 }
 
@@ -252,6 +270,10 @@ Status RunService(const rapi::Endpoint& address) {
   rapi::Endpoint shown = address;
   shown.port = listener.port();
   const std::string root = DeviceRoot();
+  // Loaded before the service says it is ready: a provider's load-time work
+  // (resetting a word left by an interrupted synchronisation) is done then.
+  DeviceProviders providers;
+  providers.Load();
   std::printf("%s is ready on %s, serving the handheld at %s (log: %s)\n", kProgram,
               shown.ToString().c_str(), root.c_str(), LogFilePath(kProgram).c_str());
   std::fflush(stdout);
@@ -281,14 +303,15 @@ Status RunService(const rapi::Endpoint& address) {
       return true;
     });
     auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([c = std::move(connection), &sessions, done]() mutable {
-      Serve(std::move(c), sessions);
+    std::thread thread([c = std::move(connection), &sessions, &providers, done]() mutable {
+      Serve(std::move(c), sessions, providers);
       done->store(true);
     });
     workers.push_back(Worker{std::move(thread), done});
   }
   sessions.ShutdownAll();
   for (Worker& worker : workers) worker.thread.join();
+  providers.Unload();
   Log(LogLevel::kInfo, "stopped");
   return Status();
 }

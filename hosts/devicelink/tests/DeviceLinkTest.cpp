@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>

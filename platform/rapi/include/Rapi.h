@@ -45,6 +45,9 @@ constexpr HRESULT RAPI_E_NOT_PAIRED = static_cast<HRESULT>(0x80070005u);  // (Wi
 constexpr HRESULT RAPI_E_BAD_REPLY = static_cast<HRESULT>(0x8007000Du);  // (Win32 error 13)
 // No connection: CeRapiInit was not called or did not succeed.
 constexpr HRESULT RAPI_E_NOT_CONNECTED = static_cast<HRESULT>(0x800704CAu);  // (Win32 error 1226)
+// CeRapiInvoke with a stream while the stream of an earlier one stayed open
+// for longer than the call time limit.
+constexpr HRESULT RAPI_E_BUSY = static_cast<HRESULT>(0x800700AAu);  // (Win32 error 170)
 
 extern "C" {
 
@@ -191,6 +194,49 @@ LONG CeRegEnumKeyEx(HKEY key, DWORD index, WCHAR* name, DWORD* nameChars, DWORD*
                     WCHAR* className, DWORD* classChars, FILETIME* lastWriteTime);
 LONG CeRegEnumValue(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars, DWORD* reserved,
                     DWORD* type, BYTE* data, DWORD* dataBytes);
+// Calls functionName, exported by the handheld library dllPath, on the
+// handheld (RapiInvokeFunction, RapiStream.h, is its signature).
+//
+// dllPath is a handheld path ("\Windows\TBMSYNBKCE.dll"; a bare name lies
+// in "\Windows") whose folder lies inside the device root; ".dll" names
+// the host's ".so" of the same name. A library that is missing, cannot be
+// loaded, lies outside the device root, or lacks the function fails the
+// call with the handheld's error as an HRESULT (0x8007007E, 0x8007000B,
+// 0x80070005, 0x8007007F), CeGetLastError giving the error number.
+//
+// Without a stream (ppIRAPIStream null) the call waits while the function
+// runs (within the call time limit) and returns what the function returned,
+// its output in *ppOutput and *pcbOutput (either may be null to drop it):
+// a block allocated with malloc that the caller frees with CeRapiFreeBuffer
+// (or free), null for none.
+//
+// With a stream the call returns S_OK once the function has started on the
+// handheld, with *ppIRAPIStream the desktop's end holding one reference;
+// the function's output and result stay on the handheld (*pcbOutput 0,
+// *ppOutput null). The stream's bytes travel over the connection, as does
+// the end of the stream when either side releases its end. A dropped or
+// failed connection, or a handheld from which nothing has come for the
+// call time limit (it shows it is alive while the stream is open), fails
+// the end's Read and Write with RAPI_E_STREAM_BROKEN at once and closes the
+// connection. STREAM_TIMEOUT_READ and STREAM_TIMEOUT_WRITE of the end bound
+// its own waits as RapiStream.h says.
+//
+// One stream at a time. While it is open, the other calls of the process
+// (from any thread, CeRapiInvoke without a stream included) go over the
+// same connection between the stream's frames and work as usual; a
+// CeRapiInvoke with a stream waits until the open stream has ended on both
+// sides (within the call time limit, else RAPI_E_BUSY), so the caller
+// releases its end first. CeRapiUninit closes the connection and breaks an
+// open stream.
+//
+// E_INVALIDARG for a null dllPath or functionName, or a null pInput with a
+// cbInput above 0. dwReserved is not used.
+HRESULT CeRapiInvoke(const WCHAR* dllPath, const WCHAR* functionName, DWORD cbInput, BYTE* pInput,
+                     DWORD* pcbOutput, BYTE** ppOutput, IRAPIStream** ppIRAPIStream,
+                     DWORD dwReserved);
+
+// Frees a block that CeRapiInvoke returned. S_OK; null is fine.
+HRESULT CeRapiFreeBuffer(void* buffer);
 
 }  // extern "C"
 
@@ -206,6 +252,17 @@ void SetCallTimeLimit(std::chrono::milliseconds limit);
 // How many requests this process has sent the handheld on its connection
 // (answered or not), for measurements.
 std::uint64_t ExchangeCount();
+// The handheld a connection is open to: docked, as the desktop connection
+// service reports it.
+struct DockedDevice {
+  std::u16string name;    // the handheld's name, as it calls itself
+  std::string partnerId;  // the partnership the connection was let in under
+  Endpoint address;       // where its service was reached
+};
+
+// The handheld of the open connection, as its greeting described it.
+// kFailed (platformError RAPI_E_NOT_CONNECTED) when no connection is open.
+Status QueryDevice(DockedDevice* device);
 
 // Pairs this desktop with the handheld whose service runs
 // "tbm-devicelink pair" at address, with the code it shows, and keeps the

@@ -126,6 +126,11 @@ class TlsChannel {
   // within limit more. A bad header is an error from ReadFrameHeader.
   Status Receive(Frame* frame, Milliseconds limit);
 
+  // Waits up to limit until a frame has begun to arrive or the connection
+  // has closed (true: Receive will not wait for the peer to start one), or
+  // until wakeFd (-1 for none) becomes readable or the limit passes (false).
+  bool WaitForFrame(int wakeFd, Milliseconds limit);
+
   // Closes the connection in both directions, so that a thread waiting on
   // it returns at once. Safe from any thread.
   void Shutdown();

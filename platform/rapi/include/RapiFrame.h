@@ -47,6 +47,10 @@ inline constexpr std::uint16_t kFrameVersion = 1;
 inline constexpr std::size_t kFrameHeaderBytes = 16;
 inline constexpr std::uint32_t kMaxPayloadBytes = 16u * 1024 * 1024;
 inline constexpr std::uint16_t kReplyFlag = 0x8000;
+// What the desktop and the handheld compare in CeRapiInit's greeting: the
+// calls and their arguments as both understand them. Raised whenever a
+// call's arguments or results change.
+inline constexpr std::uint32_t kProtocolVersion = 2;
 
 // The call numbers. They are part of the layout: never renumber one. Each
 // group has its own range, new calls go at the end of their group's range:
@@ -56,8 +60,9 @@ enum class RapiCall : std::uint16_t {
   // Pairing only: the desktop's name in; the partner identifier and the
   // partnership key out.
   kPair = 1,
-  // The first request of every session: the desktop's protocol version in;
-  // the handheld's protocol version and its device name out.
+  // The first request of every session: the desktop's protocol version
+  // (kProtocolVersion) in; the handheld's protocol version, its device name
+  // and the partner identifier the desktop was let in under out.
   kInit = 2,
   // No arguments; the handheld's temporary folder as a handheld path.
   kGetTempPath = 3,
@@ -174,6 +179,25 @@ enum class RapiCall : std::uint16_t {
   kBeginBatch = 62,
   // Volume, 4 keep; nothing.
   kEndBatch = 63,
+  // Invocations (RapiInvoke.cpp, DeviceInvoke.cpp). A stream's frames carry
+  // the request id of the kInvoke that opened it and get no reply.
+  //
+  // A handheld library's export called: the library's handheld path, the
+  // function's name, the input bytes, a 4-byte flag (1: with a stream, 0:
+  // without) and the 4-byte interval in milliseconds at which the handheld
+  // shows it is alive while the stream is open. Without a stream, the
+  // function's 4-byte HRESULT and its output bytes out. With a stream,
+  // nothing out: the function now runs on the handheld and the stream is
+  // open.
+  kInvoke = 80,
+  // Stream bytes, either way: one byte block.
+  kStreamData = 81,
+  // No arguments: the sender's end of the stream is closed; it sends no
+  // more stream frames.
+  kStreamEnd = 82,
+  // No arguments: the sender is alive, while the stream is open and it has
+  // nothing else to send.
+  kStreamAlive = 83,
 };
 
 // The most bytes one kReadFile or kWriteFile carries; the desktop splits

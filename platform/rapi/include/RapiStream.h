@@ -71,7 +71,7 @@ class IRAPIStream {
 
 // The signature of the functions a handheld library exports for remote
 // invocation: the input bytes, where to put output bytes (allocated by the
-// callee, freed by the caller), and the stream the conversation runs on
+// callee with malloc, freed by the caller with free), and the stream the conversation runs on
 // (null when the caller asked for none). The callee releases the stream
 // before it returns.
 using RapiInvokeFunction = HRESULT (*)(DWORD cbInput, BYTE* pInput, DWORD* pcbOutput,

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -155,10 +156,11 @@ struct TlsChannel::Impl {
         continue;
       }
       if (error == SSL_ERROR_ZERO_RETURN) return Dropped(what);
-      // A peer that ended without closing TLS (killed, its host gone) is a
-      // dropped connection too; OpenSSL 3 reports it as a protocol error.
+      // A peer that vanished without closing TLS (killed, or its machine
+      // gone) is an unexpected end of file to OpenSSL 3.
       if (error == SSL_ERROR_SSL &&
           ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+        ERR_clear_error();
         return Dropped(what);
       }
       if (error == SSL_ERROR_SYSCALL) {
@@ -531,6 +533,22 @@ Status TlsChannel::Receive(Frame* frame, Milliseconds limit) {
   frame->header = header;
   frame->payload = std::move(payload);
   return Status();
+}
+
+bool TlsChannel::WaitForFrame(int wakeFd, Milliseconds limit) {
+  // Bytes OpenSSL has already taken off the socket are not seen by poll.
+  if (SSL_has_pending(impl_->ssl) == 1) return true;
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count();
+    pollfd p[2] = {{impl_->fd.get(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const int polled =
+        ::poll(p, wakeFd >= 0 ? 2 : 1, static_cast<int>(std::clamp<long long>(left, 0, 1 << 30)));
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled < 0) return true;  // Receive reports what is wrong
+    if (polled > 0 && p[0].revents != 0) return true;
+    return false;
+  }
 }
 
 void TlsChannel::Shutdown() {

@@ -15,27 +15,11 @@
 namespace tbm::rapi {
 namespace {
 
-constexpr std::uint32_t kProtocolVersion = 1;
-
 std::atomic<long long> callLimitMs{30000};
 std::atomic<std::uint64_t> exchanges{0};
 
-Milliseconds CallLimit() { return Milliseconds(callLimitMs.load()); }
-
 thread_local HRESULT lastFailure = S_OK;
 thread_local std::string lastFailureText;
-
-// The open connection and the request ids, under one lock.
-struct Connection {
-  std::mutex lock;
-  std::unique_ptr<TlsChannel> channel;
-  std::uint32_t nextRequest = 1;
-};
-
-Connection& TheConnection() {
-  static Connection connection;
-  return connection;
-}
 
 HRESULT ResultOf(const Status& status) {
   if (status.ok()) return S_OK;
@@ -63,20 +47,13 @@ void IgnoreSigpipeUnlessHandled() {
   }
 }
 
-// Sends one request and waits for its reply; *results gets what follows the
+// Takes apart the reply to a request; *results gets what follows the
 // reply's HRESULT. A failure the handheld reported is kFailed with its
 // words and the HRESULT as platformError; everything else is a failure to
-// reach it.
-Status Exchange(TlsChannel& channel, std::uint32_t requestId, RapiCall call,
-                std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* results,
-                bool* reachedHandheld) {
+// reach it. The reply's payload is moved into *results.
+Status ReadReply(Frame& reply, std::uint16_t number, std::uint32_t requestId,
+                 std::vector<std::uint8_t>* results, bool* reachedHandheld) {
   *reachedHandheld = false;
-  const auto number = static_cast<std::uint16_t>(call);
-  if (Status status = channel.Send(number, requestId, payload, CallLimit()); !status.ok()) {
-    return status;
-  }
-  Frame reply;
-  if (Status status = channel.Receive(&reply, CallLimit()); !status.ok()) return status;
   if (reply.header.call != (number | kReplyFlag) || reply.header.requestId != requestId) {
     return Status(StatusCode::kCorrupt,
                   "the handheld answered " + CallName(number) + " with a reply to another request");
@@ -102,7 +79,28 @@ Status Exchange(TlsChannel& channel, std::uint32_t requestId, RapiCall call,
   return Status();
 }
 
+// Sends one request on channel and waits for its reply (ReadReply).
+Status Exchange(TlsChannel& channel, std::uint32_t requestId, RapiCall call,
+                std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* results,
+                bool* reachedHandheld) {
+  *reachedHandheld = false;
+  const auto number = static_cast<std::uint16_t>(call);
+  if (Status status = channel.Send(number, requestId, payload, CallLimit()); !status.ok()) {
+    return status;
+  }
+  Frame reply;
+  if (Status status = channel.Receive(&reply, CallLimit()); !status.ok()) return status;
+  return ReadReply(reply, number, requestId, results, reachedHandheld);
+}
+
 }  // namespace
+
+Connection& TheConnection() {
+  static Connection connection;
+  return connection;
+}
+
+Milliseconds CallLimit() { return Milliseconds(callLimitMs.load()); }
 
 void Record(const Status& status) {
   lastFailure = ResultOf(status);
@@ -113,7 +111,7 @@ Status Call(RapiCall call, std::span<const std::uint8_t> payload,
             std::vector<std::uint8_t>* results) {
   Connection& connection = TheConnection();
   std::lock_guard<std::mutex> hold(connection.lock);
-  if (!connection.channel) {
+  if (!connection.open()) {
     const Status status(StatusCode::kFailed,
                         "there is no connection to the handheld; call CeRapiInit first");
     lastFailure = RAPI_E_NOT_CONNECTED;
@@ -121,21 +119,31 @@ Status Call(RapiCall call, std::span<const std::uint8_t> payload,
     return status;
   }
   bool reached = false;
+  const std::uint32_t requestId = connection.nextRequest++;
   ++exchanges;
-  const Status status =
-      Exchange(*connection.channel, connection.nextRequest++, call, payload, results, &reached);
+  Status status;
+  if (connection.session) {
+    Frame reply;
+    status = ExchangeBesideStream(connection, static_cast<std::uint16_t>(call), requestId, payload,
+                                  &reply);
+    if (status.ok()) {
+      status = ReadReply(reply, static_cast<std::uint16_t>(call), requestId, results, &reached);
+    }
+  } else {
+    status = Exchange(*connection.channel, requestId, call, payload, results, &reached);
+  }
   if (reached) {
     Record(Status());
   } else {
     Record(status);
-    connection.channel.reset();
+    connection.Close();
   }
   return status;
 }
 
 namespace {
 
-Status Open(std::unique_ptr<TlsChannel>* channel) {
+Status Open(std::unique_ptr<TlsChannel>* channel, DockedDevice* device) {
   DesktopPartnership partnership;
   if (Status status = LoadDesktopPartnership(&partnership); !status.ok()) return status;
   UniqueFd fd;
@@ -157,16 +165,40 @@ Status Open(std::unique_ptr<TlsChannel>* channel) {
   }
   PayloadReader reader(results);
   std::uint32_t version = 0;
-  if (!reader.U32(&version) || !reader.End()) {
+  std::u16string partnerId;
+  DockedDevice greeted;
+  greeted.address = partnership.address;
+  if (!reader.U32(&version)) return reader.status().WithContext("the handheld's greeting");
+  if (version != kProtocolVersion) {
+    return Status(StatusCode::kCorrupt, "the handheld speaks version " + std::to_string(version) +
+                                            " of the remote API and this desktop version " +
+                                            std::to_string(kProtocolVersion) +
+                                            "; install the same release on both");
+  }
+  if (!reader.String(&greeted.name, 256) || !reader.String(&partnerId, 64) || !reader.End()) {
     return reader.status().WithContext("the handheld's greeting");
   }
+  greeted.partnerId = Utf16ToUtf8(partnerId);
   *channel = std::move(opened);
+  *device = std::move(greeted);
   return Status();
 }
 
 }  // namespace
 
 std::string RapiFailureText() { return lastFailureText; }
+
+Status QueryDevice(DockedDevice* device) {
+  Connection& connection = TheConnection();
+  std::lock_guard<std::mutex> hold(connection.lock);
+  if (!connection.open()) {
+    return Status(StatusCode::kFailed,
+                  "no handheld is docked: there is no connection; call CeRapiInit first",
+                  static_cast<std::uint32_t>(RAPI_E_NOT_CONNECTED));
+  }
+  *device = connection.device;
+  return Status();
+}
 
 void SetCallTimeLimit(std::chrono::milliseconds limit) { callLimitMs = limit.count(); }
 
@@ -241,8 +273,8 @@ extern "C" HRESULT CeRapiInit() {
   IgnoreSigpipeUnlessHandled();
   Connection& connection = TheConnection();
   std::lock_guard<std::mutex> hold(connection.lock);
-  if (connection.channel) return CERAPI_E_ALREADYINITIALIZED;
-  const tbm::Status status = Open(&connection.channel);
+  if (connection.open()) return CERAPI_E_ALREADYINITIALIZED;
+  const tbm::Status status = Open(&connection.channel, &connection.device);
   Record(status);
   connection.nextRequest = 1;
   return lastFailure;
@@ -258,8 +290,8 @@ extern "C" HRESULT CeRapiInitEx(RAPIINIT* init) {
 extern "C" HRESULT CeRapiUninit() {
   Connection& connection = TheConnection();
   std::lock_guard<std::mutex> hold(connection.lock);
-  if (!connection.channel) return S_FALSE;
-  connection.channel.reset();
+  if (!connection.open()) return S_FALSE;
+  connection.Close();
   return S_OK;
 }
 

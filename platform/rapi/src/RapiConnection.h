@@ -5,13 +5,48 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
+#include "Rapi.h"
+#include "RapiChannel.h"
 #include "RapiFrame.h"
 #include "Status.h"
 
 namespace tbm::rapi {
+
+class InvocationSession;
+
+// The open connection, its request ids and the greeting's description of
+// the handheld, under one lock. While an invocation's stream is open its
+// session owns the channel (channel is null) and carries the calls made
+// meanwhile (RapiInvoke.cpp).
+struct Connection {
+  std::mutex lock;
+  std::unique_ptr<TlsChannel> channel;
+  std::shared_ptr<InvocationSession> session;
+  std::uint32_t nextRequest = 1;
+  DockedDevice device;
+
+  bool open() const { return channel != nullptr || session != nullptr; }
+  // Closes the connection, shutting an open stream's session: its end's
+  // reads and writes fail from then on.
+  void Close();
+};
+
+Connection& TheConnection();
+
+// The time limit of connecting and of each call.
+Milliseconds CallLimit();
+
+// One request and its reply frame beside the open stream of
+// connection.session (REQUIRES: lock held, session not null). A stream
+// that has ended in order gives its channel back first, and the exchange
+// then runs on the channel alone.
+Status ExchangeBesideStream(Connection& connection, std::uint16_t call, std::uint32_t requestId,
+                            std::span<const std::uint8_t> payload, Frame* reply);
 
 // One call on the open connection: payload out, and into *results what
 // follows the reply's HRESULT. A failure the handheld reported is kFailed

@@ -80,6 +80,14 @@ std::string CallName(std::uint16_t call) {
       return "StoreBeginBatch";
     case RapiCall::kEndBatch:
       return "StoreEndBatch";
+    case RapiCall::kInvoke:
+      return "CeRapiInvoke";
+    case RapiCall::kStreamData:
+      return "the stream's bytes";
+    case RapiCall::kStreamEnd:
+      return "the stream's end";
+    case RapiCall::kStreamAlive:
+      return "the stream's sign of life";
   }
   return "call " + std::to_string(call & ~kReplyFlag);
 }

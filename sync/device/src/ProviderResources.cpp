@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "DevicePath.h"
+#include "HandheldLibrary.h"
 #include "ProgramLog.h"
 #include "Registry.h"
 #include "SharedMemory.h"
@@ -93,20 +94,9 @@ Status HostFolderOf(std::u16string_view libraryPath, std::string* folder) {
 
 }  // namespace
 
-std::string LinkedLibraryFile(std::string_view handheldName) {
-  const std::u16string_view kHandheldSuffix = u".dll";
-  const std::u16string name = Utf8ToUtf16(handheldName);
-  std::u16string_view base = name;
-  if (base.size() > kHandheldSuffix.size() &&
-      EqualsIgnoreCase(base.substr(base.size() - kHandheldSuffix.size()), kHandheldSuffix)) {
-    base.remove_suffix(kHandheldSuffix.size());
-  }
-  return "lib" + Utf16ToUtf8(base) + ".so";
-}
-
 Status LoadedLibrary::Load(const std::string& folder, std::string_view handheldName) {
   Unload();
-  const std::string path = folder + "/" + LinkedLibraryFile(handheldName);
+  const std::string path = folder + "/" + LinkedLibraryFile(Utf8ToUtf16(handheldName));
   handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ != nullptr) return {};
   const char* why = ::dlerror();

@@ -20,10 +20,6 @@ inline constexpr char16_t kObjectTypeKey[] =
     u"Windows CE Services\\synchronization\\objects\\Tabulon Mobile";
 inline constexpr char16_t kStoreValue[] = u"Store";
 
-// The host file of a handheld library that the system links at build time
-// ("TBMDBCEPPC.dll" is libTBMDBCEPPC.so here).
-std::string LinkedLibraryFile(std::string_view handheldName);
-
 // One library loaded with dlopen, unloaded when the object goes.
 class LoadedLibrary {
  public:
