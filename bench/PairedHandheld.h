@@ -22,6 +22,8 @@ class PairedHandheld {
   ~PairedHandheld();
   // The host path of "\My Documents\<name>" on the handheld.
   std::filesystem::path DevicePath(const std::string& name) const;
+  // The host path of the handheld's root folder.
+  std::filesystem::path DeviceRoot() const { return root_ / "device"; }
 
  private:
   std::filesystem::path root_;

@@ -6,33 +6,24 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "BenchData.h"
 #include "BenchMain.h"
-#include "Machine.h"
+#include "PairedHandheld.h"
 #include "Rapi.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-using tbm::bench::Folder;
 
 constexpr std::size_t kFileBytes = 10 * 1000 * 1000;
 constexpr std::size_t kSendBytes = 1 << 20;
@@ -42,85 +33,16 @@ constexpr std::size_t kSendBytes = 1 << 20;
   std::exit(1);
 }
 
-// tbm-devicelink, beside this program, started with args; its standard
-// output is read until a line matches.
-struct Devicelink {
-  pid_t pid = -1;
-  int out = -1;
-  std::string text;
-
-  explicit Devicelink(const std::vector<std::string>& args) {
-    const std::string program =
-        (fs::read_symlink("/proc/self/exe").parent_path() / "tbm-devicelink").string();
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) Die("no pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-      Die("cannot start " + program);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    out = pipeEnds[0];
-  }
-  ~Devicelink() {
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    ::close(out);
-  }
-
-  std::string WaitFor(const std::string& pattern) {
-    const std::regex expression(pattern);
-    for (;;) {
-      std::smatch match;
-      if (std::regex_search(text, match, expression)) return match[1];
-      pollfd p{out, POLLIN, 0};
-      if (::poll(&p, 1, 30000) <= 0) Die("tbm-devicelink said nothing: " + text);
-      char buffer[512];
-      const ssize_t got = ::read(out, buffer, sizeof buffer);
-      if (got <= 0) Die("tbm-devicelink ended: " + text);
-      text.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-};
-
 // The paired service on fresh roots, the desktop connected to it, and the
 // file on the handheld.
 struct Handheld {
-  std::unique_ptr<Devicelink> service;
   fs::path file;
 
   Handheld() {
-    const std::string device = Folder() + "/device", desktop = Folder() + "/desktop";
-    fs::create_directories(device + "/Temp");
-    fs::create_directories(desktop);
-    setenv("TBM_DEVICE_ROOT", device.c_str(), 1);
-    setenv("TBM_DESKTOP_ROOT", desktop.c_str(), 1);
-    tbm::SelectMachine(tbm::Machine::Desktop);
-    {
-      Devicelink pairing({"pair", "--port", "0", "--time-limit", "60"});
-      const std::string code = pairing.WaitFor("Pairing code: ([0-9]{8})");
-      tbm::rapi::Endpoint address;
-      address.port =
-          static_cast<std::uint16_t>(std::stoi(pairing.WaitFor("on 127\\.0\\.0\\.1:([0-9]+)")));
-      tbm::rapi::DesktopPartnership partnership;
-      const tbm::Status paired = tbm::rapi::PairWithHandheld(address, code, u"bench", &partnership);
-      if (!paired.ok()) Die(paired.message());
-    }
-    service = std::make_unique<Devicelink>(std::vector<std::string>{"run", "--port", "0"});
-    tbm::rapi::DesktopPartnership partnership;
-    if (!tbm::rapi::LoadDesktopPartnership(&partnership).ok()) Die("no partnership kept");
-    partnership.address.port = static_cast<std::uint16_t>(
-        std::stoi(service->WaitFor("is ready on 127\\.0\\.0\\.1:([0-9]+)")));
-    if (!tbm::rapi::SaveDesktopPartnership(partnership).ok()) Die("partnership not saved");
+    const fs::path temp = tbm::bench::Handheld().DeviceRoot() / "Temp";
+    fs::create_directories(temp);
     if (CeRapiInit() != S_OK) Die(tbm::rapi::RapiFailureText());
-
-    file = fs::path(device) / "Temp" / "copy.bin";
+    file = temp / "copy.bin";
     std::vector<char> bytes(kFileBytes);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + i / 977);
     std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
