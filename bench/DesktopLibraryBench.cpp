@@ -181,6 +181,6 @@ BENCHMARK(BM_DesktopLibraryBulkLoad)->Unit(benchmark::kMillisecond)->Iterations(
 BENCHMARK(BM_LocalEngineBulkLoad)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 static const bool registered = [] {
-  tbm::bench::ComparePair("BM_DesktopLibraryBulkLoad", "BM_LocalEngineBulkLoad", 20.0);
+  tbm::bench::ComparePair("BM_DesktopLibraryBulkLoad", "BM_LocalEngineBulkLoad", 10.0);
   return true;
 }();
