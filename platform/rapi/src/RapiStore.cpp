@@ -46,30 +46,13 @@ void CountBatch(std::uint32_t volume, int change) {
 thread_local DWORD causeError = ERROR_SUCCESS;
 thread_local std::string causeMessage;
 
-// The handheld failures that say why the store could not work, as the
-// handheld's StoreLastCause keeps them.
-bool IsCause(DWORD error) {
-  switch (error) {
-    case ERROR_BUSY:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_DISK_FULL:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_FILE_CORRUPT:
-    case ERROR_BAD_FORMAT:
-    case ERROR_WRITE_FAULT:
-    case ERROR_READ_FAULT:
-    case ERROR_NOT_ENOUGH_MEMORY:
-      return true;
-    default:
-      return false;
-  }
-}
-
+// Keeps a handheld failure that says why the store could not work, as the
+// handheld's StoreLastCause keeps it.
 void NoteCause(const Status& status) {
   const std::uint32_t result = status.platformError();
   if ((result & 0xFFFF0000u) != 0x80070000u || causeError != ERROR_SUCCESS) return;
   const DWORD error = result & 0xFFFFu;
-  if (!IsCause(error)) return;
+  if (!tbm::store::IsStoreCause(error)) return;
   causeError = error;
   causeMessage = status.message();
 }

@@ -287,3 +287,27 @@ const char* StoreLastMessage();
 // How many record reads (CeReadRecordPropsEx calls that returned a record)
 // this thread has made: a figure for diagnostics and measurements.
 std::uint64_t StoreRecordReads();
+
+namespace tbm::store {
+
+// Whether error is one of the causes StoreLastCause keeps: the volume in
+// use, the disk full, permission refused, the file damaged, the disk
+// failing or memory.
+inline bool IsStoreCause(DWORD error) {
+  switch (error) {
+    case ERROR_BUSY:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_DISK_FULL:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_FILE_CORRUPT:
+    case ERROR_BAD_FORMAT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_READ_FAULT:
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace tbm::store

@@ -24,22 +24,6 @@ thread_local std::string lastMessage = "no error";
 thread_local DWORD causeError = ERROR_SUCCESS;
 thread_local std::string causeMessage;
 
-bool IsCause(DWORD error) {
-  switch (error) {
-    case ERROR_BUSY:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_DISK_FULL:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_FILE_CORRUPT:
-    case ERROR_BAD_FORMAT:
-    case ERROR_WRITE_FAULT:
-    case ERROR_READ_FAULT:
-    case ERROR_NOT_ENOUGH_MEMORY:
-      return true;
-    default:
-      return false;
-  }
-}
 thread_local std::uint64_t recordReads = 0;
 
 struct GuidLess {
@@ -125,7 +109,7 @@ class Registry {
 template <typename T>
 T Failed(DWORD error, std::string message, T result) {
   SetLastError(error);
-  if (causeError == ERROR_SUCCESS && IsCause(error)) {
+  if (causeError == ERROR_SUCCESS && IsStoreCause(error)) {
     causeError = error;
     causeMessage = message;
   }
