@@ -1,5 +1,6 @@
 // The values the database-volume calls carry: property values and database
 // descriptions, written and read in one place for both sides.
+#include <algorithm>
 #include <cstring>
 
 #include "RapiDb.h"
@@ -104,8 +105,12 @@ Status WritePropertyValues(PayloadWriter& writer, const CEPROPVAL* values, WORD 
 }
 
 Status ReadPropertyValues(PayloadReader& reader, WORD count, std::vector<PropertyValue>* values) {
-  std::vector<PropertyValue> read(count);
-  for (PropertyValue& value : read) {
+  // The count comes from the peer: values are made as they arrive, so a
+  // large count with few bytes behind it costs nothing.
+  std::vector<PropertyValue> read;
+  read.reserve(std::min<std::size_t>(count, 64));
+  for (WORD made = 0; made < count; ++made) {
+    PropertyValue& value = read.emplace_back();
     if (!reader.U32(&value.id) || !reader.U16(&value.flags)) return reader.status();
     if (!HasValue(value.flags)) continue;
     std::uint16_t small = 0;
