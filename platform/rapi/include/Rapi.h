@@ -119,9 +119,11 @@ HANDLE CeCreateFile(const WCHAR* name, DWORD access, DWORD share, void* security
 // Reads up to toRead bytes at the file's position into buffer; *read (when
 // not null) gets the count, which is below toRead only at the end of the
 // file. Reads of any size work: more than kMaxFileChunkBytes travel in
-// several exchanges. overlapped must be null (ERROR_INVALID_PARAMETER).
-// When a later exchange of a long read fails, FALSE is returned with *read
-// holding the bytes that did arrive in buffer.
+// several exchanges, the next asked for while the last arrives.
+// overlapped must be null (ERROR_INVALID_PARAMETER). When a later exchange
+// of a long read fails, FALSE is returned with *read holding the bytes that
+// did arrive in buffer; the file's position on the handheld may then lie up
+// to one exchange further on.
 BOOL CeReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
 
 // Writes toWrite bytes from buffer at the file's position; *written (when

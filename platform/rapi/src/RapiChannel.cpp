@@ -217,6 +217,11 @@ SSL_CTX* MakeContext(bool server) {
     SSL_CTX_free(context);
     return nullptr;
   }
+  // Records are taken off the socket many at a time rather than header and
+  // body each with its own read; whoever waits for the socket asks
+  // SSL_has_pending first (WaitForFrame), so nothing taken waits unseen.
+  SSL_CTX_set_read_ahead(context, 1);
+  SSL_CTX_set_default_read_buffer_len(context, 256 * 1024);
   if (server) {
     SSL_CTX_set_num_tickets(context, 0);
     SSL_CTX_set_psk_find_session_callback(context, &TlsChannel::Impl::FindSession);

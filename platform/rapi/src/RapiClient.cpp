@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -139,6 +141,68 @@ Status Call(RapiCall call, std::span<const std::uint8_t> payload,
     connection.Close();
   }
   return status;
+}
+
+Status CallAhead(RapiCall call, std::size_t count,
+                 const std::function<std::vector<std::uint8_t>(std::size_t)>& request,
+                 const std::function<bool(std::vector<std::uint8_t>&)>& take) {
+  Connection& connection = TheConnection();
+  std::unique_lock<std::mutex> hold(connection.lock);
+  if (!connection.channel || connection.session) {
+    // No connection (Call says so), or a stream shares it: one at a time.
+    hold.unlock();
+    for (std::size_t i = 0; i < count; ++i) {
+      std::vector<std::uint8_t> results;
+      if (Status status = Call(call, request(i), &results); !status.ok()) return status;
+      if (!take(results)) break;
+    }
+    return Status();
+  }
+  TlsChannel& channel = *connection.channel;
+  const auto number = static_cast<std::uint16_t>(call);
+  std::deque<std::uint32_t> waiting;  // the ids of requests whose replies are still to come
+  std::size_t sent = 0;
+  const auto sendNext = [&]() -> Status {
+    const std::uint32_t id = connection.nextRequest++;
+    ++exchanges;
+    const std::vector<std::uint8_t> payload = request(sent++);
+    if (Status status = channel.Send(number, id, payload, CallLimit()); !status.ok()) {
+      return status;
+    }
+    waiting.push_back(id);
+    return Status();
+  };
+  Status lost;     // the handheld could not be reached
+  Status refused;  // the handheld reported a failure
+  bool taking = true;
+  while (lost.ok() && waiting.size() < 2 && sent < count) lost = sendNext();
+  while (lost.ok() && !waiting.empty()) {
+    Frame reply;
+    if (lost = channel.Receive(&reply, CallLimit()); !lost.ok()) break;
+    const std::uint32_t id = waiting.front();
+    waiting.pop_front();
+    std::vector<std::uint8_t> results;
+    bool reached = false;
+    const Status status = ReadReply(reply, number, id, &results, &reached);
+    if (!reached) {
+      lost = status;
+      break;
+    }
+    if (!taking || !refused.ok()) continue;  // a reply to a request sent ahead, not needed
+    if (!status.ok()) {
+      refused = status;
+      continue;
+    }
+    taking = take(results);
+    if (taking && sent < count) lost = sendNext();
+  }
+  if (!lost.ok()) {
+    Record(lost);
+    connection.Close();
+    return lost;
+  }
+  Record(Status());
+  return refused;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -57,6 +58,20 @@ Status ExchangeBesideStream(Connection& connection, std::uint16_t call, std::uin
 // recorded for CeRapiGetError.
 Status Call(RapiCall call, std::span<const std::uint8_t> payload,
             std::vector<std::uint8_t>* results);
+
+// Requests 0 to count-1 of one call, each made by request(i), with the
+// next request sent before the last reply is taken in, so the handheld
+// works on one while the desktop reads the other (at most two are
+// unanswered). take(results) gets each reply's results in order and
+// returns false when no more are wanted; it is not called again, and of
+// the requests already sent, at most one more reaches the handheld. The
+// first failure the handheld reports ends the call the same way and is
+// returned. A failure to reach the handheld closes the connection, as
+// Call does. While a stream shares the connection the requests go one at
+// a time.
+Status CallAhead(RapiCall call, std::size_t count,
+                 const std::function<std::vector<std::uint8_t>(std::size_t)>& request,
+                 const std::function<bool(std::vector<std::uint8_t>&)>& take);
 
 // Records the outcome of reaching the handheld for CeRapiGetError and
 // RapiFailureText; for a reply that reached the handheld but could not be

@@ -72,23 +72,6 @@ bool ReadEntry(PayloadReader& reader, CE_FIND_DATA* findData) {
   return true;
 }
 
-// One exchange of a read: up to want bytes into at. False when the call
-// failed (already recorded).
-bool ReadChunk(std::uint32_t handle, std::uint8_t* at, std::uint32_t want, std::uint32_t* got) {
-  std::vector<std::uint8_t> results;
-  const std::vector<std::uint8_t> request = PayloadWriter().U32(handle).U32(want).Take();
-  if (!Call(RapiCall::kReadFile, request, &results).ok()) return false;
-  PayloadReader reader(results);
-  std::span<const std::uint8_t> bytes;
-  if (!reader.BytesView(&bytes, want) || !reader.End()) {
-    Record(reader.status().WithContext("the reply to CeReadFile"));
-    return false;
-  }
-  if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
-  *got = static_cast<std::uint32_t>(bytes.size());
-  return true;
-}
-
 // One exchange of a write: count bytes from at.
 bool WriteChunk(std::uint32_t handle, const std::uint8_t* at, std::uint32_t count,
                 std::uint32_t* written) {
@@ -143,17 +126,37 @@ extern "C" BOOL CeReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read,
     if ((buffer == nullptr && toRead != 0) || overlapped != nullptr) return RefuseLocally(FALSE);
     const std::uint32_t handle = HandleNumber(file);
     auto* at = static_cast<std::uint8_t*>(buffer);
-    DWORD total = 0;
+    const auto wantOf = [toRead](std::size_t done) {
+      return static_cast<std::uint32_t>(std::min<std::size_t>(toRead - done, kMaxFileChunkBytes));
+    };
     // One exchange even for nothing, so that a bad handle is reported.
-    do {
-      const std::uint32_t want = std::min<DWORD>(toRead - total, kMaxFileChunkBytes);
-      std::uint32_t got = 0;
-      if (!ReadChunk(handle, at == nullptr ? nullptr : at + total, want, &got)) return FALSE;
-      total += got;
-      if (read != nullptr) *read = total;
-      if (got < want) break;  // the end of the file
-    } while (total < toRead);
-    return TRUE;
+    const std::size_t exchanges =
+        toRead == 0 ? 1 : (std::size_t{toRead} + kMaxFileChunkBytes - 1) / kMaxFileChunkBytes;
+    DWORD total = 0;
+    tbm::Status malformed;
+    const tbm::Status status = CallAhead(
+        RapiCall::kReadFile, exchanges,
+        [&](std::size_t i) {
+          return PayloadWriter().U32(handle).U32(wantOf(i * kMaxFileChunkBytes)).Take();
+        },
+        [&](std::vector<std::uint8_t>& results) {
+          const std::uint32_t want = wantOf(total);
+          PayloadReader reader(results);
+          std::span<const std::uint8_t> bytes;
+          if (!reader.BytesView(&bytes, want) || !reader.End()) {
+            malformed = reader.status().WithContext("the reply to CeReadFile");
+            return false;
+          }
+          if (!bytes.empty()) std::memcpy(at + total, bytes.data(), bytes.size());
+          total += static_cast<DWORD>(bytes.size());
+          if (read != nullptr) *read = total;
+          return bytes.size() == want && total < toRead;  // short: the end of the file
+        });
+    if (!malformed.ok()) {
+      Record(malformed);
+      return FALSE;
+    }
+    return status.ok() ? TRUE : FALSE;
   });
 }
 
