@@ -18,6 +18,7 @@
 // RAPI_E_ values below; DescribeStreamResult turns any of them into words.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "WinTypes.h"
@@ -35,6 +36,21 @@ constexpr HRESULT RAPI_E_SHORT_READ = static_cast<HRESULT>(0x8007001Eu);  // (Wi
 enum RAPISTREAMFLAG {
   STREAM_TIMEOUT_READ = 0,  // milliseconds a Read waits; INFINITE (the default) waits without limit
   STREAM_TIMEOUT_WRITE = 1,  // milliseconds a Write waits for room; INFINITE by default
+};
+
+// The two time limits of one stream end, as its SetRapiStat and
+// GetRapiStat set and read them (E_INVALIDARG for an unknown flag or a null
+// value); any thread may use them.
+class StreamTimeouts {
+ public:
+  HRESULT Set(RAPISTREAMFLAG flag, DWORD value);
+  HRESULT Get(RAPISTREAMFLAG flag, DWORD* value) const;
+  DWORD read() const { return read_.load(); }
+  DWORD write() const { return write_.load(); }
+
+ private:
+  std::atomic<DWORD> read_{INFINITE};
+  std::atomic<DWORD> write_{INFINITE};
 };
 
 class IRAPIStream {

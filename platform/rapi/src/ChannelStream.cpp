@@ -33,33 +33,16 @@ class ChannelStreamEnd final : public IRAPIStream {
     return left;
   }
   HRESULT Read(void* buffer, ULONG size, ULONG* read) override {
-    return session_->Read(buffer, size, read, readTimeout_.load());
+    return session_->Read(buffer, size, read, timeouts_.read());
   }
   HRESULT Write(const void* buffer, ULONG size, ULONG* written) override {
-    return session_->Write(buffer, size, written, writeTimeout_.load());
+    return session_->Write(buffer, size, written, timeouts_.write());
   }
   HRESULT SetRapiStat(RAPISTREAMFLAG flag, DWORD value) override {
-    switch (flag) {
-      case STREAM_TIMEOUT_READ:
-        readTimeout_ = value;
-        return S_OK;
-      case STREAM_TIMEOUT_WRITE:
-        writeTimeout_ = value;
-        return S_OK;
-    }
-    return E_INVALIDARG;
+    return timeouts_.Set(flag, value);
   }
   HRESULT GetRapiStat(RAPISTREAMFLAG flag, DWORD* value) override {
-    if (value == nullptr) return E_INVALIDARG;
-    switch (flag) {
-      case STREAM_TIMEOUT_READ:
-        *value = readTimeout_;
-        return S_OK;
-      case STREAM_TIMEOUT_WRITE:
-        *value = writeTimeout_;
-        return S_OK;
-    }
-    return E_INVALIDARG;
+    return timeouts_.Get(flag, value);
   }
 
  private:
@@ -67,8 +50,7 @@ class ChannelStreamEnd final : public IRAPIStream {
 
   std::shared_ptr<ChannelStream> session_;
   std::atomic<ULONG> references_{1};
-  std::atomic<DWORD> readTimeout_{INFINITE};
-  std::atomic<DWORD> writeTimeout_{INFINITE};
+  StreamTimeouts timeouts_;
 };
 
 // Waits on changed until ready() holds or timeoutMs passes (INFINITE

@@ -95,7 +95,7 @@ class LocalEnd final : public IRAPIStream {
     if (buffer == nullptr && size > 0) return E_INVALIDARG;
     if (size == 0) return S_OK;
     std::unique_lock lock(pipe_->mutex);
-    if (!WaitFor(lock, readTimeout_, [&] { return in_.Held() > 0 || in_.writerClosed; })) {
+    if (!WaitFor(lock, timeouts_.read(), [&] { return in_.Held() > 0 || in_.writerClosed; })) {
       return RAPI_E_TIMEOUT;
     }
     if (in_.Held() == 0) return RAPI_E_STREAM_ENDED;
@@ -114,7 +114,7 @@ class LocalEnd final : public IRAPIStream {
     HRESULT result = S_OK;
     std::unique_lock lock(pipe_->mutex);
     while (done < size) {
-      if (!WaitFor(lock, writeTimeout_, [&] { return out_.Room() > 0 || out_.readerClosed; })) {
+      if (!WaitFor(lock, timeouts_.write(), [&] { return out_.Room() > 0 || out_.readerClosed; })) {
         result = RAPI_E_TIMEOUT;
         break;
       }
@@ -131,30 +131,10 @@ class LocalEnd final : public IRAPIStream {
   }
 
   HRESULT SetRapiStat(RAPISTREAMFLAG flag, DWORD value) override {
-    std::lock_guard lock(pipe_->mutex);
-    switch (flag) {
-      case STREAM_TIMEOUT_READ:
-        readTimeout_ = value;
-        return S_OK;
-      case STREAM_TIMEOUT_WRITE:
-        writeTimeout_ = value;
-        return S_OK;
-    }
-    return E_INVALIDARG;
+    return timeouts_.Set(flag, value);
   }
-
   HRESULT GetRapiStat(RAPISTREAMFLAG flag, DWORD* value) override {
-    if (value == nullptr) return E_INVALIDARG;
-    std::lock_guard lock(pipe_->mutex);
-    switch (flag) {
-      case STREAM_TIMEOUT_READ:
-        *value = readTimeout_;
-        return S_OK;
-      case STREAM_TIMEOUT_WRITE:
-        *value = writeTimeout_;
-        return S_OK;
-    }
-    return E_INVALIDARG;
+    return timeouts_.Get(flag, value);
   }
 
  private:
@@ -173,8 +153,7 @@ class LocalEnd final : public IRAPIStream {
   Direction& in_;
   Direction& out_;
   std::atomic<ULONG> references_{1};
-  DWORD readTimeout_ = INFINITE;   // guarded by the pipe's mutex
-  DWORD writeTimeout_ = INFINITE;  // guarded by the pipe's mutex
+  StreamTimeouts timeouts_;
 };
 
 }  // namespace

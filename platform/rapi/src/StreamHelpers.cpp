@@ -42,3 +42,28 @@ const char* DescribeStreamResult(HRESULT result) {
       return SUCCEEDED(result) ? "no error" : "the conversation with the other side failed";
   }
 }
+
+HRESULT StreamTimeouts::Set(RAPISTREAMFLAG flag, DWORD value) {
+  switch (flag) {
+    case STREAM_TIMEOUT_READ:
+      read_ = value;
+      return S_OK;
+    case STREAM_TIMEOUT_WRITE:
+      write_ = value;
+      return S_OK;
+  }
+  return E_INVALIDARG;
+}
+
+HRESULT StreamTimeouts::Get(RAPISTREAMFLAG flag, DWORD* value) const {
+  if (value == nullptr) return E_INVALIDARG;
+  switch (flag) {
+    case STREAM_TIMEOUT_READ:
+      *value = read_;
+      return S_OK;
+    case STREAM_TIMEOUT_WRITE:
+      *value = write_;
+      return S_OK;
+  }
+  return E_INVALIDARG;
+}

@@ -114,6 +114,28 @@ inline std::vector<std::string> ChangedEnvironment(
   return entries;
 }
 
+// The argument and environment arrays posix_spawn takes for program with
+// args, in this process's environment changed by env; the texts they point
+// into are kept alongside.
+struct SpawnArrays {
+  SpawnArrays(const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::pair<std::string, std::string>>& env)
+      : argvText{program}, envText(ChangedEnvironment(env)) {
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    for (std::string& arg : argvText) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    for (std::string& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+  }
+  SpawnArrays(const SpawnArrays&) = delete;
+  SpawnArrays& operator=(const SpawnArrays&) = delete;
+
+  std::vector<std::string> argvText;
+  std::vector<std::string> envText;
+  std::vector<char*> argv;
+  std::vector<char*> envp;
+};
+
 // Blocks SIGPIPE in the calling thread for one scope, so that writing to a
 // program that has stopped reading fails with EPIPE instead of ending the
 // test. A SIGPIPE raised meanwhile is taken off before the old mask returns.
@@ -178,15 +200,7 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     return result;
   }
 
-  std::vector<std::string> argvText{program};
-  argvText.insert(argvText.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argvText) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> envText = ChangedEnvironment(env);
-  std::vector<char*> envp;
-  for (std::string& entry : envText) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  SpawnArrays arrays(program, args, env);
 
   SigpipeBlocked sigpipe;
   posix_spawn_file_actions_t actions;
@@ -205,8 +219,8 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
   posix_spawnattr_setflags(&attributes,
                            POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
   pid_t pid = -1;
-  const int spawned =
-      ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes,
+                                    arrays.argv.data(), arrays.envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   in.read.Close();
@@ -293,21 +307,15 @@ class RunningProgram {
                  const std::vector<std::pair<std::string, std::string>>& env = {}) {
     using namespace run_program_detail;
     if (!out_.Make(true) || !err_.Make(true)) return;
-    std::vector<std::string> argvText{program};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : argvText) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envText = ChangedEnvironment(env);
-    std::vector<char*> envp;
-    for (std::string& entry : envText) envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    SpawnArrays arrays(program, args, env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out_.write.fd(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err_.write.fd(), STDERR_FILENO);
-    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, arrays.argv.data(),
+                      arrays.envp.data()) != 0)
+      pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     out_.write.Close();
     err_.write.Close();
