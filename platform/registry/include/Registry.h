@@ -44,7 +44,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "Machine.h"
 #include "WinTypes.h"
@@ -179,6 +181,16 @@ namespace tbm {
 // machine's root is taken when the call is made. Errors:
 // ERROR_INVALID_HANDLE (not a predefined key), ERROR_INVALID_PARAMETER.
 LONG RegConnectMachine(Machine machine, HKEY predefinedKey, HKEY* result);
+
+// The REG_SZ value valueName (null or empty: the default value) of
+// key\subKey (null or empty: key itself), without its terminator; nothing
+// when the key or the value is missing or is not a string.
+std::optional<std::u16string> RegGetString(HKEY key, const char16_t* subKey,
+                                           const char16_t* valueName);
+// Sets that value as REG_SZ, making the keys on the way. The registry's
+// error number.
+LONG RegSetString(HKEY key, const char16_t* subKey, const char16_t* valueName,
+                  std::u16string_view value);
 
 // The host path of machine's registry file.
 std::string RegistryFilePath(Machine machine);
