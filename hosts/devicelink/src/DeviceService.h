@@ -2,6 +2,8 @@
 // API to paired desktops, for the device root of this process.
 #pragma once
 
+#include <string>
+
 #include "RapiChannel.h"
 #include "Status.h"
 
@@ -22,5 +24,11 @@ Status PairOnce(const rapi::Endpoint& address, int seconds);
 // with the port and logs to the device root's log folder. Connections are
 // served side by side, each on its own thread.
 Status RunService(const rapi::Endpoint& address);
+
+// Copies the handheld's synchronisation pieces (TBDevSync, TBMSYNBKCE and the
+// engine they load) from beside this program into "\Windows" of the device
+// root and registers the provider and the handheld program (programPath;
+// empty: "Tabulon Mobile" beside this program) in the handheld's registry.
+Status InstallHandheldPieces(const std::string& programPath);
 
 }  // namespace tbm::devicelink

@@ -82,6 +82,15 @@ int Main(int argc, char** argv) {
       ->required();
   forget->callback([&] { run = [&] { return Forget(partnerId); }; });
 
+  std::string programPath;
+  CLI::App* install = app.add_subcommand(
+      "install",
+      "put the handheld's synchronisation pieces (the sync agent, the provider and the engine) "
+      "from beside this program into \\Windows of the device root and register them");
+  install->add_option("--program", programPath,
+                      "the handheld program to register (\"Tabulon Mobile\" beside this one)");
+  install->callback([&] { run = [&] { return InstallHandheldPieces(programPath); }; });
+
   CLI::App* serve = app.add_subcommand(
       "run",
       "serve paired desktops in the foreground until SIGTERM or SIGINT, logging to "
