@@ -161,6 +161,7 @@ SyncAnswer ConnectionService::SyncNow(std::vector<std::string>* report) {
 void ConnectionService::Stop() {
   if (stopped_) return;
   stopped_ = true;
+  notify_->CloseDialogs();
   for (auto& store : stores_) store->Release();
   stores_.clear();
   notify_->Detach();

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "CallGuard.h"
 #include "DesktopLink.h"
 #include "ProgramLog.h"
 
@@ -42,8 +43,10 @@ ULONG ServiceNotify::Release() {
 
 HRESULT ServiceNotify::SetStatusText(const char* text) {
   if (sink_ == nullptr) return E_UNEXPECTED;
-  sink_->OnStatusText(Text(text));
-  return S_OK;
+  return Guarded(E_OUTOFMEMORY, [&] {
+    sink_->OnStatusText(Text(text));
+    return S_OK;
+  });
 }
 
 HWND ServiceNotify::GetWindow(UINT) { return nullptr; }
@@ -57,13 +60,20 @@ HRESULT ServiceNotify::QueryDevice(UINT code, void** data) {
   auto* info = static_cast<DEVINFO*>(*data);
   if (code != QDC_SEL_DEVICE && code != QDC_CON_DEVICE) return E_INVALIDARG;
   if (watch_ == nullptr) return E_FAIL;
-  const bool found = code == QDC_SEL_DEVICE ? watch_->Selected(info) : watch_->Connected(info);
-  return found ? S_OK : E_FAIL;
+  return Guarded(E_OUTOFMEMORY, [&] {
+    const bool found = code == QDC_SEL_DEVICE ? watch_->Selected(info) : watch_->Connected(info);
+    return found ? S_OK : E_FAIL;
+  });
 }
 
 HRESULT ServiceNotify::ShowMessage(const char* caption, const char* text, const char* actionText,
                                    IReplMessageAction* action) {
   if (sink_ == nullptr) return E_UNEXPECTED;
+  return Guarded(E_OUTOFMEMORY, [&] { return Show(caption, text, actionText, action); });
+}
+
+HRESULT ServiceNotify::Show(const char* caption, const char* text, const char* actionText,
+                            IReplMessageAction* action) {
   sink_->OnMessage(Text(caption), Text(text));
   WriteLog(kProgram, LogLevel::kInfo, "message: " + Text(caption) + ": " + Text(text));
   if (!onDisplay_) return S_OK;
@@ -87,9 +97,13 @@ HRESULT ServiceNotify::ShowMessage(const char* caption, const char* text, const 
   return S_OK;
 }
 
-void ServiceNotify::Detach() {
+void ServiceNotify::CloseDialogs() {
   for (const QPointer<QMessageBox>& dialog : dialogs_) delete dialog.data();
   dialogs_.clear();
+}
+
+void ServiceNotify::Detach() {
+  CloseDialogs();
   watch_ = nullptr;
   sink_ = nullptr;
 }

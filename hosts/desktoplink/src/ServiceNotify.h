@@ -4,7 +4,7 @@
 //
 // Stores may keep references past the service's end; Detach cuts the object
 // off from the service first, after which its calls do nothing and
-// QueryDevice fails.
+// QueryDevice fails. No exception leaves its calls.
 #pragma once
 
 #include <QPointer>
@@ -51,12 +51,17 @@ class ServiceNotify final : public IReplNotify, public IReplMessages {
   HRESULT ShowMessage(const char* caption, const char* text, const char* actionText,
                       IReplMessageAction* action) override;
 
-  // Closes the message dialogs still open (giving their actions back) and
-  // cuts the object off from the service.
+  // Closes the message dialogs still open, giving their actions back: done
+  // before the stores are released, as an action may be the last object
+  // alive in a provider's module.
+  void CloseDialogs();
+  // Closes the dialogs and cuts the object off from the service.
   void Detach();
 
  private:
   ~ServiceNotify();
+  HRESULT Show(const char* caption, const char* text, const char* actionText,
+               IReplMessageAction* action);
 
   std::atomic<ULONG> references_{1};
   const DeviceWatch* watch_;

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "CallGuard.h"
 #include "ConnectionService.h"
 #include "DesktopLink.h"
 #include "Machine.h"
@@ -93,14 +94,19 @@ LRESULT ServiceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
   if (message != kSyncNowMessage) return 0;
   auto* service = reinterpret_cast<ConnectionService*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (service == nullptr) return 0;
-  const long asker = static_cast<long>(wParam);
-  Log(LogLevel::kInfo, "process " + std::to_string(asker) + " asks for a synchronisation");
-  std::vector<std::string> report;
-  const SyncAnswer answer = service->SyncNow(&report);
-  if (Status status = WriteSyncReport(asker, report); !status.ok()) {
-    Log(LogLevel::kError, status.message());
+  try {
+    const long asker = static_cast<long>(wParam);
+    Log(LogLevel::kInfo, "process " + std::to_string(asker) + " asks for a synchronisation");
+    std::vector<std::string> report;
+    const SyncAnswer answer = service->SyncNow(&report);
+    if (Status status = WriteSyncReport(asker, report); !status.ok()) {
+      Log(LogLevel::kError, status.message());
+    }
+    return answer;
+  } catch (...) {
+    Log(LogLevel::kError, "a request for a synchronisation failed: " + CaughtException());
+    return 0;
   }
-  return answer;
 }
 
 // Publishes the window "sync" finds; destroyed when it goes.

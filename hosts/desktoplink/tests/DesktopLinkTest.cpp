@@ -182,10 +182,30 @@ TEST_F(DesktopLinkTest, WithoutAServiceOrAProviderASynchronisationIsRefusedInWor
             std::string::npos)
       << second.err;
   EXPECT_EQ(service->Stop(), 0) << service->err;
+}
 
-  const ProgramResult options = machines_.DesktopLink({"options"});
+TEST_F(DesktopLinkTest, AProvidersOptionsAreShownInAProcessOfTheirOwnOnADisplayOnly) {
+  ASSERT_EQ(machines_.DesktopLink({"register", DockingMachines::RecordingStore()}).status, 0);
+  ProgramResult options = machines_.DesktopLink({"options"});
   EXPECT_EQ(options.status, 2);
   EXPECT_NE(options.err.find("the options dialog needs a display"), std::string::npos)
+      << options.err;
+  EXPECT_EQ(machines_.Recorded(), "DllRegisterServer\n") << "nothing was loaded";
+
+  // Qt's minimal platform stands for a display here.
+  options = machines_.DesktopLink({"options", "Recording"}, {{"QT_QPA_PLATFORM", "minimal"}});
+  EXPECT_EQ(options.status, 0) << options.err;
+  EXPECT_NE(options.out.find("The options dialog of \"Recording\" was closed."), std::string::npos)
+      << options.out;
+  EXPECT_EQ(machines_.Recorded(),
+            "DllRegisterServer\nCreateInstance\nInitialize 0 messages\nGetStoreInfo\n"
+            "GetFolderInfo Recording\nGetObjTypeUIData\nActivateDialog 0\n"
+            "ReportStatus 6 0 folder\nFreeObject\nReleased\n");
+  options = machines_.DesktopLink({"options", "Ledger"}, {{"QT_QPA_PLATFORM", "minimal"}});
+  EXPECT_EQ(options.status, 1);
+  EXPECT_NE(options.err.find("no provider is registered for the object type \"Ledger\"; the "
+                             "registered ones are \"Recording\""),
+            std::string::npos)
       << options.err;
 }
 
