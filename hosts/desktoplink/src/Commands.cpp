@@ -153,11 +153,11 @@ Status SyncCommand(std::chrono::seconds limit) {
     }
     return Status();
   }
+  // A failure is one line on standard error: the report's lines joined.
   std::string message = lines.empty() ? "the service did not say why" : lines.front();
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    message += " " + lines[i].substr(lines[i].find_first_not_of(' ') == std::string::npos
-                                         ? 0
-                                         : lines[i].find_first_not_of(' '));
+    const std::size_t text = lines[i].find_first_not_of(' ');
+    if (text != std::string::npos) message += " " + lines[i].substr(text);
   }
   const StatusCode code = answer == static_cast<DWORD_PTR>(kSyncBusy) ? StatusCode::kBusy
                           : answer == static_cast<DWORD_PTR>(kSyncNoProviders)
