@@ -90,7 +90,10 @@ Status InprocServer::Load(const std::string& path, std::unique_ptr<InprocServer>
     }
     return Status(StatusCode::kNotFound, "there is no module " + path);
   }
-  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A name without a folder would send dlopen searching the library path
+  // for a file other than the one just looked at.
+  const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
+  void* module = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
     const char* why = dlerror();
     if (access(path.c_str(), R_OK) != 0) {

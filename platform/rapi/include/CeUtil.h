@@ -4,9 +4,15 @@
 // holding, among others, the DWORD values kUpdateOnDocking and
 // kContinuouslyUpdate. The calls keep the platform's names and LONG error
 // numbers (ERROR_SUCCESS on success).
+//
+// Pairing writes the defaults (kUpdateOnDocking 1, kContinuouslyUpdate 0)
+// for a new partnership when they are missing (EnsureDeviceSettings).
 #pragma once
 
+#include <string>
+
 #include "Registry.h"
+#include "Status.h"
 #include "WinTypes.h"
 
 struct HCESVC__;
@@ -28,8 +34,21 @@ extern "C" {
 LONG CeSvcOpen(UINT service, const WCHAR* path, BOOL create, HCESVC* result);
 LONG CeSvcClose(HCESVC key);
 // ERROR_FILE_NOT_FOUND when the value is missing, ERROR_INVALID_DATA when
-// it is not a DWORD.
+// it is not a DWORD, ERROR_INVALID_HANDLE for a null key.
 LONG CeSvcGetDword(HCESVC key, const WCHAR* valueName, DWORD* value);
 LONG CeSvcSetDword(HCESVC key, const WCHAR* valueName, DWORD value);
 
 }  // extern "C"
+
+namespace tbm::rapi {
+
+// The key of partnerId's settings below HKEY_CURRENT_USER of the desktop.
+std::u16string DeviceSettingsKey(const std::string& partnerId);
+
+// Makes partnerId's key and sets each of kUpdateOnDocking (1) and
+// kContinuouslyUpdate (0) that is missing or not a DWORD; values already
+// there are kept. Fails in words when the desktop registry cannot be
+// written.
+Status EnsureDeviceSettings(const std::string& partnerId);
+
+}  // namespace tbm::rapi

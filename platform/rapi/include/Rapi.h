@@ -268,8 +268,9 @@ Status QueryDevice(DockedDevice* device);
 
 // Pairs this desktop with the handheld whose service runs
 // "tbm-devicelink pair" at address, with the code it shows, and keeps the
-// partnership in the desktop registry (replacing any earlier one). A wrong
-// code fails with kNoPermission; the handheld counts it as a try.
+// partnership in the desktop registry (replacing any earlier one), with the
+// default settings of the new handheld where it has none (CeUtil.h). A
+// wrong code fails with kNoPermission; the handheld counts it as a try.
 Status PairWithHandheld(const Endpoint& address, const std::string& code,
                         const std::u16string& desktopName, DesktopPartnership* partnership);
 

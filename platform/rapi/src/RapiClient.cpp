@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 
+#include "CeUtil.h"
 #include "Rapi.h"
 #include "RapiConnection.h"
 #include "Utf16.h"
@@ -324,6 +325,11 @@ Status PairWithHandheld(const Endpoint& address, const std::string& code,
   made.partnerId = Utf16ToUtf8(partnerId);
   if (Status status = SaveDesktopPartnership(made); !status.ok()) {
     return status.WithContext("keeping the partnership");
+  }
+  if (Status status = EnsureDeviceSettings(made.partnerId); !status.ok()) {
+    return Status(status.code(),
+                  "the partnership " + made.partnerId + " is kept, but " + status.message(),
+                  status.platformError());
   }
   *partnership = std::move(made);
   return Status();
