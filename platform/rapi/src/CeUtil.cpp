@@ -25,7 +25,8 @@ LONG CeSvcOpen(UINT service, const WCHAR* path, BOOL create, HCESVC* result) {
       rc != ERROR_SUCCESS) {
     return rc;
   }
-  const std::optional<std::u16string> partner = tbm::RegGetString(user, kPartnershipKey, kPartnerValue);
+  const std::optional<std::u16string> partner =
+      tbm::RegGetString(user, kPartnershipKey, kPartnerValue);
   if (!partner || partner->empty()) {
     RegCloseKey(user);
     return ERROR_FILE_NOT_FOUND;
@@ -48,8 +49,8 @@ LONG CeSvcGetDword(HCESVC key, const WCHAR* valueName, DWORD* value) {
   DWORD type = REG_NONE;
   DWORD word = 0;
   DWORD bytes = sizeof word;
-  const LONG rc =
-      RegQueryValueExW(KeyOf(key), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&word), &bytes);
+  const LONG rc = RegQueryValueExW(KeyOf(key), valueName, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(&word), &bytes);
   if (rc == ERROR_MORE_DATA) return ERROR_INVALID_DATA;
   if (rc != ERROR_SUCCESS) return rc;
   if (type != REG_DWORD || bytes != sizeof word) return ERROR_INVALID_DATA;

@@ -177,8 +177,8 @@ void DockedRun::Run() {
 bool DockedRun::ReachHandheld(Status* failure) {
   const HRESULT connected = CeRapiInit();
   if (connected != S_OK && connected != CERAPI_E_ALREADYINITIALIZED) {
-    *failure = Status(StatusCode::kFailed, "the handheld cannot be reached: " +
-                                               rapi::RapiFailureText());
+    *failure =
+        Status(StatusCode::kFailed, "the handheld cannot be reached: " + rapi::RapiFailureText());
     return false;
   }
   openedConnection_ = connected == S_OK;
@@ -241,10 +241,10 @@ bool DockedRun::ConnectToTabulonPro() {
     return false;
   }
   if ((version >> 16) != kProtocolMajor) {
-    ConnectionProblem(kCodeOtherVersion,
-                      Status(StatusCode::kFailed, "the plug-in speaks version " +
-                                                      std::to_string(version >> 16) + "." +
-                                                      std::to_string(version & 0xFFFF)));
+    ConnectionProblem(
+        kCodeOtherVersion,
+        Status(StatusCode::kFailed, "the plug-in speaks version " + std::to_string(version >> 16) +
+                                        "." + std::to_string(version & 0xFFFF)));
     return false;
   }
   const std::int32_t started = bridge_->Send(
@@ -267,9 +267,8 @@ bool DockedRun::SendExchangeFolder() {
     const std::int32_t reply =
         bridge_->Send(DdeCommand::WithString(DdeMessage::kExchangeFolder, ansi), &problem);
     if (problem.ok() && reply != 0) {
-      problem = Status(StatusCode::kFailed,
-                       "Tabulon Pro did not take the folder (it answered " +
-                           std::to_string(reply) + ")");
+      problem = Status(StatusCode::kFailed, "Tabulon Pro did not take the folder (it answered " +
+                                                std::to_string(reply) + ")");
     }
   }
   if (problem.ok()) return true;
@@ -287,9 +286,8 @@ void DockedRun::SynchroniseListed() {
   if (listing.ok()) {
     engineStarted_ = true;
     if (MDbInit(&engine_) != MDbErrNone) {
-      listing = Status(StatusCode::kFailed,
-                       "the desktop's database library could not start: " +
-                           rapi::RapiFailureText());
+      listing = Status(StatusCode::kFailed, "the desktop's database library could not start: " +
+                                                rapi::RapiFailureText());
     }
   }
   if (!listing.ok()) {
@@ -330,7 +328,7 @@ DockedRun::Outcome DockedRun::SynchroniseDatabase(const sync::DatabaseListEntry&
 
 // 7.1 to 7.5 for one database Tabulon Pro has at index.
 DockedRun::Outcome DockedRun::TalkAboutDatabase(const std::string& name, std::int32_t index,
-                                                 Phases* phases) {
+                                                Phases* phases) {
   const std::u16string shown = Shown(name);
   auto brokeOff = [&](const Status& why) {
     log_.DatabaseProblem(kLogBrokeOff, {TextArgument(shown)});
@@ -357,9 +355,9 @@ DockedRun::Outcome DockedRun::TalkAboutDatabase(const std::string& name, std::in
   const Clock::time_point copiedAt = Clock::now();
   Status mergeFailure;
   const std::int32_t reply =
-      copied.ok() ? bridge_->Send(DdeCommand::WithNumber(DdeMessage::kMergeAndExport, index),
-                                  &mergeFailure)
-                  : 1;
+      copied.ok()
+          ? bridge_->Send(DdeCommand::WithNumber(DdeMessage::kMergeAndExport, index), &mergeFailure)
+          : 1;
   const Clock::time_point merged = Clock::now();
   const std::int32_t status = reply & 0xFFFF;
   const auto flags = static_cast<std::uint32_t>(reply) >> 16;
@@ -443,8 +441,9 @@ DockedRun::Outcome DockedRun::CreateOneDatabase() {
   if (agent) agent->Release();
   LogPhases(name, {0, 0, 0, Milliseconds(begun, Clock::now())});
   if (talk.ok() && !made) {
-    talk = Status(StatusCode::kFailed, "the handheld could not make the database from the "
-                                       "desktop's copy (its log says why)");
+    talk = Status(StatusCode::kFailed,
+                  "the handheld could not make the database from the "
+                  "desktop's copy (its log says why)");
   }
   if (!talk.ok()) {
     log_.DatabaseProblem(kLogDatabaseFailed, {TextArgument(shown), NumberArgument(1)});
@@ -493,8 +492,8 @@ void DockedRun::TellResult() {
 void DockedRun::EndHandheldSide() {
   if (started_) {
     if (Status s = agent_->EndSync(); !s.ok()) {
-      Log(LogLevel::kError, "the handheld was not told that the synchronisation ended: " +
-                                s.message());
+      Log(LogLevel::kError,
+          "the handheld was not told that the synchronisation ended: " + s.message());
     }
   }
   if (openedConnection_) CeRapiUninit();

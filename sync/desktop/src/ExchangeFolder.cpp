@@ -33,9 +33,8 @@ Status MakeLevel(const std::string& folder) {
 // The names of the levels below the application-data folder.
 std::vector<std::string> Levels(const ProviderTexts& texts, std::string_view deviceName) {
   std::vector<std::string> levels;
-  for (const std::uint32_t number :
-       {kTextFolderCompany, kTextFolderProduct, kTextFolderMobile, kTextFolderSynchronisation,
-        kTextFolderHandhelds}) {
+  for (const std::uint32_t number : {kTextFolderCompany, kTextFolderProduct, kTextFolderMobile,
+                                     kTextFolderSynchronisation, kTextFolderHandhelds}) {
     levels.push_back(SafeFolderName(texts.Utf8(number)));
   }
   levels.push_back(SafeFolderName(deviceName));

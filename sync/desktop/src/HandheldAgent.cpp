@@ -152,8 +152,8 @@ Status HandheldAgent::Locate(std::unique_ptr<HandheldAgent>* agent) {
   DWORD type = REG_NONE;
   DWORD bytes = kStoreBytes;
   if (rc == ERROR_SUCCESS) {
-    rc = CeRegQueryValueEx(key, kStoreValue, nullptr, &type, reinterpret_cast<BYTE*>(store),
-                           &bytes);
+    rc =
+        CeRegQueryValueEx(key, kStoreValue, nullptr, &type, reinterpret_cast<BYTE*>(store), &bytes);
     CeRegCloseKey(key);
   }
   if (rc == ERROR_FILE_NOT_FOUND) {
@@ -170,16 +170,16 @@ Status HandheldAgent::Locate(std::unique_ptr<HandheldAgent>* agent) {
   const std::u16string provider(store);
   const std::size_t cut = provider.rfind(u'\\');
   if (cut == std::u16string::npos) {
-    return Status(StatusCode::kDamaged,
-                  where + " names no folder (\"" + Utf16ToUtf8(provider) +
-                      "\"); install Tabulon Mobile on the handheld again");
+    return Status(StatusCode::kDamaged, where + " names no folder (\"" + Utf16ToUtf8(provider) +
+                                            "\"); install Tabulon Mobile on the handheld again");
   }
   agent->reset(new HandheldAgent(provider.substr(0, cut) + kAgentLibrary));
   return Status();
 }
 
 Status HandheldAgent::Call(const char16_t* function, HRESULT* answer) {
-  const HRESULT rc = CeRapiInvoke(path_.c_str(), function, 0, nullptr, nullptr, nullptr, nullptr, 0);
+  const HRESULT rc =
+      CeRapiInvoke(path_.c_str(), function, 0, nullptr, nullptr, nullptr, nullptr, 0);
   *answer = rc;
   if (FAILED(rc) && FAILED(CeRapiGetError())) {
     return RemoteStatus("the handheld's agent could not be called (" + Utf16ToUtf8(function) + ")",
@@ -191,8 +191,8 @@ Status HandheldAgent::Call(const char16_t* function, HRESULT* answer) {
 Status HandheldAgent::StartSync(HRESULT* answer) {
   if (Status s = Call(u"StartSync", answer); !s.ok()) return s;
   if (*answer == 0 || *answer == 1) return Status();
-  return RemoteStatus("the handheld's agent " + Utf16ToUtf8(path_) + " did not start the synchronisation",
-                      *answer);
+  return RemoteStatus(
+      "the handheld's agent " + Utf16ToUtf8(path_) + " did not start the synchronisation", *answer);
 }
 
 Status HandheldAgent::EndSync() {
@@ -235,7 +235,8 @@ Status HandheldAgent::FindFiles(std::vector<sync::DatabaseListEntry>* databases)
 
 Status HandheldAgent::OpenSyncDatabase(sync::SyncDatabaseMode mode,
                                        std::unique_ptr<AgentConversation>* conversation) {
-  std::array<std::uint8_t, sync::kSyncDatabaseInputBytes> input = sync::WriteSyncDatabaseInput(mode);
+  std::array<std::uint8_t, sync::kSyncDatabaseInputBytes> input =
+      sync::WriteSyncDatabaseInput(mode);
   IRAPIStream* stream = nullptr;
   if (Status s = Open(u"SyncDatabase", input.data(), static_cast<DWORD>(input.size()), &stream);
       !s.ok()) {
@@ -268,11 +269,12 @@ Status CopyHandheldChanges(const std::string& localPath, std::uint64_t* bytes) {
   }
   const std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
   sync::HostFileSink local(localPath);
-  std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min<std::uint64_t>(size, kChangesPieceBytes)));
+  std::vector<std::uint8_t> piece(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, kChangesPieceBytes)));
   std::uint64_t copied = 0;
   Status status = local.ok() ? Status()
-                             : Status(StatusCode::kIoFailed, "cannot make " + localPath + ": " +
-                                                                 local.FailureReason());
+                             : Status(StatusCode::kIoFailed,
+                                      "cannot make " + localPath + ": " + local.FailureReason());
   while (status.ok() && copied < size) {
     const auto want = static_cast<DWORD>(std::min<std::uint64_t>(size - copied, piece.size()));
     DWORD read = 0;
@@ -283,15 +285,16 @@ Status CopyHandheldChanges(const std::string& localPath, std::uint64_t* bytes) {
                                                   std::to_string(copied) + " of " +
                                                   std::to_string(size) + " bytes");
     } else if (local.Write(piece.data(), read) != read) {
-      status = Status(StatusCode::kIoFailed,
-                      "cannot write " + localPath + ": " + local.FailureReason());
+      status =
+          Status(StatusCode::kIoFailed, "cannot write " + localPath + ": " + local.FailureReason());
     } else {
       copied += read;
     }
   }
   CeCloseHandle(file);
   if (!local.Close() && status.ok()) {
-    status = Status(StatusCode::kIoFailed, "cannot write " + localPath + ": " + local.FailureReason());
+    status =
+        Status(StatusCode::kIoFailed, "cannot write " + localPath + ": " + local.FailureReason());
   }
   if (!status.ok()) return status;
   *bytes = copied;
@@ -301,7 +304,8 @@ Status CopyHandheldChanges(const std::string& localPath, std::uint64_t* bytes) {
 Status CheckHandheldChanges(const std::string& localPath) {
   sync::HostFileSource source(localPath);
   if (!source.ok()) {
-    return Status(StatusCode::kIoFailed, "cannot read " + localPath + ": " + source.FailureReason());
+    return Status(StatusCode::kIoFailed,
+                  "cannot read " + localPath + ": " + source.FailureReason());
   }
   sync::ExchangeReader reader(source);
   sync::ExchangeLayout layout;

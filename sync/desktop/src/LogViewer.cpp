@@ -35,15 +35,15 @@ Status StartViewer(const std::string& program, const std::string& path) {
   pid_t pid = -1;
   if (const int error = ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ);
       error != 0) {
-    return Status(StatusCode::kFailed,
-                  "cannot start the program that shows the log: " + std::string(std::strerror(error)));
+    return Status(StatusCode::kFailed, "cannot start the program that shows the log: " +
+                                           std::string(std::strerror(error)));
   }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-    return Status(StatusCode::kNotFound, "the program \"" + program +
-                                             "\" that shows the log is not installed");
+    return Status(StatusCode::kNotFound,
+                  "the program \"" + program + "\" that shows the log is not installed");
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     return Status(StatusCode::kFailed, "the program \"" + program + "\" could not be started");

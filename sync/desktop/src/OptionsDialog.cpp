@@ -46,6 +46,7 @@ OptionsDialog::OptionsDialog(const ProviderTexts& texts, std::optional<LogViewer
   auto* openLog = new QPushButton(QText(texts, kTextOpenLogButton), this);
   openLog->setObjectName("openLog");  // control 105
   openLog->setEnabled(viewer_.has_value());
+  openLog->setAutoDefault(false);
   connect(openLog, &QPushButton::clicked, this, [this] {
     if (viewer_) OpenLogOrTell(*viewer_, messages_);
   });
@@ -60,15 +61,15 @@ OptionsDialog::OptionsDialog(const ProviderTexts& texts, std::optional<LogViewer
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   auto* row = new QHBoxLayout();
-  row->addWidget(version);
-  row->addStretch();
   row->addWidget(openLog);
+  row->addStretch();
+  row->addWidget(buttons);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(about);
-  layout->addLayout(row);
+  layout->addWidget(version);
   layout->addSpacing(8);
-  layout->addWidget(buttons);
+  layout->addLayout(row);
 }
 
 OptionsDialog::~OptionsDialog() {

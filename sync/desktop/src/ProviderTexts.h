@@ -45,23 +45,23 @@ enum Text : std::uint32_t {
   kTextOk = 1013,
   kTextCancel = 1014,
   kTextOptionsAbout = 1015,
-  kLogSetAside = 8001,          // %1s the set-aside file
-  kLogBothSides = 8002,         //
-  kLogSynchronised = 8003,      // %1s database
-  kLogDatabaseFailed = 8004,    // %1s database, %2d status
-  kLogNoTabulonPro = 8005,      //
-  kLogSkipped = 8006,           // %1s database
-  kLogTooLong = 8007,           // %1d records
-  kLogChangedOrGone = 8008,     //
-  kLogReason = 8009,            // %1s why
-  kLogOtherVersion = 8010,      //
-  kLogRefused = 8011,           // %1d code
-  kLogFinished = 8012,          // %1d run problems, %2d database problems
-  kLogFailed = 8013,            // the same
+  kLogSetAside = 8001,        // %1s the set-aside file
+  kLogBothSides = 8002,       //
+  kLogSynchronised = 8003,    // %1s database
+  kLogDatabaseFailed = 8004,  // %1s database, %2d status
+  kLogNoTabulonPro = 8005,    //
+  kLogSkipped = 8006,         // %1s database
+  kLogTooLong = 8007,         // %1d records
+  kLogChangedOrGone = 8008,   //
+  kLogReason = 8009,          // %1s why
+  kLogOtherVersion = 8010,    //
+  kLogRefused = 8011,         // %1d code
+  kLogFinished = 8012,        // %1d run problems, %2d database problems
+  kLogFailed = 8013,          // the same
   kLogHandheldUnreachable = 8014,
-  kLogFolderUnusable = 8015,    // %1s folder
-  kLogNotWhole = 8016,          // %1s database
-  kLogBrokeOff = 8017,          // %1s database
+  kLogFolderUnusable = 8015,  // %1s folder
+  kLogNotWhole = 8016,        // %1s database
+  kLogBrokeOff = 8017,        // %1s database
 };
 
 // Text 1: what the provider says when it finds no language library, in

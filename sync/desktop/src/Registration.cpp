@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "ProgramLog.h"
-#include "ReplStore.h"
 #include "Registry.h"
+#include "ReplStore.h"
 #include "Utf16.h"
 
 namespace tbm::desksync {
@@ -28,8 +28,8 @@ HRESULT SetAll(HKEY hive, std::initializer_list<Value> values) {
     if (const LONG rc = RegSetString(hive, value.key.c_str(), value.name, value.data);
         rc != ERROR_SUCCESS) {
       WriteLog("TBDeskSync", LogLevel::kError,
-               "registering the provider: " + Utf16ToUtf8(value.key) + " cannot be written: " +
-                   DescribeError(static_cast<DWORD>(rc)));
+               "registering the provider: " + Utf16ToUtf8(value.key) +
+                   " cannot be written: " + DescribeError(static_cast<DWORD>(rc)));
       return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
     }
   }
@@ -50,12 +50,12 @@ HRESULT RegisterProvider(const std::string& modulePath) {
   const std::u16string classText = Utf8ToUtf16(com::GuidToString(kProviderClass));
   const std::u16string objectType = ObjectTypeKey();
   const std::u16string icon = path + u", -" + Utf8ToUtf16(std::to_string(kIconResource));
-  if (const HRESULT hr = SetAll(HKEY_CLASSES_ROOT,
-                                {{ClassKey() + u"\\InprocServer32", nullptr, path},
-                                 {ClassKey() + u"\\ProgId", nullptr, programId},
-                                 {programId, nullptr, u"TBDeskSync"},
-                                 {programId, u"Display Name", Utf8ToUtf16(kStoreDescription)},
-                                 {programId + u"\\CLSID", nullptr, classText}});
+  if (const HRESULT hr =
+          SetAll(HKEY_CLASSES_ROOT, {{ClassKey() + u"\\InprocServer32", nullptr, path},
+                                     {ClassKey() + u"\\ProgId", nullptr, programId},
+                                     {programId, nullptr, u"TBDeskSync"},
+                                     {programId, u"Display Name", Utf8ToUtf16(kStoreDescription)},
+                                     {programId + u"\\CLSID", nullptr, classText}});
       FAILED(hr)) {
     return hr;
   }
@@ -69,12 +69,13 @@ HRESULT RegisterProvider(const std::string& modulePath) {
 HRESULT UnregisterProvider() {
   const std::u16string programId = Utf8ToUtf16(kProgramId);
   for (const auto& [hive, key] :
-       {std::pair{HKEY_CLASSES_ROOT, ClassKey()}, std::pair{HKEY_CLASSES_ROOT, programId + u"\\CLSID"},
+       {std::pair{HKEY_CLASSES_ROOT, ClassKey()},
+        std::pair{HKEY_CLASSES_ROOT, programId + u"\\CLSID"},
         std::pair{HKEY_CLASSES_ROOT, programId}, std::pair{HKEY_LOCAL_MACHINE, ObjectTypeKey()}}) {
     if (const LONG rc = Delete(hive, key); rc != ERROR_SUCCESS) {
       WriteLog("TBDeskSync", LogLevel::kError,
-               "unregistering the provider: " + Utf16ToUtf8(key) + " cannot be deleted: " +
-                   DescribeError(static_cast<DWORD>(rc)));
+               "unregistering the provider: " + Utf16ToUtf8(key) +
+                   " cannot be deleted: " + DescribeError(static_cast<DWORD>(rc)));
       return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
     }
   }

@@ -47,8 +47,7 @@ std::u16string_view CutLine(std::u16string_view text) {
 
 Status FileFailure(int error, const std::string& path, const std::string& what) {
   const DWORD platformError = ErrorFromErrno(error, path);
-  return PlatformFailure(platformError,
-                         what + " " + path + ": " + DescribeError(platformError));
+  return PlatformFailure(platformError, what + " " + path + ": " + DescribeError(platformError));
 }
 
 }  // namespace
