@@ -282,7 +282,7 @@ class DesktopStore final : public IReplStore {
       device.szName[sizeof device.szName - 1] = '\0';
       std::string folder;
       if (MakeDeviceFolder(*texts_, device.szName, &folder).ok()) {
-        viewer = MakeLogViewer(*texts_, folder + "/" + texts_->Utf8(kTextLogFileName));
+        viewer = MakeLogViewer(*texts_, LogFileIn(*texts_, folder));
       }
     }
     ComPtr<IReplMessages> messages;

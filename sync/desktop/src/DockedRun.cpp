@@ -117,7 +117,7 @@ class DockedRun {
   Outcome SynchroniseDatabase(const sync::DatabaseListEntry& entry);
   Outcome TalkAboutDatabase(const std::string& name, std::int32_t index, Phases* phases);
   void CreateNewDatabases();
-  Outcome CreateOneDatabase();
+  Outcome CreateOneDatabase(long long desktopExportMs);
   void EndConversation();
   void TellResult();
   void EndHandheldSide();
@@ -158,7 +158,7 @@ void DockedRun::Run() {
   // 1. and 2.
   Status unreachable;
   const bool reached = ReachHandheld(&unreachable);
-  log_.Open(Local(texts_.Utf8(kTextLogFileName).c_str()));
+  log_.Open(LogFileIn(texts_, folder_));
   if (!reached) {
     log_.RunProblem(kLogHandheldUnreachable);
     log_.Reason(unreachable.message());
@@ -400,8 +400,10 @@ DockedRun::Outcome DockedRun::TalkAboutDatabase(const std::string& name, std::in
 void DockedRun::CreateNewDatabases() {
   for (;;) {
     Status failure;
+    const Clock::time_point asked = Clock::now();
     const std::int32_t reply =
         bridge_->Send(DdeCommand::WithoutArgument(DdeMessage::kExportNext), &failure);
+    const long long exportMs = Milliseconds(asked, Clock::now());
     if (!failure.ok()) {
       ConnectionProblem(kCodeNoAnswer, failure);
       return;
@@ -413,11 +415,13 @@ void DockedRun::CreateNewDatabases() {
       log_.RunProblem(kLogRefused, {NumberArgument(reply)});
       return;
     }
-    if (CreateOneDatabase() == Outcome::kFailed) failed_ = true;
+    if (CreateOneDatabase(exportMs) == Outcome::kFailed) failed_ = true;
   }
 }
 
-DockedRun::Outcome DockedRun::CreateOneDatabase() {
+// One desktop database the handheld lacks, whose copy Tabulon Pro has just
+// written, made on the handheld.
+DockedRun::Outcome DockedRun::CreateOneDatabase(long long desktopExportMs) {
   const Clock::time_point begun = Clock::now();
   std::string name = kCopyFileName;
   {
@@ -439,7 +443,7 @@ DockedRun::Outcome DockedRun::CreateOneDatabase() {
   // ask would report a failed creation as done.
   if (talk.ok()) talk = sync::ReadCreationOutcome(agent->fromAgent(), &made);
   if (agent) agent->Release();
-  LogPhases(name, {0, 0, 0, Milliseconds(begun, Clock::now())});
+  LogPhases(name, {0, 0, desktopExportMs, Milliseconds(begun, Clock::now())});
   if (talk.ok() && !made) {
     talk = Status(StatusCode::kFailed,
                   "the handheld could not make the database from the "

@@ -66,6 +66,10 @@ std::string SafeFolderName(std::string_view name) {
   return safe;
 }
 
+std::string LogFileIn(const ProviderTexts& texts, const std::string& folder) {
+  return folder + "/" + SafeFolderName(texts.Utf8(kTextLogFileName));
+}
+
 std::string DeviceFolderPath(const ProviderTexts& texts, std::string_view deviceName) {
   std::string path = MachineRoot(Machine::Desktop) + "/" + kApplicationData;
   for (const std::string& level : Levels(texts, deviceName)) path += "/" + level;

@@ -27,6 +27,10 @@ Status ApplicationDataFolder(std::string* folder);
 // it, and a name longer than 255 bytes is cut at a character's start.
 std::string SafeFolderName(std::string_view name);
 
+// The synchronisation log's path in a handheld's exchange folder (its name
+// is text 1004, made safe like a folder's name).
+std::string LogFileIn(const ProviderTexts& texts, const std::string& folder);
+
 // The exchange folder of the handheld called deviceName (UTF-8), without
 // making it.
 std::string DeviceFolderPath(const ProviderTexts& texts, std::string_view deviceName);
