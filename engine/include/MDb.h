@@ -269,7 +269,9 @@ void MDbVolFSpecInitialize(MDbVolFSpec* spec);
 // call made on the handheld: marks env initialised (MDbErrFailed when env
 // is null or already initialised), then in every case connects to the
 // handheld with CeRapiInit, which waits until the connection is up. A
-// failing CeRapiInit gives MDbErrFailed, and env stays initialised.
+// connection the process already has open (CERAPI_E_ALREADYINITIALIZED) is
+// used as it is. A failing CeRapiInit gives MDbErrFailed, and env stays
+// initialised.
 std::int32_t MDbInit(MDbEnv* env);
 #else
 // Marks env initialised (MDbErrFailed when env is null or already
@@ -283,8 +285,10 @@ std::int32_t MDbInit(MDbEnv* env, std::uint8_t wordBreak);
 // library and resets env as MDbEnvInitialize does, in every case (a null
 // env is not touched). Close the database first (MDbAgentCloseDb): a
 // volume still mounted is not unmounted, only forgotten. 0 when env was
-// initialised, MDbErrFailed otherwise. libTBMDBCE.so ends the connection to
-// the handheld (CeRapiUninit) in every case instead.
+// initialised, MDbErrFailed otherwise. libTBMDBCE.so instead ends env's use
+// of the connection to the handheld: when MDbInit opened that connection
+// and no other environment started by MDbInit still uses it, it is closed
+// (CeRapiUninit); a connection the process had opened before is left open.
 std::int32_t MDbShutdown(MDbEnv* env);
 
 // ---- volumes ----

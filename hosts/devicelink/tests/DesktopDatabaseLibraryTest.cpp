@@ -250,6 +250,18 @@ TEST_F(DesktopDatabaseLibraryTest, InitAndShutdownStartAndEndTheConnectionInEver
   EXPECT_EQ(env_.initialised, 0);
   EXPECT_EQ(CeRapiUninit(), S_FALSE);  // MDbShutdown ended it
 
+  // A connection the program opened itself is used, and stays open after
+  // MDbShutdown, however many environments came and went on it.
+  ASSERT_EQ(CeRapiInit(), S_OK) << RapiFailureText();
+  MDbEnv second;
+  MDbEnvInitialize(&second);
+  EXPECT_EQ(MDbInit(&env_), MDbErrNone) << RapiFailureText();
+  EXPECT_EQ(MDbInit(&second), MDbErrNone) << RapiFailureText();
+  EXPECT_EQ(MDbShutdown(&env_), MDbErrNone);
+  EXPECT_EQ(MDbShutdown(&second), MDbErrNone);
+  EXPECT_EQ(CeGetTempPath(64, temp), 6u) << RapiFailureText();
+  EXPECT_EQ(CeRapiUninit(), S_OK);
+
   // A connection that cannot be made: 1, with env marked initialised.
   EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
   SetCallTimeLimit(std::chrono::milliseconds(2000));
