@@ -49,13 +49,23 @@ struct Contact {
   }
 };
 
+// Which letters the names may hold.
+enum class NameLetters {
+  kAny,      // names in many scripts: Latin with its accents, Japanese, Greek, ...
+  kWestern,  // only letters that windows-1252 and Mac OS Roman both have, the
+             // texts a synchronisation with Tabulon Pro carries
+};
+
 // The record at position index of the set drawn from seed. It depends on
-// seed and index alone, so any record can be made without those before it.
-Contact SampleContact(std::uint64_t seed, std::uint32_t index);
+// seed, index and letters alone, so any record can be made without those
+// before it.
+Contact SampleContact(std::uint64_t seed, std::uint32_t index,
+                      NameLetters letters = NameLetters::kAny);
 
 // The whole file: the header row, then records 0 to count - 1, each row
 // ending in "\n"; UTF-8 without a byte order mark. REQUIRES: count >= 0.
-std::string SampleContactsCsv(std::uint64_t seed, int count);
+std::string SampleContactsCsv(std::uint64_t seed, int count,
+                              NameLetters letters = NameLetters::kAny);
 
 // Appends the contact as one CSV row ending in "\n".
 void WriteCsvRow(std::string& out, const Contact& contact);

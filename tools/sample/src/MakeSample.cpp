@@ -1,7 +1,7 @@
 // tbm_make_sample: writes a CSV file of realistic contact records, the same
 // bytes for the same arguments on every machine.
 //
-//   tbm_make_sample [--records N] [--seed S] [--output FILE]
+//   tbm_make_sample [--records N] [--seed S] [--western] [--output FILE]
 //
 // Exit status 0 on success, 1 when the output cannot be written, 2 when the
 // arguments are wrong. Every error is one line on standard error.
@@ -26,7 +26,7 @@ constexpr int kStatusWriteFailed = 1;
 constexpr int kStatusBadArguments = 2;
 
 constexpr std::string_view kUsage =
-    "usage: tbm_make_sample [--records N] [--seed S] [--output FILE]\n";
+    "usage: tbm_make_sample [--records N] [--seed S] [--western] [--output FILE]\n";
 
 std::string Help() {
   return std::string(kUsage) +
@@ -39,6 +39,8 @@ std::string Help() {
          std::to_string(kDefaultSeed) +
          " when not given);\n"
          "                 the same seed and count always give the same file\n"
+         "  --western      only names whose letters windows-1252 and Mac OS Roman both\n"
+         "                 have, so that every contact can be synchronised with Tabulon Pro\n"
          "  --output FILE  write to FILE, replacing it whole, instead of standard output\n";
 }
 
@@ -46,6 +48,7 @@ struct Options {
   std::optional<int> records;
   std::optional<std::uint64_t> seed;
   std::optional<std::string> output;
+  bool western = false;
   bool help = false;
 };
 
@@ -92,11 +95,15 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
       options.help = true;
       continue;
     }
+    if (option == "--western") {
+      options.western = true;
+      continue;
+    }
     if (option != "--records" && option != "--seed" && option != "--output") {
       const std::string_view what =
           option.starts_with("-") ? "unknown option " : "unexpected argument ";
       return std::string(what) + Quoted(option) +
-             "; the options are --records N, --seed S and --output FILE";
+             "; the options are --records N, --seed S, --western and --output FILE";
     }
     if (i + 1 == argc) {
       const std::string_view wanted = option == "--output" ? "a file name" : "a whole number";
@@ -147,8 +154,9 @@ int main(int argc, char** argv) {
     return WriteAll(STDOUT_FILENO, Help()) ? 0 : kStatusWriteFailed;
   }
 
-  const std::string csv = SampleContactsCsv(options.seed.value_or(kDefaultSeed),
-                                            options.records.value_or(kDefaultRecordCount));
+  const std::string csv = SampleContactsCsv(
+      options.seed.value_or(kDefaultSeed), options.records.value_or(kDefaultRecordCount),
+      options.western ? NameLetters::kWestern : NameLetters::kAny);
   if (options.output) {
     if (const std::string failure = ReplaceFileContents(*options.output, csv); !failure.empty()) {
       PrintErrorLine(failure);

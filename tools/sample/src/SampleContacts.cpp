@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -154,11 +155,54 @@ std::uint32_t DaysInMonth(std::uint32_t year, std::uint32_t month) {
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-std::string Name(Draw& draw) {
-  if (draw.Chance(8)) return std::string(draw.Pick(kOtherScriptNames));
-  std::string name(draw.Pick(kFirstNames));
+// Whether every character of the UTF-8 text is one windows-1252 and Mac OS
+// Roman both have: ASCII, or a letter of Latin-1 other than the Icelandic
+// eth and thorn and the y with acute (and the multiplication and division
+// signs), which Mac OS Roman lacks.
+bool IsWestern(std::string_view text) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x80) continue;
+    // Latin-1 letters U+00C0 to U+00FF are C3 80 to C3 BF in UTF-8.
+    if (byte != 0xC3 || at + 1 == text.size()) return false;
+    const unsigned letter = 0xC0u + (static_cast<unsigned char>(text[++at]) & 0x3Fu);
+    if (letter == 0xD0 || letter == 0xF0 || letter == 0xDE || letter == 0xFE || letter == 0xDD ||
+        letter == 0xFD || letter == 0xD7 || letter == 0xF7) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The first name of the kind asked for at or after position at of names,
+// going round: picking a western name takes no more draws than any name,
+// so the rest of the record is the same either way.
+std::string_view NameFrom(std::span<const std::string_view> names, std::uint32_t at,
+                          NameLetters letters) {
+  for (std::size_t tried = 0; tried < names.size(); ++tried) {
+    const std::string_view name = names[(at + tried) % names.size()];
+    if (letters == NameLetters::kAny || IsWestern(name)) return name;
+  }
+  return names[at % names.size()];
+}
+
+std::string Name(Draw& draw, NameLetters letters) {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  if (draw.Chance(8)) {
+    const std::uint32_t other =
+        draw.Below(static_cast<std::uint32_t>(std::size(kOtherScriptNames)));
+    if (letters == NameLetters::kAny) return std::string(kOtherScriptNames[other]);
+    // A western name in the place of one in another script, from the same draw.
+    first = other * 5;
+    last = other * 3;
+  } else {
+    first = draw.Below(static_cast<std::uint32_t>(std::size(kFirstNames)));
+    last = draw.Below(static_cast<std::uint32_t>(std::size(kLastNames)));
+  }
+  std::string name(NameFrom(kFirstNames, first, letters));
   name += ' ';
-  name += draw.Pick(kLastNames);
+  name += NameFrom(kLastNames, last, letters);
   return name;
 }
 
@@ -216,10 +260,10 @@ std::string Notes(Draw& draw) {
 
 }  // namespace
 
-Contact SampleContact(std::uint64_t seed, std::uint32_t index) {
+Contact SampleContact(std::uint64_t seed, std::uint32_t index, NameLetters letters) {
   Draw draw(Draw::Mix(Draw::Mix(seed) + index));
   Contact contact;
-  contact.name = Name(draw);
+  contact.name = Name(draw, letters);
   contact.company = draw.Pick(kCompanies);
   const City& city = kCities[draw.Below(static_cast<std::uint32_t>(std::size(kCities)))];
   contact.city = city.name;
@@ -233,11 +277,11 @@ Contact SampleContact(std::uint64_t seed, std::uint32_t index) {
   return contact;
 }
 
-std::string SampleContactsCsv(std::uint64_t seed, int count) {
+std::string SampleContactsCsv(std::uint64_t seed, int count, NameLetters letters) {
   std::string csv(kContactHeader);
   csv += '\n';
   for (int index = 0; index < count; ++index) {
-    WriteCsvRow(csv, SampleContact(seed, static_cast<std::uint32_t>(index)));
+    WriteCsvRow(csv, SampleContact(seed, static_cast<std::uint32_t>(index), letters));
   }
   return csv;
 }

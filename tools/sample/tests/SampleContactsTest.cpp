@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "AnsiText.h"
 #include "CsvReading.h"
 #include "SampleContacts.h"
+#include "Utf16.h"
 
 namespace tbm::sample::testing {
 namespace {
@@ -280,6 +282,29 @@ TEST_F(DefaultSampleTest, CompaniesAndNotesNeedQuotingInPlaces) {
   const int emptyNotes = CountWhere([](const Contact& c) { return c.notes.empty(); });
   EXPECT_GT(emptyNotes, kDefaultRecordCount / 2);
   EXPECT_LT(emptyNotes, kDefaultRecordCount);
+}
+
+TEST(WesternSampleTest, EveryTextTravelsInWindows1252AndMacOsRomanAndTheRestStaysTheSame) {
+  std::unique_ptr<sync::AnsiCodePage> windows;
+  std::unique_ptr<sync::AnsiCodePage> mac;
+  ASSERT_TRUE(sync::AnsiCodePage::Open("windows-1252", &windows).ok());
+  ASSERT_TRUE(sync::AnsiCodePage::Open("macintosh", &mac).ok());
+  int accented = 0;
+  for (std::uint32_t index = 0; index < kMostRecords; ++index) {
+    const Contact western = SampleContact(kDefaultSeed, index, NameLetters::kWestern);
+    for (const std::string* field : western.Fields()) {
+      std::string bytes;
+      ASSERT_TRUE(windows->ToAnsi(Utf8ToUtf16(*field), &bytes).ok()) << *field;
+      ASSERT_TRUE(mac->ToAnsi(Utf8ToUtf16(*field), &bytes).ok()) << *field;
+    }
+    accented += std::any_of(western.name.begin(), western.name.end(),
+                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    // Only the names are drawn differently.
+    Contact any = SampleContact(kDefaultSeed, index);
+    any.name = western.name;
+    EXPECT_EQ(RowsOf(any), RowsOf(western));
+  }
+  EXPECT_GT(accented, kMostRecords / 10);
 }
 
 }  // namespace
