@@ -158,6 +158,9 @@ void DockedRun::Run() {
   // 1. and 2.
   Status unreachable;
   const bool reached = ReachHandheld(&unreachable);
+  // The connection service shows the log's lines as the run writes them,
+  // and where the log is at its end.
+  log_.EchoTo([this](const std::string& line) { notify_->SetStatusText(line.c_str()); });
   log_.Open(LogFileIn(texts_, folder_));
   if (!reached) {
     log_.RunProblem(kLogHandheldUnreachable);
@@ -169,8 +172,11 @@ void DockedRun::Run() {
     bridge_.reset();
   }
   log_.Close(failed_);  // 10.
-  TellResult();         // 11.
-  EndHandheldSide();    // 12.
+  notify_->SetStatusText(Utf16ToUtf8(texts_.Message(kTextLogIsAt, {res::MessageArgument::Text(
+                                                                      Utf8ToUtf16(log_.path()))}))
+                             .c_str());
+  TellResult();       // 11.
+  EndHandheldSide();  // 12.
 }
 
 // The connection, the agent and StartSync.

@@ -45,6 +45,7 @@ enum Text : std::uint32_t {
   kTextOk = 1013,
   kTextCancel = 1014,
   kTextOptionsAbout = 1015,
+  kTextLogIsAt = 1016,        // %1s the log's path
   kLogSetAside = 8001,        // %1s the set-aside file
   kLogBothSides = 8002,       //
   kLogSynchronised = 8003,    // %1s database

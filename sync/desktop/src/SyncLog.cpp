@@ -79,6 +79,7 @@ Status SyncLog::Open(const std::string& path) {
 void SyncLog::Line(std::u16string_view text) {
   const std::string line = Utf16ToUtf8(CutLine(text));
   WriteLog("TBDeskSync", LogLevel::kInfo, "log: " + line);
+  if (echo_ && !line.empty()) echo_(line);
   if (!file_) return;
   const std::string bytes = line + "\r\n";
   std::size_t written = 0;

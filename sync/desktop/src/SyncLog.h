@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -41,6 +42,9 @@ class SyncLog {
   // it fails, lines still go to the program log.
   Status Open(const std::string& path);
   const std::string& path() const { return path_; }
+  // Hands every line written from now on (but the empty one that ends a
+  // run) to echo as well, for the connection service's status display.
+  void EchoTo(std::function<void(const std::string& line)> echo) { echo_ = std::move(echo); }
 
   // Writes a line, cut to kMaxLogLineCharacters characters.
   void Line(std::u16string_view text);
@@ -67,6 +71,7 @@ class SyncLog {
   const ProviderTexts& texts_;
   std::string path_;
   UniqueFd file_;
+  std::function<void(const std::string&)> echo_;
   int runProblems_ = 0;
   int databaseProblems_ = 0;
 };
