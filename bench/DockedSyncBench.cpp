@@ -150,11 +150,11 @@ void PrintLine(const char* what, double ms) { std::printf("  %-34s %8.0f ms\n", 
 
 void BM_DockedSync(benchmark::State& state) {
   try {
+    // The scratch folder first: it is removed at exit after the machines
+    // made in it have stopped.
+    const fs::path root = fs::path(tbm::bench::Folder()) / "docked";
     static std::unique_ptr<tbm::bench::DockedMachines> machines;
-    if (!machines) {
-      machines = std::make_unique<tbm::bench::DockedMachines>(
-          fs::path(tbm::bench::Folder()) / "docked", Source());
-    }
+    if (!machines) machines = std::make_unique<tbm::bench::DockedMachines>(root, Source());
     tbm::bench::ProviderTimes sum;
     double command = 0;
     int round = 0;
@@ -197,11 +197,9 @@ void BM_DockedSync(benchmark::State& state) {
 
 void BM_LocalPhases(benchmark::State& state) {
   try {
+    const fs::path root = fs::path(tbm::bench::Folder()) / "local";
     static std::unique_ptr<tbm::bench::LocalSyncPeer> peer;
-    if (!peer) {
-      peer = std::make_unique<tbm::bench::LocalSyncPeer>(fs::path(tbm::bench::Folder()) / "local",
-                                                         Source());
-    }
+    if (!peer) peer = std::make_unique<tbm::bench::LocalSyncPeer>(root, Source());
     tbm::bench::LocalPhases sum;
     int round = 0;
     for (auto _ : state) {
