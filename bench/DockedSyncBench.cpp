@@ -157,8 +157,10 @@ void BM_DockedSync(benchmark::State& state) {
     if (!machines) machines = std::make_unique<tbm::bench::DockedMachines>(root, Source());
     tbm::bench::ProviderTimes sum;
     double command = 0;
-    int round = 0;
+    int runs = 0;
+    static int round = 0;  // every run's changes differ from the last run's
     for (auto _ : state) {
+      ++runs;
       ++round;
       ChangeEveryRecord(machines->HandheldDatabase(), round);
       tbm::bench::ProviderTimes times;
@@ -173,7 +175,7 @@ void BM_DockedSync(benchmark::State& state) {
       sum.wholeRun += times.wholeRun;
       command += commandMs;
     }
-    const double n = static_cast<double>(round);
+    const double n = static_cast<double>(runs);
     DockedMeans& means = Docked();
     means = {true,
              static_cast<double>(sum.handheldExport) / n,
@@ -183,7 +185,7 @@ void BM_DockedSync(benchmark::State& state) {
              static_cast<double>(sum.wholeRun) / n,
              command / n};
     std::printf("\nDocked over loopback, %d records of %d fields, mean of %d runs:\n", kRecords,
-                kFields, round);
+                kFields, runs);
     PrintLine("handheld export", means.handheldExport);
     PrintLine("copy", means.copy);
     PrintLine("desktop merge and export", means.desktopMergeAndExport);
@@ -201,8 +203,10 @@ void BM_LocalPhases(benchmark::State& state) {
     static std::unique_ptr<tbm::bench::LocalSyncPeer> peer;
     if (!peer) peer = std::make_unique<tbm::bench::LocalSyncPeer>(root, Source());
     tbm::bench::LocalPhases sum;
-    int round = 0;
+    int runs = 0;
+    static int round = 0;
     for (auto _ : state) {
+      ++runs;
       ++round;
       ChangeEveryRecord(peer->HandheldDatabase(), round);
       tbm::bench::LocalPhases phases;
@@ -216,9 +220,9 @@ void BM_LocalPhases(benchmark::State& state) {
       sum.copyBack += phases.copyBack;
       sum.import += phases.import;
     }
-    const double n = static_cast<double>(round);
+    const double n = static_cast<double>(runs);
     std::printf("\nThe same work in one process, without the network and DDE, mean of %d runs:\n",
-                round);
+                runs);
     PrintLine("handheld export", sum.handheldExport / n);
     PrintLine("copy of TBSC.sdb", sum.copy / n);
     PrintLine("desktop merge", sum.desktopMerge / n);
