@@ -144,6 +144,7 @@ class DockedRun {
 };
 
 void DockedRun::Run() {
+  const Clock::time_point begun = Clock::now();
   DEVINFO* device = &device_;
   if (FAILED(notify_->QueryDevice(QDC_SEL_DEVICE, reinterpret_cast<void**>(&device)))) {
     Log(LogLevel::kError,
@@ -177,6 +178,8 @@ void DockedRun::Run() {
                              .c_str());
   TellResult();       // 11.
   EndHandheldSide();  // 12.
+  Log(LogLevel::kInfo,
+      "the whole run took " + std::to_string(Milliseconds(begun, Clock::now())) + " ms");
 }
 
 // The connection, the agent and StartSync.
