@@ -23,6 +23,7 @@
 #include "FrameWnd.h"
 #include "MessageBox.h"
 #include "Resources.h"
+#include "RunningProgram.h"
 #include "TBMApp.h"
 #include "TBMDocTemplate.h"
 #include "Utf16.h"
@@ -41,15 +42,6 @@ constexpr const char* kUsage =
     "                       DATABASE, a picture of the list of databases\n"
     "Without a display the program runs as with --screenshots, writing the pictures\n"
     "beside the database.\n";
-
-bool HasDisplay() {
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform != nullptr && std::strcmp(platform, "offscreen") == 0) return false;
-  if (platform != nullptr && *platform != '\0') return true;
-  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
 
 // The host folder of a database as given on the command line.
 QString FolderOfDatabase(const std::string& given) {
@@ -134,7 +126,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  const bool offscreen = screenshotsAsked || !HasDisplay();
+  const bool offscreen = screenshotsAsked || !tbm::tools::HasDisplay();
   if (offscreen) {
     if (arguments.empty() && !screenshotsAsked) {
       std::fputs("Tabulon Mobile: without a display, name the database to picture (try --help)\n",

@@ -9,6 +9,7 @@
 #include "DeviceWatch.h"
 #include "LoadedStore.h"
 #include "Providers.h"
+#include "RunningProgram.h"
 #include "ServiceNotify.h"
 #include "ServiceRun.h"
 
@@ -51,7 +52,7 @@ Status ChooseProvider(const std::string& objectType, RegisteredProvider* chosen)
 }  // namespace
 
 Status OptionsCommand(const std::string& objectType, const char* programPath, int* exitCode) {
-  if (!HasDisplay()) {
+  if (!tools::HasDisplay()) {
     *exitCode = 2;
     return Status(StatusCode::kInvalidArgument,
                   "the options dialog needs a display, and there is none here (neither DISPLAY "

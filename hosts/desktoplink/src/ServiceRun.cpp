@@ -22,6 +22,7 @@
 #include "Machine.h"
 #include "MessagePump.h"
 #include "ProgramLog.h"
+#include "RunningProgram.h"
 #include "ServiceWindow.h"
 #include "WinUser.h"
 
@@ -33,60 +34,6 @@ void Log(LogLevel level, const std::string& text) { WriteLog(kProgram, level, te
 void Tell(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
   std::fflush(stderr);
-}
-
-// The desktop's one running service: an exclusive lock on
-// <desktop root>/tbm-desktoplink.lock, holding the process id for the
-// message of a second one. The lock goes with the process, however it ends.
-class InstanceLock {
- public:
-  ~InstanceLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  Status Take() {
-    const std::string root = MachineRoot(Machine::Desktop);
-    std::error_code error;
-    std::filesystem::create_directories(root, error);
-    const std::string path = root + "/tbm-desktoplink.lock";
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-      const int e = errno;
-      return Status(
-          e == EACCES   ? StatusCode::kNoPermission
-          : e == ENOSPC ? StatusCode::kNoSpace
-                        : StatusCode::kIoFailed,
-          "the desktop's lock file " + path + " cannot be made (" + std::strerror(e) + ")");
-    }
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      char text[32] = {};
-      const ssize_t got = ::pread(fd_, text, sizeof text - 1, 0);
-      const long other = got > 0 ? std::strtol(text, nullptr, 10) : 0;
-      return Status(StatusCode::kBusy,
-                    "the desktop connection service is running already on this desktop" +
-                        (other > 0 ? " (process " + std::to_string(other) + ")" : std::string()) +
-                        "; use that one ('tbm-desktoplink sync'), or stop it first");
-    }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, pid.data(), pid.size(), 0) < 0) {
-      Log(LogLevel::kWarning, "the process id could not be written to " + path);
-    }
-    return {};
-  }
-
- private:
-  int fd_ = -1;
-};
-
-// The signals that end the service arrive on a descriptor the event loop
-// watches. They are blocked before any thread starts, so every thread
-// leaves them to it.
-int SignalDescriptor() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, signal);
-  if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
-  return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
 // The published window's procedure: a "sync" asking for a synchronisation.
@@ -128,22 +75,16 @@ class PublishedWindow {
 
 }  // namespace
 
-bool HasDisplay() {
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform != nullptr && std::strcmp(platform, "offscreen") == 0) return false;
-  if (platform != nullptr && *platform != '\0') return true;
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
 int RunService(const RunOptions& options, const char* programPath) {
-  InstanceLock lock;
-  if (Status s = lock.Take(); !s.ok()) {
+  tools::InstanceLock lock;
+  if (Status s = lock.Take("tbm-desktoplink.lock", "the desktop connection service",
+                           "use that one ('tbm-desktoplink sync'), or stop it first",
+                           [](const std::string& warning) { Log(LogLevel::kWarning, warning); });
+      !s.ok()) {
     Tell(s.message());
     return 1;
   }
-  const int signalFd = SignalDescriptor();
+  const int signalFd = tools::StopSignalDescriptor();
   if (signalFd < 0) {
     Tell(std::string("the signals that stop the service cannot be watched (") +
          std::strerror(errno) + ")");
@@ -158,7 +99,7 @@ int RunService(const RunOptions& options, const char* programPath) {
     ::close(signalFd);
     return 1;
   }
-  const bool headless = options.headless || !HasDisplay();
+  const bool headless = options.headless || !tools::HasDisplay();
   if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
   int qtArgc = 1;
   char* qtArgv[] = {const_cast<char*>(programPath), nullptr};

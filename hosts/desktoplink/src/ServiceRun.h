@@ -25,7 +25,6 @@ struct RunOptions {
 
 // Whether Qt can show windows here: DISPLAY or WAYLAND_DISPLAY set, or a
 // platform other than "offscreen" asked for.
-bool HasDisplay();
 
 // Runs until a signal or the window's Quit. Returns the exit status: 0
 // after a clean stop, 1 when it could not start.

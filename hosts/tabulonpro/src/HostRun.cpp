@@ -22,6 +22,7 @@
 #include "MessagePump.h"
 #include "PluginHost.h"
 #include "ProgramLog.h"
+#include "RunningProgram.h"
 #include "WinUser.h"
 
 namespace tbm::tabulonpro {
@@ -36,47 +37,6 @@ void Tell(const std::string& message) {
   std::fprintf(stderr, "Tabulon Pro: %s\n", message.c_str());
   std::fflush(stderr);
 }
-
-// The desktop's one running host: an exclusive lock on
-// <desktop root>/TabulonPro.lock, holding the process id for the message
-// of a second one. The lock goes with the process, however it ends.
-class InstanceLock {
- public:
-  ~InstanceLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  Status Take() {
-    const std::string root = MachineRoot(Machine::Desktop);
-    std::error_code error;
-    stdfs::create_directories(root, error);
-    const std::string path = root + "/TabulonPro.lock";
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-      const int e = errno;
-      return Status(
-          e == EACCES ? StatusCode::kNoPermission : StatusCode::kIoFailed,
-          "the desktop's lock file " + path + " cannot be made (" + std::strerror(e) + ")");
-    }
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      char text[32] = {};
-      const ssize_t got = ::pread(fd_, text, sizeof text - 1, 0);
-      const long other = got > 0 ? std::strtol(text, nullptr, 10) : 0;
-      return Status(StatusCode::kBusy,
-                    "Tabulon Pro is running already on this desktop" +
-                        (other > 0 ? " (process " + std::to_string(other) + ")" : std::string()) +
-                        "; use that one, or stop it first");
-    }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, pid.data(), pid.size(), 0) < 0) {
-      WriteLog(kLog, LogLevel::kWarning, "the process id could not be written to " + path);
-    }
-    return {};
-  }
-
- private:
-  int fd_ = -1;
-};
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
@@ -116,15 +76,6 @@ Status OpenDatabases(const RunOptions& options,
   return {};
 }
 
-bool HasDisplay() {
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform != nullptr && std::strcmp(platform, "offscreen") == 0) return false;
-  if (platform != nullptr && *platform != '\0') return true;
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
 // --about and --settings open the plug-in's modal dialogs, which only a
 // person at a display can close: shown offscreen they would hold the host
 // for good. So without a display they are refused before anything starts.
@@ -143,7 +94,7 @@ Status CheckDialogsCanBeShown(const RunOptions& options) {
                       "display" +
                       otherwise);
   }
-  if (!HasDisplay()) {
+  if (!tools::HasDisplay()) {
     return Status(StatusCode::kInvalidArgument,
                   option +
                       " needs a display, and there is none here (neither DISPLAY nor "
@@ -152,17 +103,6 @@ Status CheckDialogsCanBeShown(const RunOptions& options) {
                       otherwise);
   }
   return {};
-}
-
-// The signals that end the host arrive on a descriptor the event loop
-// watches, so they are handled between events like any other input. They
-// are blocked before any thread starts, so every thread leaves them to it.
-int SignalDescriptor() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, signal);
-  if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
-  return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
 // The line tests and people wait for.
@@ -181,8 +121,11 @@ int RunHost(const RunOptions& options, const char* programPath) {
     Tell(s.message());
     return 2;
   }
-  InstanceLock lock;
-  if (Status s = lock.Take(); !s.ok()) {
+  tools::InstanceLock lock;
+  if (Status s = lock.Take(
+          "TabulonPro.lock", "Tabulon Pro", "use that one, or stop it first",
+          [](const std::string& warning) { WriteLog(kLog, LogLevel::kWarning, warning); });
+      !s.ok()) {
     Tell(s.message());
     return 1;
   }
@@ -213,7 +156,7 @@ int RunHost(const RunOptions& options, const char* programPath) {
     }
   }
 
-  const int signalFd = SignalDescriptor();
+  const int signalFd = tools::StopSignalDescriptor();
   if (signalFd < 0) {
     Tell(std::string("the signalFd that stop the host cannot be watched (") + std::strerror(errno) +
          ")");
@@ -228,7 +171,7 @@ int RunHost(const RunOptions& options, const char* programPath) {
     ::close(signalFd);
     return 1;
   }
-  const bool headless = options.headless || !HasDisplay();
+  const bool headless = options.headless || !tools::HasDisplay();
   if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
   int qtArgc = 1;
   char* qtArgv[] = {const_cast<char*>(programPath), nullptr};
