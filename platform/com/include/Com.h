@@ -18,6 +18,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -144,6 +145,46 @@ class ComPtr {
 
  private:
   T* pointer_ = nullptr;
+};
+
+// A reference count starting at 1, the count of a new object.
+class ReferenceCount {
+ public:
+  ULONG Add() { return ++references_; }
+  ULONG Drop() { return --references_; }
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+// The IUnknown of an object that offers one interface, Interface with the
+// identifier kIid, besides IUnknown itself. Count keeps the references
+// (ReferenceCount, or one that also counts a module's live objects); the
+// object deletes itself at its last Release.
+template <typename Interface, const IID& kIid, typename Count = ReferenceCount>
+class SingleInterfaceObject : public Interface {
+ public:
+  HRESULT QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (iid != IID_IUnknown && iid != kIid) return E_NOINTERFACE;
+    AddRef();
+    *object = static_cast<Interface*>(this);
+    return S_OK;
+  }
+  ULONG AddRef() override { return count_.Add(); }
+  ULONG Release() override {
+    const ULONG left = count_.Drop();
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  SingleInterfaceObject() = default;
+  virtual ~SingleInterfaceObject() = default;
+
+ private:
+  Count count_;
 };
 
 // An in-process server module loaded from a host path, kept loaded while

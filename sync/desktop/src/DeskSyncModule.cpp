@@ -20,23 +20,9 @@ namespace {
 std::atomic<long> liveObjects{0};
 std::atomic<long> locks{0};
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final
+    : public com::SingleInterfaceObject<IClassFactory, IID_IClassFactory, ObjectCount> {
  public:
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return count_.Add(); }
-  ULONG Release() override {
-    const ULONG left = count_.Drop();
-    if (left == 0) delete this;
-    return left;
-  }
-
   HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -54,9 +40,6 @@ class ClassFactory final : public IClassFactory {
     LockModule(lock != FALSE);
     return S_OK;
   }
-
- private:
-  ObjectCount count_;
 };
 
 // An address inside this module, to find its file by.

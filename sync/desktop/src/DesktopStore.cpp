@@ -69,22 +69,9 @@ bool UpdateOnDocking() {
   return first == ERROR_SUCCESS && second == ERROR_SUCCESS && onDocking == 1;
 }
 
-class ObjectHandler final : public IReplObjHandler {
+class ObjectHandler final
+    : public com::SingleInterfaceObject<IReplObjHandler, IID_IReplObjHandler, ObjectCount> {
  public:
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IReplObjHandler) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IReplObjHandler*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return count_.Add(); }
-  ULONG Release() override {
-    const ULONG left = count_.Drop();
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT Setup(REPLSETUP*) override { return S_OK; }
   HRESULT Reset(REPLSETUP*) override { return S_OK; }
   // The service gets no objects from this store.
@@ -95,29 +82,12 @@ class ObjectHandler final : public IReplObjHandler {
   }
   HRESULT SetPacket(std::uint8_t*, DWORD) override { return S_OK; }
   HRESULT DeleteObj(REPLSETUP*) override { return S_OK; }
-
- private:
-  ObjectCount count_;
 };
 
-class DesktopStore final : public IReplStore {
+class DesktopStore final
+    : public com::SingleInterfaceObject<IReplStore, IID_IReplStore, ObjectCount> {
  public:
   ~DesktopStore() { ReleaseNotify(); }
-
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IReplStore) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IReplStore*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return count_.Add(); }
-  ULONG Release() override {
-    const ULONG left = count_.Drop();
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT Initialize(IReplNotify* notify, UINT) override {
     return Guard("Initialize", E_FAIL, [&] {
@@ -290,7 +260,6 @@ class DesktopStore final : public IReplStore {
     return ShowOptionsDialog(*texts_, std::move(viewer), messages.get());
   }
 
-  ObjectCount count_;
   IReplNotify* notify_ = nullptr;
   std::unique_ptr<ProviderTexts> texts_;
 };

@@ -51,26 +51,12 @@ Status StartViewer(const std::string& program, const std::string& path) {
   return Status();
 }
 
-class OpenLogAction final : public IReplMessageAction {
+class OpenLogAction final
+    : public com::SingleInterfaceObject<IReplMessageAction, IID_IUnknown, ObjectCount> {
  public:
   OpenLogAction(LogViewer viewer, IReplMessages* messages)
       : viewer_(std::move(viewer)), messages_(messages) {
     if (messages_) messages_->AddRef();
-  }
-
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IUnknown*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return count_.Add(); }
-  ULONG Release() override {
-    const ULONG left = count_.Drop();
-    if (left == 0) delete this;
-    return left;
   }
 
   void Run() override {
@@ -86,7 +72,6 @@ class OpenLogAction final : public IReplMessageAction {
   }
 
  private:
-  ObjectCount count_;
   LogViewer viewer_;
   IReplMessages* messages_;
 };
