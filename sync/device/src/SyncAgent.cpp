@@ -198,6 +198,9 @@ void SynchroniseDatabase(ByteSource& desktop, ByteSink& toDesktop, DatabaseStore
     DesktopDecision decision = DesktopDecision::kKeepHandheldData;
     talking = talking && ReadDesktopDecision(desktop, &decision).ok();
     if (talking && decision == DesktopDecision::kTakeDesktopCopy) {
+      // Said before the first byte of the copy is read: a person (or a
+      // test) reading the log learns that the database is being replaced.
+      Log(LogLevel::kInfo, name + ": rebuilding from the desktop's copy as it arrives");
       imported = ImportDesktopCopy(store, ImportMode::kRebuild, desktop, toDesktop, codePage);
       talking = !imported.streamFailed;
     }
