@@ -87,14 +87,17 @@ bool Holds(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// The records of a CSV listing (its first line the fields), sorted, so the
-// two sides can be compared whatever order each keeps.
-std::vector<std::string> SortedRecords(const std::string& csv) {
+// The records of a CSV listing (its first line the fields), each without
+// its first `skipped` cells, sorted, so the two sides can be compared
+// whatever order each keeps.
+std::vector<std::string> SortedRecords(const std::string& csv, int skipped = 0) {
   std::vector<std::string> records;
   std::size_t at = csv.find('\n');
   while (at != std::string::npos && at + 1 < csv.size()) {
     const std::size_t end = csv.find('\n', at + 1);
-    records.push_back(csv.substr(at + 1, end == std::string::npos ? end : end - at - 1));
+    std::string record = csv.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+    for (int i = 0; i < skipped; ++i) record.erase(0, record.find(',') + 1);
+    records.push_back(std::move(record));
     at = end;
   }
   std::sort(records.begin(), records.end());
@@ -222,6 +225,11 @@ class DockedSyncTest : public ::testing::Test {
   }
   // Tabulon Pro must not be running.
   std::string DesktopRecords(const std::string& name) { return Pro({"list", name, "--csv"}); }
+  // The same without each record's position, identity and modification
+  // count, sorted.
+  std::vector<std::string> DesktopValues(const std::string& name) {
+    return SortedRecords(DesktopRecords(name), 3);
+  }
 
   fs::path ExchangeFolder() const {
     return machines_.desktopRoot() / "Application Data" / "Tabulon" / "Tabulon Pro" /
@@ -328,6 +336,131 @@ TEST_F(DockedSyncTest, ChangesOnBothSidesAreMergedAndDockingFollowsTheHandheldsS
     EXPECT_TRUE(Holds(desktop, record)) << record << "\n" << desktop;
   }
   EXPECT_FALSE(Holds(desktop, "Oslo")) << desktop;
+}
+
+TEST_F(DockedSyncTest, EachDatabasesConflictRuleDecidesARecordChangedOnBothSides) {
+  // Three desktop databases, one per rule, on a handheld that has no
+  // database yet: the first docking makes all three there.
+  const std::string csv = "Name:text,City:text\nAda,Paris\nBo,Berlin\nCy,Oslo\n";
+  MakeDesktopDatabase("Keep Both", csv, "Name,City", "keep-both");
+  MakeDesktopDatabase("Handheld Wins", csv, "Name,City", "handheld-wins");
+  MakeDesktopDatabase("Desktop Wins", csv, "Name,City", "desktop-wins");
+  const std::vector<std::string> names = {"Keep Both", "Handheld Wins", "Desktop Wins"};
+  StartTabulonPro(names);
+  StartDesktopService();
+  ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
+  std::vector<std::string> made = LastRun(SyncLog());
+  std::sort(made.begin(), made.end());
+  EXPECT_EQ(made, (std::vector<std::string>{"Desktop Wins was synchronised.",
+                                            "Handheld Wins was synchronised.",
+                                            "Keep Both was synchronised.", kFinishedClean}))
+      << SyncLog();
+
+  // Bo moves on both sides, differently; Ada only on the handheld, Cy only
+  // on the desktop.
+  for (const std::string& name : names) {
+    const std::string file = "\\My Documents\\Tabulon\\" + name + ".tbm";
+    EXPECT_EQ(HandheldRecords(file.c_str()), "Name,City\nAda,Paris\nBo,Berlin\nCy,Oslo\n");
+    Tbmdb({"set", file, "2", "City=Vienna"});
+    Tbmdb({"set", file, "1", "City=Madrid"});
+    Pro({"set", name, "2", "City=Lyon"});
+    Pro({"set", name, "3", "City=Bergen"});
+  }
+  SyncNow();
+  const std::vector<std::string> run = LastRun(SyncLog());
+  ASSERT_FALSE(run.empty());
+  EXPECT_EQ(run.back(), kFinishedClean) << SyncLog();
+  for (const std::string& name : names) {
+    const auto synchronised = std::find(run.begin(), run.end(), name + " was synchronised.");
+    ASSERT_NE(synchronised, run.end()) << name << "\n" << SyncLog();
+    ASSERT_NE(synchronised, run.begin());
+    EXPECT_EQ(*(synchronised - 1),
+              "Some records were changed on both sides; the database's rule for such records "
+              "decided which to keep.")
+        << name;
+  }
+  EXPECT_EQ(SyncActive(), false);
+  EXPECT_FALSE(fs::exists(ExchangeFolder() / "TBSC.sdb"));
+
+  // Each rule's outcome, the same on both sides; the changes made on one
+  // side only arrive everywhere.
+  std::vector<std::vector<std::string>> handheld;
+  for (const std::string& name : names) {
+    const std::string file = "\\My Documents\\Tabulon\\" + name + ".tbm";
+    handheld.push_back(SortedRecords(HandheldRecords(file.c_str())));
+    EXPECT_FALSE(Holds(Tbmdb({"records", file}).out, "modified")) << name;
+  }
+  EXPECT_EQ(handheld[0],
+            (std::vector<std::string>{"Ada,Madrid", "Bo,Lyon", "Bo,Vienna", "Cy,Bergen"}));
+  EXPECT_EQ(handheld[1], (std::vector<std::string>{"Ada,Madrid", "Bo,Vienna", "Cy,Bergen"}));
+  EXPECT_EQ(handheld[2], (std::vector<std::string>{"Ada,Madrid", "Bo,Lyon", "Cy,Bergen"}));
+  StopTabulonPro();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(DesktopValues(names[i]), handheld[i]) << names[i];
+  }
+}
+
+TEST_F(DockedSyncTest, WithoutTabulonProTheRunSaysSoAndTheHandheldIsReleased) {
+  Tbmdb({"create", "-", kContacts, "--name", "Contacts"}, kContactsCsv);
+  Tbmdb({"set", kContacts, "1", "City=Nice"});
+  StartDesktopService();
+  ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
+  const std::vector<std::string> lines = Lines(SyncLog());
+  ASSERT_EQ(lines.size(), 4u) << SyncLog();
+  EXPECT_EQ(lines[1],
+            "Tabulon Pro is not running, or it runs without its Tabulon Mobile plug-in. Nothing "
+            "was synchronised. Start Tabulon Pro and synchronise again.");
+  EXPECT_EQ(lines[2],
+            "The synchronisation failed (problems: 1 with the synchronisation, 0 with "
+            "databases).");
+  // The person is told: without a display, in the service's log, and in
+  // what "sync" prints when a person asks again.
+  EXPECT_EQ(Occurrences(ServiceLog(), std::string("message: ") + kResultMessage), 1u)
+      << ServiceLog();
+  EXPECT_EQ(SyncNow(),
+            "The handheld Pocket Ledger is docked; 1 provider was asked to synchronise (Tabulon "
+            "Mobile).\n  " +
+                std::string(kResultMessage) + "\n");
+  EXPECT_EQ(LastRun(SyncLog()), std::vector<std::string>(lines.begin() + 1, lines.end() - 1));
+  // The agent was told each time that the synchronisation ended; the
+  // handheld kept its changes for the next time.
+  EXPECT_EQ(SyncActive(), false);
+  EXPECT_EQ(Occurrences(AgentLog(), "synchronisation ended"), 2u) << AgentLog();
+  EXPECT_TRUE(Holds(Tbmdb({"records", kContacts}).out, "modified"));
+  EXPECT_FALSE(fs::exists(ExchangeFolder() / "TBSC.sdb"));
+}
+
+TEST_F(DockedSyncTest, ChangesThatDoNotArriveWholeAreNotMerged) {
+  // A city the exchange files' code page cannot carry: the handheld's
+  // export of its changes breaks off, and what the desktop copies is no
+  // whole exchange file.
+  Tbmdb({"create", "-", kContacts, "--name", "Contacts"}, kContactsCsv);
+  Tbmdb({"set", kContacts, "2", "City=\xE6\x9D\xB1\xE4\xBA\xAC"});
+  Tbmdb({"set", kContacts, "1", "City=Nice"});
+  MakeDesktopDatabase("Contacts", kContactsCsv, "Name,City");
+  StartTabulonPro({"Contacts"});
+  StartDesktopService();
+  ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
+  const std::vector<std::string> lines = Lines(SyncLog());
+  ASSERT_EQ(lines.size(), 5u) << SyncLog();
+  EXPECT_EQ(lines[1],
+            "Contacts was not synchronised: the handheld's changes did not arrive whole. Nothing "
+            "was merged, and both sides keep their data.");
+  EXPECT_TRUE(lines[2].starts_with("    Reason: ")) << lines[2];
+  EXPECT_EQ(lines[3],
+            "The synchronisation failed (problems: 1 with the synchronisation, 1 with "
+            "databases).");
+  EXPECT_EQ(Occurrences(ServiceLog(), std::string("message: ") + kResultMessage), 1u)
+      << ServiceLog();
+  EXPECT_EQ(SyncActive(), false);
+  EXPECT_FALSE(fs::exists(ExchangeFolder() / "TBSC.sdb"));
+  // Neither side changed.
+  EXPECT_EQ(HandheldRecords(kContacts),
+            "Name,City\nAda,Nice\nBo,\xE6\x9D\xB1\xE4\xBA\xAC\nCy,Oslo\nDi,Rome\n");
+  EXPECT_TRUE(Holds(Tbmdb({"records", kContacts}).out, "modified"));
+  StopTabulonPro();
+  EXPECT_EQ(DesktopValues("Contacts"),
+            (std::vector<std::string>{"Ada,Paris", "Bo,Berlin", "Cy,Oslo", "Di,Rome"}));
 }
 
 }  // namespace
