@@ -104,6 +104,24 @@ std::vector<std::string> SortedRecords(const std::string& csv, int skipped = 0) 
   return records;
 }
 
+// A stock list of `count` records of eight fields, as a desktop keeps one.
+constexpr char kStockFields[] = "Item,Shelf,Count,Price,Supplier,Colour,Size,Note";
+std::string StockCsv(int count) {
+  const char* suppliers[] = {"Acme", "Bolt & Co", "Cogs Ltd", "Dynamo Parts"};
+  const char* colours[] = {"red", "green", "blue", "black", "white"};
+  const char* sizes[] = {"S", "M", "L", "XL"};
+  std::string csv =
+      "Item:text,Shelf:text,Count:number,Price:number,Supplier:text,Colour:text,Size:text,"
+      "Note:text\n";
+  for (int i = 1; i <= count; ++i) {
+    csv += "Item " + std::to_string(10000 + i) + ",Shelf " + static_cast<char>('A' + i % 12) + "-" +
+           std::to_string(i % 40) + "," + std::to_string(i * 7 % 500) + "," +
+           std::to_string(i % 90 + 1) + ".50," + suppliers[i % 4] + "," + colours[i % 5] + "," +
+           sizes[i % 4] + "," + (i % 3 == 0 ? "counted in spring" : "") + "\n";
+  }
+  return csv;
+}
+
 class DockedSyncTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -244,6 +262,72 @@ class DockedSyncTest : public ::testing::Test {
   }
   std::string AgentLog() const {
     return ReadWholeFile(machines_.deviceRoot() / "log" / "TBMSYNBKCE.log");
+  }
+
+  // Waits up to 30 s, looking every millisecond, until the agent's log
+  // holds text `count` times.
+  bool WaitForAgentLog(const std::string& text, std::size_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Occurrences(AgentLog(), text) < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+
+  // Waits up to 30 s, looking every 200 microseconds, until Tabulon Pro
+  // begins to write its copy for the handheld into the exchange folder
+  // (under a partial name first, then as "TBSS.sdb").
+  bool WaitForDesktopCopy() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(ExchangeFolder() / "TBSS.sdb.partial") &&
+           !fs::exists(ExchangeFolder() / "TBSS.sdb")) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+  }
+
+  // Waits until the service's log holds text `count` times.
+  bool WaitForServiceLog(const std::string& text, std::size_t count) const {
+    return Occurrences(desktoplink::testing::WaitForFile(
+                           machines_.desktopRoot() / "log" / "tbm-desktoplink.log",
+                           [&](const std::string& log) { return Occurrences(log, text) >= count; }),
+                       text) >= count;
+  }
+
+  // The handheld's service stops where it is and is killed.
+  void CutOffHandheld() {
+    ASSERT_TRUE(handheld_->Suspend());
+    ASSERT_EQ(::kill(handheld_->pid(), SIGKILL), 0);
+    EXPECT_EQ(handheld_->End(), -SIGKILL);
+    handheld_.reset();
+  }
+
+  // The last run's lines after the handheld was cut off in Stock.
+  void ExpectBrokeOff() {
+    const std::vector<std::string> cut = LastRun(SyncLog());
+    ASSERT_EQ(cut.size(), 3u) << SyncLog();
+    EXPECT_EQ(cut[0],
+              "Stock: the connection to the handheld broke off during its synchronisation. "
+              "Synchronise again to complete it.");
+    EXPECT_TRUE(cut[1].starts_with("    Reason: ")) << cut[1];
+    EXPECT_EQ(cut[2],
+              "The synchronisation failed (problems: 1 with the synchronisation, 1 with "
+              "databases).");
+    EXPECT_FALSE(fs::exists(ExchangeFolder() / "TBSC.sdb"));
+  }
+
+  // The last run synchronised Stock without a problem, and the handheld's
+  // Stock opens whole with `records` records, none of them left to send.
+  void ExpectRepaired(int records) {
+    EXPECT_EQ(LastRun(SyncLog()),
+              (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
+        << SyncLog();
+    EXPECT_EQ(SyncActive(), false);
+    const std::string whole = Tbmdb({"check", kStock}).out;
+    EXPECT_TRUE(Holds(whole, "8 fields, " + std::to_string(records) + " records")) << whole;
+    EXPECT_FALSE(Holds(Tbmdb({"records", kStock}).out, "modified"));
   }
 
   // The handheld's "synchronisation in progress" word (this process stands
@@ -461,6 +545,98 @@ TEST_F(DockedSyncTest, ChangesThatDoNotArriveWholeAreNotMerged) {
   StopTabulonPro();
   EXPECT_EQ(DesktopValues("Contacts"),
             (std::vector<std::string>{"Ada,Paris", "Bo,Berlin", "Cy,Oslo", "Di,Rome"}));
+}
+
+TEST_F(DockedSyncTest, AHandheldCutOffInTheMiddleOfARunIsRepairedWhenItDocksAgain) {
+  // Stock is made on the handheld by the first docking ("Update on
+  // docking" is on since pairing).
+  MakeDesktopDatabase("Stock", StockCsv(3000), kStockFields);
+  StartTabulonPro({"Stock"});
+  StartDesktopService();
+  ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
+  ASSERT_EQ(LastRun(SyncLog()),
+            (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
+      << SyncLog();
+  const std::string made = Tbmdb({"check", kStock}).out;
+  EXPECT_TRUE(Holds(made, "8 fields, 3000 records")) << made;
+
+  // 1. Both sides change a record, a person asks, and the handheld is cut
+  // off (its service stopped, then killed) while Tabulon Pro writes its
+  // copy: the handheld has not had a byte of it.
+  Tbmdb({"set", kStock, "1", "Note=counted twice"});
+  Pro({"set", "Stock", "2", "Note=reordered"});
+  const std::string before = HandheldRecords(kStock);
+  auto request = std::make_unique<Service>(ProgramPath("tbm-desktoplink"),
+                                           std::vector<std::string>{"sync"}, machines_.Env());
+  ASSERT_TRUE(WaitForDesktopCopy());
+  CutOffHandheld();
+  EXPECT_EQ(request->End(), 0) << request->err;
+  EXPECT_EQ(request->out,
+            "The handheld Pocket Ledger is docked; 1 provider was asked to synchronise (Tabulon "
+            "Mobile).\n  " +
+                std::string(kResultMessage) + "\n");
+  ExpectBrokeOff();
+  // The handheld keeps Stock as it was, its change still to be sent.
+  EXPECT_TRUE(Holds(Tbmdb({"check", kStock}).out, "8 fields, 3000 records"));
+  EXPECT_EQ(HandheldRecords(kStock), before);
+  EXPECT_TRUE(Holds(Tbmdb({"records", kStock}).out, "modified"));
+
+  // Its service starts again on its address; the desktop service docks
+  // again and the run completes what broke off, without taking the
+  // handheld's change, merged already, for a second one.
+  ASSERT_TRUE(WaitForServiceLog("undocked", 1));
+  handheld_ = machines_.StartHandheld();
+  ASSERT_NE(handheld_, nullptr);
+  ASSERT_TRUE(WaitForStoreReports(3)) << ServiceLog();
+  ExpectRepaired(3000);
+  const std::string once = HandheldRecords(kStock);
+  EXPECT_EQ(Occurrences(once, "counted twice"), 1u);
+  EXPECT_EQ(Occurrences(once, "reordered"), 1u);
+
+  // 2. Both sides change again, and the handheld is cut off as soon as it
+  // has marked Stock as being rebuilt from the desktop's copy. A program
+  // of the handheld that has the synchronisation word open keeps it, and
+  // what the killed service leaves in it, alive.
+  Tbmdb({"set", kStock, "3", "Note=recounted"});
+  Pro({"set", "Stock", "4", "Note=sold out"});
+  sync::SyncActiveHolder wordHeld;
+  ASSERT_TRUE(wordHeld.ok());
+  request = std::make_unique<Service>(ProgramPath("tbm-desktoplink"),
+                                      std::vector<std::string>{"sync"}, machines_.Env());
+  // (The repair above marked it once.)
+  ASSERT_TRUE(WaitForAgentLog("Stock: marked as being rebuilt", 2)) << AgentLog();
+  CutOffHandheld();
+  EXPECT_EQ(request->End(), 0) << request->err;
+  ExpectBrokeOff();
+  // The half-rebuilt Stock is refused, never shown in part.
+  const ProgramResult check = TbmdbResult({"check", kStock});
+  EXPECT_NE(check.status, 0) << "the handheld finished rebuilding before it was cut off";
+  EXPECT_TRUE(Holds(check.err,
+                    "the database is marked inconsistent because a synchronisation did not "
+                    "finish rebuilding it; synchronise again to repair it"))
+      << check.err;
+  const ProgramResult list = TbmdbResult({"list", kStock, "--csv"});
+  EXPECT_NE(list.status, 0);
+  EXPECT_EQ(list.out, "");
+  EXPECT_EQ(SyncActive(), true);
+
+  // The handheld's service starts again while the desktop service is held:
+  // its provider clears the word left over. Let go, the desktop service
+  // docks again and the run rebuilds Stock whole.
+  ASSERT_TRUE(WaitForServiceLog("undocked", 2));
+  ASSERT_TRUE(service_->Suspend());
+  handheld_ = machines_.StartHandheld();
+  ASSERT_NE(handheld_, nullptr);
+  EXPECT_EQ(SyncActive(), false);
+  ASSERT_EQ(::kill(service_->pid(), SIGCONT), 0);
+  ASSERT_TRUE(WaitForStoreReports(5)) << ServiceLog();
+  ExpectRepaired(3000);
+  const std::string handheld = HandheldRecords(kStock);
+  for (const char* note : {"counted twice", "reordered", "recounted", "sold out"}) {
+    EXPECT_EQ(Occurrences(handheld, std::string(",") + note + "\n"), 1u) << note;
+  }
+  StopTabulonPro();
+  EXPECT_EQ(DesktopValues("Stock"), SortedRecords(handheld));
 }
 
 }  // namespace
