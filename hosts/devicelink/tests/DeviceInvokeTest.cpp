@@ -15,6 +15,7 @@
 #include "AnsiText.h"
 #include "ByteStream.h"
 #include "DatabaseList.h"
+#include "DesktopConversation.h"
 #include "DeviceLinkFixture.h"
 #include "ExchangeFile.h"
 #include "LocalStream.h"
@@ -260,6 +261,40 @@ TEST_F(DeviceInvokeTest, StreamsOpenedOneAfterAnotherAreEachServedOnTheirOwn) {
   const auto entries = sync::DecodeDatabaseList(listed.data() + 4, sync::kDatabaseListBytes);
   ASSERT_TRUE(entries.has_value());
   EXPECT_EQ(entries->size(), 40u);
+  EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
+}
+
+TEST_F(DeviceInvokeTest, ACallAfterTheStreamIsGivenBackFollowsTheWholeInvocation) {
+  // On one processor the handheld's service answers a request the moment it
+  // comes, whatever else it is doing.
+  OnOneProcessor pinned;
+  ASSERT_TRUE(pinned.ok());
+  std::unique_ptr<Service> service = Connect();
+  const Bytes sales = DesktopCopy("Sales", {"Ann", "Bo", "Cy"});
+  OverTheNetwork(u"SyncDatabase", 1,
+                 [&](IRAPIStream* desktop) { return Conversation::Create(desktop, sales); });
+  // Sales is synchronised, the handheld keeping its data. The desktop
+  // gives its end back as soon as the agent's last word has come, while
+  // the agent still closes the database and deletes its "TBSC.sdb"; the
+  // desktop's next call comes after all of that.
+  OverTheNetwork(u"SyncDatabase", 0, [](IRAPIStream* desktop) {
+    sync::MemoryByteSink said;
+    EXPECT_TRUE(sync::WriteDatabaseToSynchronise(said, "Sales").ok());
+    EXPECT_EQ(desktop->Write(said.bytes().data(), static_cast<ULONG>(said.bytes().size()), nullptr),
+              S_OK);
+    Bytes ready(4);
+    EXPECT_EQ(ReadExactly(desktop, ready.data(), 4), S_OK);
+    sync::MemoryByteSink decision;
+    EXPECT_TRUE(
+        sync::WriteDesktopDecision(decision, sync::DesktopDecision::kKeepHandheldData).ok());
+    EXPECT_EQ(desktop->Write(decision.bytes().data(), 4, nullptr), S_OK);
+    Bytes skipped(4);
+    EXPECT_EQ(ReadExactly(desktop, skipped.data(), 4), S_OK);
+    return skipped;
+  });
+  CE_FIND_DATA found{};
+  EXPECT_EQ(CeFindFirstFile(u"\\Temp\\TBSC.sdb", &found), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CeRapiGetError(), S_OK) << RapiFailureText();
   EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
 }
 

@@ -138,6 +138,11 @@ bool ChannelStream::over() {
   return over_;
 }
 
+bool ChannelStream::localClosed() {
+  std::lock_guard hold(mutex_);
+  return localClosed_;
+}
+
 Status ChannelStream::failure() {
   std::lock_guard hold(mutex_);
   return failure_;
