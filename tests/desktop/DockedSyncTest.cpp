@@ -199,13 +199,17 @@ class DockedSyncTest : public ::testing::Test {
     service_.reset();
   }
 
-  // Waits until the service's log says its stores have been told of a
-  // docking or a request `count` times in all.
-  bool WaitForStoreReports(std::size_t count) {
+  // Waits until the service's log holds text `count` times.
+  bool WaitForServiceLog(const std::string& text, std::size_t count) const {
     const std::string log = desktoplink::testing::WaitForFile(
         machines_.desktopRoot() / "log" / "tbm-desktoplink.log",
-        [count](const std::string& text) { return Occurrences(text, kStoresDone) >= count; });
-    return Occurrences(log, kStoresDone) >= count;
+        [&](const std::string& read) { return Occurrences(read, text) >= count; });
+    return Occurrences(log, text) >= count;
+  }
+  // Waits until the service's stores have been told of a docking or a
+  // request `count` times in all.
+  bool WaitForStoreReports(std::size_t count) const {
+    return WaitForServiceLog(kStoresDone, count);
   }
 
   // A person asks for a synchronisation; what "sync" printed.
@@ -286,14 +290,6 @@ class DockedSyncTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return true;
-  }
-
-  // Waits until the service's log holds text `count` times.
-  bool WaitForServiceLog(const std::string& text, std::size_t count) const {
-    return Occurrences(desktoplink::testing::WaitForFile(
-                           machines_.desktopRoot() / "log" / "tbm-desktoplink.log",
-                           [&](const std::string& log) { return Occurrences(log, text) >= count; }),
-                       text) >= count;
   }
 
   // The handheld's service stops where it is and is killed.
