@@ -5,6 +5,7 @@
 // process through a local stream.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "AnsiText.h"
 #include "ByteStream.h"
 #include "DatabaseList.h"
+#include "DesktopConversation.h"
 #include "DeviceLinkFixture.h"
 #include "ExchangeFile.h"
 #include "LocalStream.h"
@@ -80,6 +82,27 @@ struct Conversation {
     EXPECT_EQ(desktop->Write(copy.data(), static_cast<ULONG>(copy.size()), nullptr), S_OK);
     return ReadAll(desktop);
   }
+};
+
+// Keeps the calling thread on the processor it runs on for one scope (what
+// it starts meanwhile inherits that), then lets it run anywhere again.
+class OnOneProcessor {
+ public:
+  OnOneProcessor() {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    ok_ = sched_getaffinity(0, sizeof before_, &before_) == 0 &&
+          sched_setaffinity(0, sizeof one, &one) == 0;
+  }
+  ~OnOneProcessor() { sched_setaffinity(0, sizeof before_, &before_); }
+  OnOneProcessor(const OnOneProcessor&) = delete;
+  OnOneProcessor& operator=(const OnOneProcessor&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  cpu_set_t before_;
+  bool ok_ = false;
 };
 
 class DeviceInvokeTest : public DeviceLinkTest {
@@ -204,6 +227,74 @@ TEST_F(DeviceInvokeTest, TheAgentsConversationsOverTheNetworkMatchThoseOfALocalS
   EXPECT_EQ(sync::ReadSyncActive(), true);
   EXPECT_EQ(CeRapiInvoke(kAgent, u"EndSync", 0, nullptr, nullptr, nullptr, nullptr, 0), 0);
   EXPECT_EQ(sync::ReadSyncActive(), false);
+  EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
+}
+
+TEST_F(DeviceInvokeTest, StreamsOpenedOneAfterAnotherAreEachServedOnTheirOwn) {
+  // Both machines on one processor, as on a small desktop: the handheld's
+  // service, waking the desktop as it ends one stream, is often put off
+  // until the desktop has already asked for the next one. The threads and
+  // programs started from here on inherit the processor.
+  OnOneProcessor pinned;
+  ASSERT_TRUE(pinned.ok());
+  std::unique_ptr<Service> service = Connect();
+  // Each database is made as the desktop's sync provider makes one: its
+  // end is released as soon as the agent's last word has come, while the
+  // agent still closes the database, and the next call follows at once.
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "Ledger " + std::to_string(i);
+    const Bytes copy = DesktopCopy(name, {"Ann"});
+    BYTE input[4] = {1, 0, 0, 0};
+    IRAPIStream* raw = nullptr;
+    ASSERT_EQ(CeRapiInvoke(kAgent, u"SyncDatabase", 4, input, nullptr, nullptr, &raw, 0), S_OK)
+        << name << ": " << RapiFailureText();
+    RapiStreamPtr stream(raw);
+    ASSERT_EQ(stream->Write(copy.data(), static_cast<ULONG>(copy.size()), nullptr), S_OK);
+    Bytes said(4 + 1 + name.size() + 6);
+    ASSERT_EQ(ReadExactly(stream.get(), said.data(), static_cast<ULONG>(said.size())), S_OK)
+        << name;
+    EXPECT_EQ(std::string(said.begin() + 5, said.end() - 6), name);
+    EXPECT_EQ(Bytes(said.end() - 6, said.end()), Bytes(6, 0)) << name;
+  }
+  const Bytes listed = OverTheNetwork(u"FindFiles", 0, Conversation::FindFiles);
+  ASSERT_EQ(listed.size(), 4u + sync::kDatabaseListBytes);
+  const auto entries = sync::DecodeDatabaseList(listed.data() + 4, sync::kDatabaseListBytes);
+  ASSERT_TRUE(entries.has_value());
+  EXPECT_EQ(entries->size(), 40u);
+  EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
+}
+
+TEST_F(DeviceInvokeTest, ACallAfterTheStreamIsGivenBackFollowsTheWholeInvocation) {
+  // On one processor the handheld's service answers a request the moment it
+  // comes, whatever else it is doing.
+  OnOneProcessor pinned;
+  ASSERT_TRUE(pinned.ok());
+  std::unique_ptr<Service> service = Connect();
+  const Bytes sales = DesktopCopy("Sales", {"Ann", "Bo", "Cy"});
+  OverTheNetwork(u"SyncDatabase", 1,
+                 [&](IRAPIStream* desktop) { return Conversation::Create(desktop, sales); });
+  // Sales is synchronised, the handheld keeping its data. The desktop
+  // gives its end back as soon as the agent's last word has come, while
+  // the agent still closes the database and deletes its "TBSC.sdb"; the
+  // desktop's next call comes after all of that.
+  OverTheNetwork(u"SyncDatabase", 0, [](IRAPIStream* desktop) {
+    sync::MemoryByteSink said;
+    EXPECT_TRUE(sync::WriteDatabaseToSynchronise(said, "Sales").ok());
+    EXPECT_EQ(desktop->Write(said.bytes().data(), static_cast<ULONG>(said.bytes().size()), nullptr),
+              S_OK);
+    Bytes ready(4);
+    EXPECT_EQ(ReadExactly(desktop, ready.data(), 4), S_OK);
+    sync::MemoryByteSink decision;
+    EXPECT_TRUE(
+        sync::WriteDesktopDecision(decision, sync::DesktopDecision::kKeepHandheldData).ok());
+    EXPECT_EQ(desktop->Write(decision.bytes().data(), 4, nullptr), S_OK);
+    Bytes skipped(4);
+    EXPECT_EQ(ReadExactly(desktop, skipped.data(), 4), S_OK);
+    return skipped;
+  });
+  CE_FIND_DATA found{};
+  EXPECT_EQ(CeFindFirstFile(u"\\Temp\\TBSC.sdb", &found), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CeRapiGetError(), S_OK) << RapiFailureText();
   EXPECT_EQ(service->End(SIGTERM), 0) << service->err;
 }
 

@@ -98,27 +98,9 @@ class DeviceLinkTest : public ::testing::Test {
     return service;
   }
 
-  // Stops the service with SIGSTOP and waits until every thread of it has
-  // stopped: the signal is delivered after kill returns, and a thread that
-  // is running meanwhile could still answer a request.
-  static bool Stop(const Service& service) {
-    if (::kill(service.pid(), SIGSTOP) != 0) return false;
-    const std::string tasks = "/proc/" + std::to_string(service.pid()) + "/task";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      bool allStopped = true;
-      for (const auto& task : std::filesystem::directory_iterator(tasks)) {
-        const std::string stat = tbm::testing::ReadWholeFile(task.path() / "stat");
-        const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'T') {
-          allStopped = false;
-        }
-      }
-      if (allStopped) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
-  }
+  // Stops the service with SIGSTOP until every thread of it has stopped
+  // (RunningProgram::Suspend).
+  static bool Stop(const Service& service) { return service.Suspend(); }
 
   // Pairs, starts "run" and opens the desktop's connection to it.
   std::unique_ptr<Service> Connect() {

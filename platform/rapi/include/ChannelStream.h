@@ -89,6 +89,8 @@ class ChannelStream {
   // Waits up to limit until the session is over; true when it is.
   bool WaitOver(Milliseconds limit);
   bool over();
+  // Whether the local end is closed (released, or CloseLocalEnd).
+  bool localClosed();
   // Why the session failed; ok when it is not over or ended in order.
   Status failure();
 

@@ -228,8 +228,11 @@ LONG CeRegEnumValue(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameCha
 // same connection between the stream's frames and work as usual; a
 // CeRapiInvoke with a stream waits until the open stream has ended on both
 // sides (within the call time limit, else RAPI_E_BUSY), so the caller
-// releases its end first. CeRapiUninit closes the connection and breaks an
-// open stream.
+// releases its end first. Once the caller has released its end, every
+// other call waits the same way for the handheld to end the stream (the
+// function has returned), so what the caller does next follows the whole
+// invocation; after the call time limit it goes beside the stream.
+// CeRapiUninit closes the connection and breaks an open stream.
 //
 // E_INVALIDARG for a null dllPath or functionName, or a null pInput with a
 // cbInput above 0. dwReserved is not used.

@@ -138,6 +138,11 @@ bool ChannelStream::over() {
   return over_;
 }
 
+bool ChannelStream::localClosed() {
+  std::lock_guard hold(mutex_);
+  return localClosed_;
+}
+
 Status ChannelStream::failure() {
   std::lock_guard hold(mutex_);
   return failure_;
@@ -318,6 +323,15 @@ Status ChannelStream::PumpOnce(Clock::time_point* lastHeard, Clock::time_point* 
       return status.WithContext("sending " + CallName(frame.call));
     }
     *lastSent = Clock::now();
+    // When that frame was the session's last (our end, after the peer's
+    // and every reply), the peer may already have taken the channel back
+    // and sent its next request: that frame is the owner's, not the
+    // session's, so it is left on the connection.
+    std::lock_guard hold(mutex_);
+    if (posted_.empty() && endSent_ && peerEnded_ && awaitedReplies_ == 0) {
+      *done = true;
+      return Status();
+    }
   }
   if (!listening || !expectLife) *lastHeard = Clock::now();
   const auto untilAlive =

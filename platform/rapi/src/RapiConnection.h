@@ -44,8 +44,9 @@ Milliseconds CallLimit();
 
 // One request and its reply frame beside the open stream of
 // connection.session (REQUIRES: lock held, session not null). A stream
-// that has ended in order gives its channel back first, and the exchange
-// then runs on the channel alone.
+// whose local end is closed is first waited for (within the call limit)
+// to end on the handheld too; a stream that has ended in order gives its
+// channel back, and the exchange then runs on the channel alone.
 Status ExchangeBesideStream(Connection& connection, std::uint16_t call, std::uint32_t requestId,
                             std::span<const std::uint8_t> payload, Frame* reply);
 

@@ -218,6 +218,16 @@ void Connection::Close() {
 
 Status ExchangeBesideStream(Connection& connection, std::uint16_t call, std::uint32_t requestId,
                             std::span<const std::uint8_t> payload, Frame* reply) {
+  // Once the caller has given its end back, the invocation is over for it:
+  // a call made now follows the invoked function, so it waits (within the
+  // call limit) for the handheld to end the stream too, which it does when
+  // the function has returned. Otherwise the call would run on the
+  // handheld beside the function's last work (an EndSync beside the
+  // closing of the database just rebuilt). Should the handheld not end it
+  // in time, the call still goes beside the stream.
+  if (connection.session->stream->localClosed()) {
+    connection.session->stream->WaitOver(CallLimit());
+  }
   if (connection.session->stream->over()) {
     if (const Status failure = connection.session->stream->failure(); !failure.ok()) {
       return failure.WithContext("the stream of CeRapiInvoke");

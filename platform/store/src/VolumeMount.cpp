@@ -187,6 +187,15 @@ bool Volume::CreateLayout(Status* failure) {
   if (sqlite3_exec(db_, kLayout, nullptr, nullptr, nullptr) != SQLITE_OK) {
     return SqlFail(failure, "cannot create the database volume");
   }
+  // The layout went into the WAL; the file's own header, which other
+  // processes check before they mount (CheckHeader), gets the application
+  // id only at a checkpoint. One now, while the new file is still locked
+  // against them, so that a volume its creator keeps mounted is never taken
+  // for another program's file.
+  if (sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) !=
+      SQLITE_OK) {
+    return SqlFail(failure, "cannot create the database volume");
+  }
   return true;
 }
 

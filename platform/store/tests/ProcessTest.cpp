@@ -179,5 +179,19 @@ TEST_F(ProcessTest, AMountedVolumeSeesAnotherProcesssFlushedWrites) {
   CeCloseHandle(h);
 }
 
+TEST_F(ProcessTest, AVolumeItsCreatorKeepsMountedOpensInAnotherProcess) {
+  CEGUID vol = MountNew("fresh.tbm");
+  CreateDb(vol, u"DATA_0", 0x44415441, {{kNumber, 0}});
+  ASSERT_TRUE(CeFlushDBVol(&vol));
+  Writer writer(HostPath("fresh.tbm"), "delta", 3);
+  ASSERT_TRUE(writer.started());
+  EXPECT_EQ(writer.ReadFlushed(100000), 2);
+  EXPECT_EQ(writer.Wait(), 0);
+  CEOID db = 0;
+  HANDLE h = CeOpenDatabaseEx(&vol, &db, u"DATA_0", kNumber, 0, nullptr);
+  EXPECT_EQ(WalkByPosition(h).size(), 3u);
+  CeCloseHandle(h);
+}
+
 }  // namespace
 }  // namespace tbm::store::testing

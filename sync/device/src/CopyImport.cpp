@@ -53,8 +53,13 @@ Status EngineFailure(std::int32_t code, const std::string& what) {
 class Import {
  public:
   Import(DatabaseStore& store, ImportMode mode, ByteSource& source, ByteSink& echo,
-         AnsiCodePage& codePage)
-      : store_(store), mode_(mode), reader_(source, kCopyLimits), echo_(echo), page_(codePage) {}
+         AnsiCodePage& codePage, const std::function<void()>& marked)
+      : store_(store),
+        mode_(mode),
+        reader_(source, kCopyLimits),
+        echo_(echo),
+        page_(codePage),
+        marked_(marked) {}
 
   ImportResult Run() {
     result_.status = Steps();
@@ -81,6 +86,7 @@ class Import {
     if (std::int32_t rc = MarkConsistent(env, false); rc != MDbErrNone) {
       return EngineFailure(rc, "marking the database as being rebuilt");
     }
+    if (marked_) marked_();
 
     std::vector<FieldSpec> fields;
     for (std::size_t f = 0; f < layout.fields.size(); ++f) {
@@ -208,14 +214,16 @@ class Import {
   ExchangeReader reader_;
   ByteSink& echo_;
   AnsiCodePage& page_;
+  const std::function<void()>& marked_;
   ImportResult result_;
 };
 
 }  // namespace
 
 ImportResult ImportDesktopCopy(DatabaseStore& store, ImportMode mode, ByteSource& source,
-                               ByteSink& echo, AnsiCodePage& codePage) {
-  return Import(store, mode, source, echo, codePage).Run();
+                               ByteSink& echo, AnsiCodePage& codePage,
+                               const std::function<void()>& marked) {
+  return Import(store, mode, source, echo, codePage, marked).Run();
 }
 
 }  // namespace tbm::sync

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "AnsiText.h"
 #include "ByteStream.h"
@@ -47,8 +48,11 @@ struct ImportResult {
 //     code, a text too long for its field, text that does not convert or
 //     the record limit stops the import.
 // The caller marks the database consistent again when the import succeeded
-// and leaves it inconsistent otherwise.
+// and leaves it inconsistent otherwise. `marked`, when given, is called once
+// the mark of step 2 is durable: from then on a database the import leaves
+// unfinished is refused by the handheld program.
 ImportResult ImportDesktopCopy(DatabaseStore& store, ImportMode mode, ByteSource& source,
-                               ByteSink& echo, AnsiCodePage& codePage);
+                               ByteSink& echo, AnsiCodePage& codePage,
+                               const std::function<void()>& marked = {});
 
 }  // namespace tbm::sync

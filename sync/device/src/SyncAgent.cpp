@@ -198,7 +198,14 @@ void SynchroniseDatabase(ByteSource& desktop, ByteSink& toDesktop, DatabaseStore
     DesktopDecision decision = DesktopDecision::kKeepHandheldData;
     talking = talking && ReadDesktopDecision(desktop, &decision).ok();
     if (talking && decision == DesktopDecision::kTakeDesktopCopy) {
-      imported = ImportDesktopCopy(store, ImportMode::kRebuild, desktop, toDesktop, codePage);
+      // Said once the mark is durable: a person reading the log learns why
+      // the handheld program refuses a database whose rebuild broke off.
+      imported = ImportDesktopCopy(store, ImportMode::kRebuild, desktop, toDesktop, codePage, [&] {
+        Log(LogLevel::kInfo,
+            name +
+                ": marked as being rebuilt from the desktop's copy; it stays refused until "
+                "the rebuild is whole");
+      });
       talking = !imported.streamFailed;
     }
   }

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -176,6 +177,15 @@ inline int StatusOf(int waitStatus) {
   return kProgramTimedOut;
 }
 
+// The one line of a /proc stat file; empty when it cannot be read (the
+// thread has ended).
+inline std::string ReadStat(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
 }  // namespace run_program_detail
 
 // Runs program (a path, not looked up in PATH) with args, giving it input on
@@ -331,6 +341,30 @@ class RunningProgram {
   RunningProgram& operator=(const RunningProgram&) = delete;
 
   pid_t pid() const { return pid_; }
+
+  // Stops the program with SIGSTOP and waits (up to 10 s) until every
+  // thread of it has stopped: the signal is delivered after kill returns,
+  // and a thread that is running meanwhile could still do its work. False
+  // when it did not stop. SIGCONT lets it go on.
+  bool Suspend() const {
+    if (pid_ <= 0 || ::kill(pid_, SIGSTOP) != 0) return false;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      bool allStopped = true;
+      std::error_code error;
+      for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        const std::string stat = run_program_detail::ReadStat(task.path() / "stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'T') {
+          allStopped = false;
+        }
+      }
+      if (!error && allStopped) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+  }
 
   // Reads the output until found says standard output holds what the test
   // waits for (true), or the program has ended or 30 s have gone (false).
