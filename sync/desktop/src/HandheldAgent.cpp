@@ -61,54 +61,10 @@ Status HandheldFileFailure(const std::string& what) {
 
 }  // namespace
 
-// The agent's words, read straight from the stream: the messages are small
-// and the readers ask for exactly what they need.
-class AgentConversation::Source final : public sync::ByteSource {
- public:
-  explicit Source(IRAPIStream* stream) : stream_(stream) {}
-  std::size_t Read(void* buffer, std::size_t bytes) override {
-    ULONG read = 0;
-    const auto size = static_cast<ULONG>(std::min<std::size_t>(bytes, 1u << 30));
-    if (const HRESULT rc = stream_->Read(buffer, size, &read); FAILED(rc)) {
-      failure_ = rc;
-      return 0;
-    }
-    return read;
-  }
-  std::string FailureReason() const override {
-    return FAILED(failure_) ? DescribeStreamResult(failure_) : std::string();
-  }
-
- private:
-  IRAPIStream* stream_;
-  HRESULT failure_ = S_OK;
-};
-
-class AgentConversation::Sink final : public sync::ByteSink {
- public:
-  explicit Sink(IRAPIStream* stream) : stream_(stream) {}
-  std::size_t Write(const void* data, std::size_t bytes) override {
-    ULONG written = 0;
-    const auto size = static_cast<ULONG>(std::min<std::size_t>(bytes, 1u << 30));
-    if (const HRESULT rc = stream_->Write(data, size, &written); FAILED(rc)) {
-      failure_ = rc;
-      return written;
-    }
-    return written;
-  }
-  std::string FailureReason() const override {
-    return FAILED(failure_) ? DescribeStreamResult(failure_) : std::string();
-  }
-
- private:
-  IRAPIStream* stream_;
-  HRESULT failure_ = S_OK;
-};
-
 AgentConversation::AgentConversation(IRAPIStream* stream)
     : stream_(stream),
-      source_(std::make_unique<Source>(stream)),
-      sink_(std::make_unique<Sink>(stream)) {}
+      source_(std::make_unique<sync::StreamSource>(stream)),
+      sink_(std::make_unique<sync::StreamSink>(stream)) {}
 
 AgentConversation::~AgentConversation() = default;
 

@@ -20,6 +20,7 @@
 #include "DesktopConversation.h"
 #include "RapiStream.h"
 #include "Status.h"
+#include "StreamBytes.h"
 
 namespace tbm::desksync {
 
@@ -44,11 +45,9 @@ class AgentConversation {
   void Release();
 
  private:
-  class Source;
-  class Sink;
   RapiStreamPtr stream_;
-  std::unique_ptr<Source> source_;
-  std::unique_ptr<Sink> sink_;
+  std::unique_ptr<sync::StreamSource> source_;
+  std::unique_ptr<sync::StreamSink> sink_;
 };
 
 class HandheldAgent {

@@ -24,6 +24,7 @@
 #include "HandheldProgram.h"
 #include "ProgramLog.h"
 #include "RapiStream.h"
+#include "StreamBytes.h"
 #include "SyncActiveFlag.h"
 #include "Utf16.h"
 
@@ -37,65 +38,6 @@ void Log(LogLevel level, std::string_view text) { WriteLog("TBMSYNBKCE", level, 
 constexpr DWORD kProgramAnswerMs = 30000;
 
 constexpr char16_t kExchangeFileName[] = u"TBSC.sdb";
-
-// Reads the desktop's bytes from the invocation stream, for the whole of
-// one call's conversation. The exchange reader asks for a few bytes at a
-// time; taking whatever has arrived (up to a buffer's worth) in one stream
-// call keeps the stream's locking out of every small read. Nothing is read
-// ahead beyond what the desktop has sent, and the agent reads nothing else
-// from the stream after the copy.
-class StreamSource final : public ByteSource {
- public:
-  explicit StreamSource(IRAPIStream* stream) : stream_(stream), buffer_(kBufferBytes) {}
-  std::size_t Read(void* out, std::size_t bytes) override {
-    if (begin_ == end_) {
-      ULONG read = 0;
-      if (const HRESULT rc = stream_->Read(buffer_.data(), kBufferBytes, &read); FAILED(rc)) {
-        failure_ = rc;
-        return 0;
-      }
-      begin_ = 0;
-      end_ = read;
-    }
-    const std::size_t n = std::min(bytes, end_ - begin_);
-    std::memcpy(out, buffer_.data() + begin_, n);
-    begin_ += n;
-    return n;
-  }
-  std::string FailureReason() const override {
-    return FAILED(failure_) ? DescribeStreamResult(failure_) : std::string();
-  }
-
- private:
-  static constexpr ULONG kBufferBytes = 64 * 1024;
-  IRAPIStream* stream_;
-  std::vector<std::uint8_t> buffer_;
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
-  HRESULT failure_ = S_OK;
-};
-
-// Writes to the desktop through the invocation stream.
-class StreamSink final : public ByteSink {
- public:
-  explicit StreamSink(IRAPIStream* stream) : stream_(stream) {}
-  std::size_t Write(const void* data, std::size_t bytes) override {
-    ULONG written = 0;
-    const auto size = static_cast<ULONG>(std::min<std::size_t>(bytes, 1u << 30));
-    if (const HRESULT rc = stream_->Write(data, size, &written); FAILED(rc)) {
-      failure_ = rc;
-      return 0;
-    }
-    return written;
-  }
-  std::string FailureReason() const override {
-    return FAILED(failure_) ? DescribeStreamResult(failure_) : std::string();
-  }
-
- private:
-  IRAPIStream* stream_;
-  HRESULT failure_ = S_OK;
-};
 
 // The name of the database open in the handheld program, in ANSI; empty
 // when none is open or the program does not say.
