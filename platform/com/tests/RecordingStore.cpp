@@ -70,28 +70,22 @@ struct RecordingFolder {
   char name[kReplMaxPath] = "Recording";
 };
 
-class RecordingHandler final : public IReplObjHandler {
+// The module's live objects, for DllCanUnloadNow.
+class LiveObjectCount {
  public:
-  RecordingHandler() { ++liveObjects; }
+  LiveObjectCount() { ++liveObjects; }
+  ~LiveObjectCount() { --liveObjects; }
+  ULONG Add() { return count_.Add(); }
+  ULONG Drop() { return count_.Drop(); }
 
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IReplObjHandler) return E_NOINTERFACE;
-    *object = static_cast<IReplObjHandler*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) {
-      --liveObjects;
-      delete this;
-    }
-    return left;
-  }
+ private:
+  tbm::com::ReferenceCount count_;
+};
 
+class RecordingHandler final
+    : public tbm::com::SingleInterfaceObject<IReplObjHandler, IID_IReplObjHandler,
+                                             LiveObjectCount> {
+ public:
   HRESULT Setup(REPLSETUP*) override { return S_OK; }
   HRESULT Reset(REPLSETUP*) override { return S_OK; }
   HRESULT GetPacket(std::uint8_t** data, DWORD* bytes, DWORD) override {
@@ -101,33 +95,14 @@ class RecordingHandler final : public IReplObjHandler {
   }
   HRESULT SetPacket(std::uint8_t*, DWORD) override { return S_OK; }
   HRESULT DeleteObj(REPLSETUP*) override { return S_OK; }
-
- private:
-  ~RecordingHandler() = default;
-  std::atomic<ULONG> references_{1};
 };
 
-class RecordingStore final : public IReplStore {
+class RecordingStore final
+    : public tbm::com::SingleInterfaceObject<IReplStore, IID_IReplStore, LiveObjectCount> {
  public:
-  RecordingStore() { ++liveObjects; }
-
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IReplStore) return E_NOINTERFACE;
-    *object = static_cast<IReplStore*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) {
-      Record("Released");
-      --liveObjects;
-      delete this;
-    }
-    return left;
+  ~RecordingStore() override {
+    ReleaseNotify();
+    Record("Released");
   }
 
   HRESULT Initialize(IReplNotify* notify, UINT flags) override {
@@ -224,8 +199,6 @@ class RecordingStore final : public IReplStore {
   HRESULT RemoveDuplicates(const char*, UINT) override { return S_OK; }
 
  private:
-  ~RecordingStore() { ReleaseNotify(); }
-
   void ReleaseNotify() {
     if (notify_ != nullptr) notify_->Release();
     notify_ = nullptr;
@@ -286,7 +259,6 @@ class RecordingStore final : public IReplStore {
     }
   }
 
-  std::atomic<ULONG> references_{1};
   IReplNotify* notify_ = nullptr;
   int runs_ = 0;
 };
