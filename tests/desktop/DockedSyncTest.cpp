@@ -648,5 +648,53 @@ TEST_F(DockedSyncTest, AHandheldCutOffInTheMiddleOfARunIsRepairedWhenItDocksAgai
   EXPECT_EQ(DesktopValues("Stock"), SortedRecords(handheld));
 }
 
+TEST_F(DockedSyncTest, TabulonProStoppingInTheMiddleOfARunLeavesBothSidesWhole) {
+  MakeDesktopDatabase("Stock", StockCsv(3000), kStockFields);
+  StartTabulonPro({"Stock"});
+  StartDesktopService();
+  ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
+  ASSERT_EQ(LastRun(SyncLog()),
+            (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
+      << SyncLog();
+
+  // Both sides change a record; Tabulon Pro is killed while it writes its
+  // copy for the handheld. The run says so, the handheld keeps its data and
+  // its change, and is told the synchronisation ended.
+  Tbmdb({"set", kStock, "1", "Note=counted twice"});
+  Pro({"set", "Stock", "2", "Note=reordered"});
+  const std::string before = HandheldRecords(kStock);
+  auto request = std::make_unique<Service>(ProgramPath("tbm-desktoplink"),
+                                           std::vector<std::string>{"sync"}, machines_.Env());
+  ASSERT_TRUE(WaitForDesktopCopy());
+  ASSERT_TRUE(host_->Suspend());
+  ASSERT_EQ(::kill(host_->pid(), SIGKILL), 0);
+  EXPECT_EQ(host_->End(), -SIGKILL);
+  host_.reset();
+  EXPECT_EQ(request->End(), 0) << request->err;
+  const std::vector<std::string> failed = LastRun(SyncLog());
+  ASSERT_GE(failed.size(), 2u) << SyncLog();
+  EXPECT_TRUE(failed.front().starts_with("Stock could not be synchronised completely"))
+      << SyncLog();
+  EXPECT_TRUE(failed.back().starts_with("The synchronisation failed")) << SyncLog();
+  EXPECT_EQ(SyncActive(), false);
+  EXPECT_FALSE(fs::exists(ExchangeFolder() / "TBSC.sdb"));
+  EXPECT_TRUE(Holds(Tbmdb({"check", kStock}).out, "8 fields, 3000 records"));
+  EXPECT_EQ(HandheldRecords(kStock), before);
+  EXPECT_TRUE(Holds(Tbmdb({"records", kStock}).out, "modified"));
+
+  // Tabulon Pro starts again, and the next request completes the run with
+  // each change once on both sides.
+  StartTabulonPro({"Stock"});
+  const std::string said = SyncNow();
+  EXPECT_EQ(said, SyncOutput(false));
+  ExpectRepaired(3000);
+  const std::string handheld = HandheldRecords(kStock);
+  for (const char* note : {"counted twice", "reordered"}) {
+    EXPECT_EQ(Occurrences(handheld, std::string(",") + note + "\n"), 1u) << note;
+  }
+  StopTabulonPro();
+  EXPECT_EQ(DesktopValues("Stock"), SortedRecords(handheld));
+}
+
 }  // namespace
 }  // namespace tbm::docked_sync
