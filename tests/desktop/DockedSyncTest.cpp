@@ -333,6 +333,25 @@ class DockedSyncTest : public ::testing::Test {
     EXPECT_FALSE(fs::exists(ExchangeFolder() / "TBSC.sdb"));
   }
 
+  // Stock, 3000 records in Tabulon Pro, made on the handheld by the first
+  // docking ("Update on docking" is on since pairing); Tabulon Pro and the
+  // desktop service keep running.
+  void MakeStockByDocking() {
+    MakeDesktopDatabase("Stock", StockCsv(3000), kStockFields);
+    StartTabulonPro({"Stock"});
+    StartDesktopService();
+    ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
+    ASSERT_EQ(LastRun(SyncLog()),
+              (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
+        << SyncLog();
+  }
+
+  // A person asks for a synchronisation and does not wait for it.
+  std::unique_ptr<Service> AskForSync() {
+    return std::make_unique<Service>(ProgramPath("tbm-desktoplink"),
+                                     std::vector<std::string>{"sync"}, machines_.Env());
+  }
+
   // The last run synchronised Stock without a problem, and the handheld's
   // Stock opens whole with `records` records, none of them left to send.
   void ExpectRepaired(int records) {
@@ -560,15 +579,7 @@ TEST_F(DockedSyncTest, ChangesThatDoNotArriveWholeAreNotMerged) {
 }
 
 TEST_F(DockedSyncTest, AHandheldCutOffInTheMiddleOfARunIsRepairedWhenItDocksAgain) {
-  // Stock is made on the handheld by the first docking ("Update on
-  // docking" is on since pairing).
-  MakeDesktopDatabase("Stock", StockCsv(3000), kStockFields);
-  StartTabulonPro({"Stock"});
-  StartDesktopService();
-  ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
-  ASSERT_EQ(LastRun(SyncLog()),
-            (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
-      << SyncLog();
+  ASSERT_NO_FATAL_FAILURE(MakeStockByDocking());
   const std::string made = Tbmdb({"check", kStock}).out;
   EXPECT_TRUE(Holds(made, "8 fields, 3000 records")) << made;
 
@@ -578,8 +589,7 @@ TEST_F(DockedSyncTest, AHandheldCutOffInTheMiddleOfARunIsRepairedWhenItDocksAgai
   Tbmdb({"set", kStock, "1", "Note=counted twice"});
   Pro({"set", "Stock", "2", "Note=reordered"});
   const std::string before = HandheldRecords(kStock);
-  auto request = std::make_unique<Service>(ProgramPath("tbm-desktoplink"),
-                                           std::vector<std::string>{"sync"}, machines_.Env());
+  auto request = AskForSync();
   ASSERT_TRUE(WaitForDesktopCopy());
   CutOffHandheld();
   EXPECT_EQ(request->End(), 0) << request->err;
@@ -610,8 +620,7 @@ TEST_F(DockedSyncTest, AHandheldCutOffInTheMiddleOfARunIsRepairedWhenItDocksAgai
   Pro({"set", "Stock", "4", "Note=sold out"});
   sync::SyncActiveHolder wordHeld;
   ASSERT_TRUE(wordHeld.ok());
-  request = std::make_unique<Service>(ProgramPath("tbm-desktoplink"),
-                                      std::vector<std::string>{"sync"}, machines_.Env());
+  request = AskForSync();
   // (The repair above marked it once.)
   ASSERT_TRUE(WaitForAgentLog("Stock: marked as being rebuilt", 2)) << AgentLog();
   CutOffHandheld();
@@ -649,13 +658,7 @@ TEST_F(DockedSyncTest, AHandheldCutOffInTheMiddleOfARunIsRepairedWhenItDocksAgai
 }
 
 TEST_F(DockedSyncTest, TabulonProStoppingInTheMiddleOfARunLeavesBothSidesWhole) {
-  MakeDesktopDatabase("Stock", StockCsv(3000), kStockFields);
-  StartTabulonPro({"Stock"});
-  StartDesktopService();
-  ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
-  ASSERT_EQ(LastRun(SyncLog()),
-            (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
-      << SyncLog();
+  ASSERT_NO_FATAL_FAILURE(MakeStockByDocking());
 
   // Both sides change a record; Tabulon Pro is killed while it writes its
   // copy for the handheld. The run says so, the handheld keeps its data and
@@ -663,8 +666,7 @@ TEST_F(DockedSyncTest, TabulonProStoppingInTheMiddleOfARunLeavesBothSidesWhole) 
   Tbmdb({"set", kStock, "1", "Note=counted twice"});
   Pro({"set", "Stock", "2", "Note=reordered"});
   const std::string before = HandheldRecords(kStock);
-  auto request = std::make_unique<Service>(ProgramPath("tbm-desktoplink"),
-                                           std::vector<std::string>{"sync"}, machines_.Env());
+  auto request = AskForSync();
   ASSERT_TRUE(WaitForDesktopCopy());
   ASSERT_TRUE(host_->Suspend());
   ASSERT_EQ(::kill(host_->pid(), SIGKILL), 0);
