@@ -50,6 +50,7 @@ CTBMDoc::CTBMDoc() {
 CTBMDoc::~CTBMDoc() {
   *alive_ = false;
   if (opened_) {
+    ++setGeneration_;
     CloseRecord();
     MDbRecsetDestroy(Env(), &recordSet_);
     MDbAgentCloseDb(Env());
@@ -156,6 +157,7 @@ void CTBMDoc::OnCloseDocument() {
       frame->SaveBarInfo();
   }
   if (opened_) {
+    ++setGeneration_;
     CloseRecord();
     MDbRecsetDestroy(Env(), &recordSet_);
     MDbAgentCloseDb(Env());
@@ -219,6 +221,7 @@ std::uint16_t CTBMDoc::PreferredViewKind() {
 }
 
 void CTBMDoc::AfterAction(std::int32_t code, int hint, bool switchView) {
+  if (hint == kHintRecordSet) ++setGeneration_;
   if (code != MDbErrNone) {
     ShowEngineMessage(code, std::u16string());
     return;
@@ -254,6 +257,7 @@ void CTBMDoc::AfterAction(std::int32_t code, int hint, bool switchView) {
 }
 
 void CTBMDoc::AfterFailedSetChange() {
+  ++setGeneration_;
   if (!opened_) return;
   MDbEnv* env = Env();
   if (!recordSet_.valid) {

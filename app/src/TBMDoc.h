@@ -45,6 +45,10 @@ constexpr std::uint8_t kStyleDropCombo = 2;
 constexpr std::uint8_t kStyleCheckBox = 3;
 constexpr std::uint8_t kStyleZoom = 5;
 
+// Field types the views and editors tell apart (1 text, 2 number).
+constexpr std::uint8_t kFieldTypeDate = 3;
+constexpr std::uint8_t kFieldTypeTime = 4;
+
 constexpr std::uint16_t kFieldEntryLocked = 0x0001;
 constexpr std::uint16_t kFieldCapitalise = 0x0002;
 
@@ -196,6 +200,14 @@ class CTBMDoc : public ui::CDocument {
   bool CheckTime(const std::u16string& text);
   std::u16string DateRecToText(const MDbDateRec& date);
   std::u16string TimeRecToText(const MDbTimeRec& time);
+  // Today's date and the time now, as the database writes them: the
+  // examples its messages about invalid dates and times give.
+  std::u16string TodayText();
+  std::u16string NowText();
+  // Counts the changes of the record set that renumber its records (a
+  // find, a sort, a deletion, a set rebuilt after a failure): a cell edit
+  // begun under one count never writes under another.
+  std::uint32_t recordSetGeneration() const { return setGeneration_; }
 
   // The record commands (also reachable as commands through OnCmdMsg).
   void OnRecordFirst();
@@ -257,6 +269,7 @@ class CTBMDoc : public ui::CDocument {
   std::int16_t openRecord_ = -1;  // the record kept open by OpenRecord
   FindRequest lastFind_;
   std::u16string findText_;  // the record set's find points at it
+  std::uint32_t setGeneration_ = 0;
   // Shared with the view switches posted for this document, so a switch
   // that runs after the document went knows it.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -1,6 +1,8 @@
 // CTBMDoc's access to fields, records, options, attributes, display orders
 // and date and time texts: each one engine call (or a short fixed sequence)
 // on the application's environment and the document's record set.
+#include <QDate>
+#include <QTime>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -339,6 +341,26 @@ std::u16string CTBMDoc::TimeRecToText(const MDbTimeRec& time) {
   char16_t text[kDateTimeChars] = {};
   if (!opened_ || MDbRecsetTRecToTimeStr(Env(), &time, text) != MDbErrNone) return std::u16string();
   return text;
+}
+
+std::u16string CTBMDoc::TodayText() {
+  const QDate today = QDate::currentDate();
+  MDbDateRec date{static_cast<std::int16_t>(today.month()),
+                  static_cast<std::int16_t>(today.day()),
+                  static_cast<std::int16_t>(today.year()),
+                  MDbDateValid,
+                  1,
+                  0};
+  return DateRecToText(date);
+}
+
+std::u16string CTBMDoc::NowText() {
+  const QTime now = QTime::currentTime();
+  // The morning-or-afternoon kind writes the time on the database's own
+  // clock, with its suffix.
+  MDbTimeRec time{static_cast<std::int16_t>(now.hour()), static_cast<std::int16_t>(now.minute()),
+                  static_cast<std::int16_t>(now.second()), MDbTimeTwelve, 2};
+  return TimeRecToText(time);
 }
 
 }  // namespace tbm::app

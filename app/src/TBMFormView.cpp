@@ -43,8 +43,6 @@ constexpr std::uint32_t kFirstPicture = kPictureChecked;
 constexpr std::uint32_t kStringNoValueList = 5012;
 constexpr std::uint32_t kStringEmptyValueList = 5013;
 
-constexpr std::uint8_t kFieldTypeDate = 3;
-
 // The bit of the update hint that says a record was added (hint 20).
 constexpr int kHintBitRecordAdded = 0x10;
 
@@ -568,25 +566,9 @@ void CTBMFormView::OnBarAction(int action) {
 
 // ---- Input ----------------------------------------------------------------
 
-void CTBMFormView::SendCommand(ui::CommandId id) {
-  if (ui::CFrameWnd* frame = GetParentFrame(); frame != nullptr)
-    frame->RouteCommand(id);
-  else
-    OnCmdMsg(id);
-}
-
-void CTBMFormView::PostCommand(ui::CommandId id) {
-  if (ui::CFrameWnd* frame = GetParentFrame(); frame != nullptr) {
-    frame->PostCommand(id);
-    return;
-  }
-  QPointer<CTBMFormView> self(this);
-  QMetaObject::invokeMethod(
-      this,
-      [self, id] {
-        if (self) self->OnCmdMsg(id);
-      },
-      Qt::QueuedConnection);
+void CTBMFormView::ScrollForEditor(int lines) {
+  const int line = std::clamp(topLine_ + lines, 0, lastScrollPosition());
+  if (line != topLine_) ScrollBy(line - topLine_);
 }
 
 void CTBMFormView::mousePressEvent(QMouseEvent* event) {

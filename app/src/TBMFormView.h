@@ -79,6 +79,7 @@ class CTBMFormView : public CTBMView {
   // After a successful end of an active cell edit the view takes the focus
   // and lays its fields out again (the value may have changed).
   bool EndEdit() override;
+  void ScrollForEditor(int lines) override;
 
   // CView.
   void OnInitialUpdate() override;
@@ -171,11 +172,6 @@ class CTBMFormView : public CTBMView {
   // The field that holds line unit `line`, or -1; linesAbove gets how many
   // of its line units lie above it.
   int FieldAtLine(int line, int* linesAbove) const;
-
-  // Commands: sent at once or posted, through the frame when the view is
-  // in one, else along the view's own route.
-  void SendCommand(ui::CommandId id);
-  void PostCommand(ui::CommandId id);
 
   // Drawing one field whose rectangle starts at y = top.
   void DrawField(QPainter& painter, int index, int top);

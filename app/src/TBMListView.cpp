@@ -804,7 +804,7 @@ void CTBMListView::OnTapUp(QPoint point) {
   if ((ListFlags() & kListEditing) != 0) return;
   if (RowArea().contains(point) && selectedRow_ >= 0 && RowAt(point) == selectedRow_ &&
       !contextMenuShown_)
-    PostViewCommand(ui::ID_VIEW_FORM);
+    PostCommand(ui::ID_VIEW_FORM);
   contextMenuShown_ = false;
 }
 
@@ -819,7 +819,7 @@ void CTBMListView::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      PostViewCommand(ui::ID_VIEW_FORM);
+      PostCommand(ui::ID_VIEW_FORM);
       return;
     case Qt::Key_Left:
       ScrollHorizontally(Scroll::kLineBack);
@@ -852,23 +852,6 @@ void CTBMListView::keyPressEvent(QKeyEvent* event) {
 }
 
 // ---- commands ----
-
-void CTBMListView::PostViewCommand(ui::CommandId id) {
-  if (ui::CFrameWnd* frame = GetParentFrame(); frame != nullptr) {
-    frame->PostCommand(id);
-    return;
-  }
-  QMetaObject::invokeMethod(
-      this, [this, id] { OnCmdMsg(id); }, Qt::QueuedConnection);
-}
-
-void CTBMListView::SendViewCommand(ui::CommandId id) {
-  if (ui::CFrameWnd* frame = GetParentFrame(); frame != nullptr) {
-    frame->RouteCommand(id);
-    return;
-  }
-  OnCmdMsg(id);
-}
 
 void CTBMListView::RegisterCommands() {
   auto canSort = [this](ui::CCmdUI* ui) {
@@ -909,7 +892,7 @@ void CTBMListView::OnColumnFind() {
   FindRequest last = document->GetLastFind();
   last.field = static_cast<std::uint16_t>(field);
   document->SetLastFind(last);
-  SendViewCommand(ui::ID_RECORD_FIND);
+  SendCommand(ui::ID_RECORD_FIND);
 }
 
 void CTBMListView::OnColumnOptions() {

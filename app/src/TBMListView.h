@@ -188,8 +188,6 @@ class CTBMListView : public CTBMView {
   void OnTapUp(QPoint point);
   // The rows' tap-and-hold: menu 110 at point, unless editing in the list.
   bool OnTapAndHold(QPoint point);
-  void PostViewCommand(ui::CommandId id);
-  void SendViewCommand(ui::CommandId id);
 
   // Drawing.
   void DrawRow(QPainter& painter, std::int16_t row, const std::vector<Column>& columns);

@@ -5,8 +5,12 @@
 // font, the cell-edit state, and the operations the document and the
 // editors call on whichever view is active.
 //
-// Until the field editors exist, BeginEdit starts no cell edit (it returns
-// false and nothing visible happens) and EndEdit always succeeds.
+// The cell edit: BeginEdit ends any edit first, then makes the field
+// editor the field's type and style call for (FieldEditor.h) over the
+// cell; EndEdit asks the editor to validate its value, writes a changed
+// value through the document and destroys the editor. Commands reach the
+// editor before the view. A text editor raises the input panel and the
+// end of its edit puts the panel back as it was.
 #pragma once
 
 #include <QFont>
@@ -15,6 +19,8 @@
 #include <QRect>
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "TBMDoc.h"
 #include "View.h"
@@ -45,6 +51,14 @@ void StyleViewScrollBar(QWidget* bar);
 QString CutTextToWidth(const QString& text, const QFontMetrics& metrics, int width, bool ellipsis,
                        bool oneLine);
 
+class CFieldEditor;
+
+// Messages of a cell edit that cannot be stored: the value is longer than
+// the field holds (its name, the characters it holds, the characters
+// given); the engine refused the write (the field's name).
+constexpr std::uint32_t kTooLongMessage = 5014;
+constexpr std::uint32_t kNotWrittenMessage = 5015;
+
 class CTBMView : public ui::CView {
  public:
   CTBMView(std::uint16_t viewKind, QWidget* parent = nullptr);
@@ -62,10 +76,11 @@ class CTBMView : public ui::CView {
   bool cellEditActive() const { return cellEditActive_; }
   std::int16_t editRecord() const { return editRecord_; }
   std::int16_t editField() const { return editField_; }
-  // The control of the current cell edit's field editor (the widget placed
-  // over the cell), or null. Views move it when they scroll and measure
-  // the edited cell by its height.
-  QWidget* editorControl() const { return editorControl_; }
+  // The current cell edit's field editor and its control (the widget
+  // placed over the cell), or null. Views move the control when they
+  // scroll and measure the edited cell by its height.
+  CFieldEditor* editor() const { return editor_.get(); }
+  QWidget* editorControl() const;
 
   virtual QRect GetCellRect(std::int16_t record, std::int16_t field);
   virtual bool WantsEditorScrollBar(std::int16_t record, std::int16_t field);
@@ -77,18 +92,43 @@ class CTBMView : public ui::CView {
   virtual bool EndEdit();
   virtual void ForwardTap(QPoint point);
   virtual void EnsureVisible(std::int16_t record, std::int16_t field);
+  // A text editor's drag left the view: scroll by lines (-1 up, 1 down).
+  virtual void ScrollForEditor(int lines);
+
+  // Raises the input panel for a text editor, remembering whether it was
+  // up, so that the end of the edit puts it back.
+  void RaiseInputPanelForEdit();
+  // A scanned label: into the active editor, which then moves on to the
+  // next field of the record; without an editor it becomes the text of a
+  // find on the last find's field. An empty label is ignored.
+  void OnScannedLabel(const std::u16string& label);
 
  protected:
+  ui::CCmdTarget* EditorTarget() override;
   // Subclasses call this at the end of paintEvent: the frame's status bar
   // follows every change of the record position.
   void RepaintFrameStatusBar();
+  // Commands sent at once or posted, through the frame when the view is
+  // in one, else along the view's own route.
+  void SendCommand(ui::CommandId id);
+  void PostCommand(ui::CommandId id);
 
   bool tapInsideEditedCell_ = false;
   std::int16_t editStartLine_ = -1;
-  QPointer<QWidget> editorControl_;
 
  private:
+  // The input panel changed while an editor is open: the cell stays in
+  // view.
+  void OnInputPanelChanged();
+  // Validates and writes the editor's value; false keeps the editor.
+  bool CommitEditor();
+
+  std::unique_ptr<CFieldEditor> editor_;
   bool cellEditActive_ = false;
+  bool panelWasUp_ = false;
+  bool panelRaised_ = false;
+  bool endingEdit_ = false;
+  std::uint32_t editGeneration_ = 0;
   std::uint16_t viewKind_;
   int fontKind_ = 0;
   QFont viewFont_;

@@ -258,8 +258,10 @@ TEST_F(FormViewTest, AnEmptyRecordSetShowsNoFieldsAndATapMakesARecord) {
   EXPECT_EQ(document_->GetRecordCount(), 1);
   EXPECT_EQ(document_->GetRecordIndex(), 0);
   EXPECT_EQ(view->shownFieldCount(), 2);
-  // Until field editors exist the new record opens no editor.
-  EXPECT_FALSE(view->cellEditActive());
+  // The new record opens an editor on its first field.
+  EXPECT_TRUE(view->cellEditActive());
+  EXPECT_EQ(view->editField(), 0);
+  ASSERT_TRUE(view->EndEdit());
   EXPECT_TRUE(HasInk(Shot(view), QRect(3, 3, view->labelColumnWidth(), view->lineUnit())));
 }
 
@@ -288,6 +290,9 @@ TEST_F(FormViewTest, WithoutEditingControlsAreDrawnAsTheirTextAndTapsDoNothing) 
   QTest::mouseClick(view, Qt::LeftButton, {}, view->ValueRect(2).center());
   QCoreApplication::processEvents();
   EXPECT_FALSE(view->painted.empty()) << "a tap on a value is acted on";
+  ASSERT_NE(view->editorControl(), nullptr);
+  EXPECT_EQ(view->editorControl()->objectName(), QStringLiteral("zoomFieldBox"));
+  ASSERT_TRUE(view->EndEdit());
 
   // Without editing: each value is plain text, wrapped like any other.
   AllowEditing(kFormViewKind, false);

@@ -1,5 +1,8 @@
 #include "InputPanel.h"
 
+#include <QGuiApplication>
+#include <QInputMethod>
+
 #include "CommandBar.h"
 #include "Screen.h"
 
@@ -13,6 +16,13 @@ CInputPanel& CInputPanel::Get() {
 void CInputPanel::Show(bool shown) {
   if (shown == shown_) return;
   shown_ = shown;
+  // A display with an on-screen keyboard of its own shows or hides it too.
+  if (QInputMethod* method = QGuiApplication::inputMethod(); method != nullptr) {
+    if (shown_)
+      method->show();
+    else
+      method->hide();
+  }
   emit changed(shown_);
 }
 
