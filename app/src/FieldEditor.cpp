@@ -103,6 +103,9 @@ class CZoomFieldBox : public QWidget {
                          strip.top() + (strip.height() - size.height()) / 2, mark);
     }
   }
+  // The press is the box's, so that the release that opens the dialog
+  // comes to it too.
+  void mousePressEvent(QMouseEvent* event) override { event->accept(); }
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onTap_)
       onTap_();
@@ -195,7 +198,7 @@ CTextFieldEditor::CTextFieldEditor(const FieldEditSetup& setup, bool scrollBar) 
   edit->SetValue(setup.value);
   QPointer<CTBMView> view(setup.view);
   edit->SetGrowth(!scrollBar, setup.view->GetCellHeight(), [view] {
-    if (view) view->repaint();
+    if (view) view->update();
   });
   edit->SetDragScroll([view](int lines) {
     if (view) view->ScrollForEditor(lines);
@@ -245,6 +248,8 @@ CValueListFieldEditor::CValueListFieldEditor(const FieldEditSetup& setup, bool t
   auto* combo = new QComboBox(setup.view);
   combo->setObjectName(QStringLiteral("fieldComboBox"));
   combo->setProperty("controlId", kComboBoxControl);
+  editCommands_ = std::make_unique<ui::CEditCommandTarget>([combo] { return combo; });
+  SetControl(combo, editCommands_.get());
   combo->setEditable(typing);
   combo->setFont(setup.font);
   combo->setInsertPolicy(QComboBox::NoInsert);
@@ -275,8 +280,6 @@ CValueListFieldEditor::CValueListFieldEditor(const FieldEditSetup& setup, bool t
   }
   combo->show();
   combo->setFocus();
-  editCommands_ = std::make_unique<ui::CEditCommandTarget>([combo] { return combo; });
-  SetControl(combo, editCommands_.get());
 }
 
 CValueListFieldEditor::~CValueListFieldEditor() { Destroy(); }

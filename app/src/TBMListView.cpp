@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "CommandMenus.h"
+#include "FieldEditor.h"
 #include "FrameWnd.h"
 #include "Resources.h"
 #include "WinApp.h"
@@ -709,14 +710,26 @@ void CTBMListView::EnsureVisible(std::int16_t record, std::int16_t field) {
   if (record < 0 || field < 0 || field >= static_cast<int>(fields_.size()) || selectedRow_ < 0)
     return;
   const FieldInfo& info = fields_[field];
+  // A drop-down editor's list closes while the rows move, and the editor
+  // comes back inside the row area when it passes its right edge.
+  CFieldEditor* dropDown = cellEditActive() && (info.option.style == kStyleDropList ||
+                                                info.option.style == kStyleDropCombo)
+                               ? editor()
+                               : nullptr;
+  if (dropDown != nullptr) {
+    dropDown->Activate(true);
+    const QRect rect = dropDown->GetRect();
+    if (rect.right() > RowArea().right()) dropDown->Offset(RowArea().right() - rect.right(), 0);
+  }
   // A date's calendar opens below the cell: the row goes to the top.
-  if (info.type == 3 && info.option.style != kStyleDropList) {
+  if (info.type == kFieldTypeDate && info.option.style != kStyleDropList) {
     ScrollToTopRow(selectedRow_);
   } else if (info.option.style == kStyleEdit) {
     if (GetCellRect(record, field).bottom() > RowArea().bottom()) ScrollToTopRow(selectedRow_);
   } else {
     MakeSelectedRowVisible();
   }
+  if (dropDown != nullptr) dropDown->Activate(false);
 }
 
 // ---- taps and keys ----

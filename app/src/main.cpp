@@ -26,6 +26,7 @@
 #include "RunningProgram.h"
 #include "TBMApp.h"
 #include "TBMDocTemplate.h"
+#include "TBMView.h"
 #include "Utf16.h"
 
 namespace {
@@ -93,6 +94,26 @@ int WriteScreenshots(const QString& folder, const QString& stem) {
   if (!frame->grab().save(form)) {
     std::fprintf(stderr, "Tabulon Mobile: cannot write %s\n", form.toLocal8Bit().constData());
     return 1;
+  }
+  // The form again with the first field being edited: its editor over
+  // the value and the input panel up.
+  const QString editing = QDir(folder).filePath(stem + QStringLiteral("-editing.png"));
+  auto* view = dynamic_cast<tbm::app::CTBMView*>(frame->GetActiveView());
+  auto* document = view != nullptr ? view->GetDocument() : nullptr;
+  if (document != nullptr && document->GetRecordIndex() >= 0 &&
+      view->BeginEdit(document->GetRecordIndex(), 0)) {
+    QApplication::processEvents();
+    frame->UpdateCommandUI();
+    const bool saved = frame->grab().save(editing);
+    view->EndEdit();
+    if (!saved) {
+      std::fprintf(stderr, "Tabulon Mobile: cannot write %s\n", editing.toLocal8Bit().constData());
+      return 1;
+    }
+    std::printf("The list view: %s\nThe form view: %s\nEditing in the form view: %s\n",
+                list.toLocal8Bit().constData(), form.toLocal8Bit().constData(),
+                editing.toLocal8Bit().constData());
+    return 0;
   }
   std::printf("The list view: %s\nThe form view: %s\n", list.toLocal8Bit().constData(),
               form.toLocal8Bit().constData());
