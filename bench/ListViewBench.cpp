@@ -24,8 +24,8 @@
 
 #include "BenchData.h"
 #include "BenchMain.h"
+#include "HandheldProgram.h"
 #include "SampleDatabase.h"
-#include "StartUp.h"
 #include "TBMApp.h"
 #include "TBMDoc.h"
 #include "TBMListView.h"
@@ -37,18 +37,11 @@ namespace {
 using tbm::bench::Folder;
 using tbm::bench::kFields;
 using tbm::bench::kRecords;
+using tbm::bench::Paint;
+using tbm::bench::Program;
 
 constexpr int kWidth = 240;
 constexpr int kHeight = 320;
-
-const std::string& DatabasePath() {
-  static const std::string* path = [] {
-    auto* p = new std::string(Folder() + "/list.tbm");
-    tbm::bench::BuildSampleDatabase(*p, kRecords);
-    return p;
-  }();
-  return *path;
-}
 
 // The same rows in a plain SQLite table.
 const std::string& TablePath() {
@@ -84,25 +77,6 @@ const std::string& TablePath() {
     return p;
   }();
   return *path;
-}
-
-// The program's application object with its engine and English texts,
-// on an offscreen screen.
-tbm::app::CTBMApp& Program() {
-  static tbm::app::CTBMApp* program = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "tbm_list_bench";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-    auto* app = new tbm::app::CTBMApp({});
-    if (app->StartEngine() != MDbErrNone) std::abort();
-    std::unique_ptr<tbm::res::ResourceLibrary> library;
-    if (tbm::app::FindLanguageLibrary(tbm::app::ProgramFolder(), 0x409, &library).ok())
-      app->SetResources(std::move(library));
-    return app;
-  }();
-  return *program;
 }
 
 // A table model over a query, fetched 256 rows at a time as the view asks.
@@ -158,33 +132,10 @@ class QueryModel : public QAbstractTableModel {
   bool done_ = false;
 };
 
-QImage Paint(QWidget* widget) {
-  QImage image(widget->size(), QImage::Format_RGB32);
-  widget->render(&image);
-  return image;
-}
-
-// The program's document opened on the sample database with its list view.
-struct OpenList {
-  std::unique_ptr<tbm::app::CTBMDoc> document = std::make_unique<tbm::app::CTBMDoc>();
-  std::unique_ptr<tbm::app::CTBMListView> view;
-  OpenList() {
-    Program();
-    document->SetAutoDelete(false);
-    if (!document->OnOpenDocument(tbm::Utf8ToUtf16(DatabasePath()))) std::abort();
-    view = std::make_unique<tbm::app::CTBMListView>();
-    view->resize(kWidth, kHeight);
-    view->SetDocument(document.get());
-    view->OnInitialUpdate();
-  }
-  ~OpenList() {
-    view.reset();
-    document->OnCloseDocument();
-  }
-};
+using OpenList = tbm::bench::OpenView<tbm::app::CTBMListView>;
 
 void BM_ListView_OpenAndPaint(benchmark::State& state) {
-  DatabasePath();
+  tbm::bench::HandheldDatabasePath();
   for (auto _ : state) {
     OpenList list;
     QImage image = Paint(list.view.get());

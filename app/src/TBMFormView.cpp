@@ -284,15 +284,24 @@ void CTBMFormView::RecalcLineCounts() {
 }
 
 void CTBMFormView::MeasureField(Field& field) {
-  field.lines.clear();
-  field.rightToLeft.clear();
-  if (DrawnAsControl(field) || !field.readable) return;
   // The edit stands where the value would be, 3 pixels in from the value
   // rectangle's left, and breaks its text at its own text width.
   int valueWidth = clientRect().width() - labelWidth_ - 2 * kMargin;
   int editWidth = std::max(1, valueWidth - kMargin);
-  measure_->setGeometry(kMargin, 0, editWidth, 10 * lineUnit_);
   int wrapWidth = std::max(1, editWidth - 2 * measure_->frameWidth());
+  const bool measured = !DrawnAsControl(field) && field.readable;
+  // The same text at the same width in the same font breaks the same way.
+  if (measured && field.measuredWidth == wrapWidth && field.measuredFont == viewFont() &&
+      field.measuredValue == field.value)
+    return;
+  field.lines.clear();
+  field.rightToLeft.clear();
+  field.measuredWidth = -1;
+  if (!measured) return;
+  field.measuredWidth = wrapWidth;
+  field.measuredFont = viewFont();
+  field.measuredValue = field.value;
+  measure_->setGeometry(kMargin, 0, editWidth, 10 * lineUnit_);
   if (measure_->lineWrapColumnOrWidth() != wrapWidth) measure_->setLineWrapColumnOrWidth(wrapWidth);
   measure_->setPlainText(field.value);
   QTextDocument* text = measure_->document();

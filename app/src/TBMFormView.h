@@ -136,7 +136,11 @@ class CTBMFormView : public CTBMView {
     QString value;                  // line ends as "\n"
     std::vector<QString> lines;     // wrapped, for a value drawn as text
     std::vector<bool> rightToLeft;  // per line: its paragraph runs right to left
-    QString checkLabel;             // check-box fields
+    // What the lines were measured for (width -1: not measured).
+    int measuredWidth = -1;
+    QFont measuredFont;
+    QString measuredValue;
+    QString checkLabel;  // check-box fields
     bool checked = false;
   };
   // The scroll bar as Win32 keeps it: positions 0 to max, a page of v.
