@@ -25,6 +25,7 @@
 #include "RunProgram.h"
 #include "TBMFormView.h"
 #include "TBMListView.h"
+#include "TapAndHold.h"
 #include "Utf16.h"
 
 namespace tbm::app::testing {
@@ -99,6 +100,7 @@ class FieldEditorTest : public AppTest {
   // Sets the field directly and begins an edit on it.
   void EditAfterSetting(CTBMView* view, int field, const std::u16string& value) {
     ASSERT_TRUE(document_->WriteField(0, static_cast<std::int16_t>(field), value));
+    document_->UpdateAllViews(nullptr, kHintNavigation);
     ASSERT_TRUE(view->BeginEdit(0, static_cast<std::int16_t>(field)));
   }
 
@@ -276,6 +278,33 @@ TEST_F(FieldEditorTest, TypedPastedAndScannedTextIsKeptWithinTheField) {
   ui::CCmdUI undo(ui::ID_EDIT_UNDO);
   ASSERT_TRUE(viewFrame_->RouteUpdate(&undo));
   EXPECT_TRUE(undo.enabled());
+
+  // A tap-and-hold on the box shows the edit menu, its items enabled as
+  // the box allows.
+  QTest::mousePress(edit->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::qWait(ui::CTapAndHold::kHoldMilliseconds + 200);
+  auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  QStringList items;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator()) items << action->text() + (action->isEnabled() ? "+" : "-");
+  EXPECT_EQ(items.join(u' '), QStringLiteral("&Undo+ Cu&t- &Copy- &Paste+ Cl&ear- Select &All+"));
+  menu->close();
+  QTest::mouseRelease(edit->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+
+  // The form's box grows with its text and pushes the fields below down.
+  auto* form = static_cast<CTBMFormView*>(view);
+  const int categoryLine = form->firstLineOf(kCategory);
+  const int boxHeight = edit->height();
+  edit->moveCursor(QTextCursor::End);
+  for (const char* line : {"second line", "third line", "fourth line"}) {
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::keyClicks(edit, line);
+  }
+  QCoreApplication::processEvents();
+  form->repaint();
+  EXPECT_GT(edit->height(), boxHeight);
+  EXPECT_GT(form->firstLineOf(kCategory), categoryLine);
 
   // A scan replaces the edited text and moves on to the next field; from
   // the last field editing wraps to the first.
