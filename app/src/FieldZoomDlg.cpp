@@ -27,6 +27,7 @@ CFieldZoomDlg::CFieldZoomDlg(const std::u16string& text, const std::u16string& n
                              QWidget* parent)
     : QDialog(parent), text_(text) {
   setObjectName(QStringLiteral("fieldZoomDialog"));
+  panelWasUp_ = ui::CInputPanel::Get().IsShown();
   setWindowTitle(ui::LoadQString(0xE000));
   label_ = new QLabel(ui::ToQString(name), this);
   label_->setObjectName(QStringLiteral("zoomName"));
@@ -107,6 +108,11 @@ bool CFieldZoomDlg::AcceptScannedText(const std::u16string& label) {
 void CFieldZoomDlg::accept() {
   text_ = edit_->Value();
   QDialog::accept();
+}
+
+void CFieldZoomDlg::done(int result) {
+  ui::CInputPanel::Get().Show(panelWasUp_);
+  QDialog::done(result);
 }
 
 }  // namespace tbm::app

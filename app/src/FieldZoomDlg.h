@@ -37,6 +37,8 @@ class CFieldZoomDlg : public QDialog {
   bool AcceptScannedText(const std::u16string& label);
 
   void accept() override;
+  // Closing puts the input panel back as it was when the dialog opened.
+  void done(int result) override;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -49,6 +51,7 @@ class CFieldZoomDlg : public QDialog {
   QLabel* label_ = nullptr;
   CFieldEdit* edit_ = nullptr;
   QDialogButtonBox* buttons_ = nullptr;
+  bool panelWasUp_ = false;
 };
 
 }  // namespace tbm::app
