@@ -155,7 +155,6 @@ void CEntryCtrlBase::OpenPopup() {
   made->SetNoReplayArea(QRect(drop_->mapToGlobal(QPoint(0, 0)), drop_->size()));
   drop_->SetState(true);
   made->show();
-  made->activateWindow();
   if (QWidget* inside = made->focusWidget(); inside != nullptr)
     inside->setFocus(Qt::PopupFocusReason);
   else

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QRegularExpressionValidator>
 #include <QStyleOption>
+#include <algorithm>
 
 #include "DateTimeEntry.h"
 
@@ -38,19 +39,30 @@ bool PassesThroughTyping(int key) {
 
 bool IsAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
-// A bevelled square with an arrow, raised or pressed.
-void DrawArrowButton(QWidget* widget, QPainter* painter, const QRect& rect, bool pressed,
-                     QStyle::PrimitiveElement arrow) {
+// A bevelled button with a solid arrow, raised or pressed. The arrow is
+// drawn here rather than by the style: the style's arrows fade to nothing
+// in halves a few pixels high.
+void DrawArrowButton(QWidget* widget, QPainter* painter, const QRect& rect, bool pressed, bool up) {
   QStyleOptionButton panel;
   panel.initFrom(widget);
   panel.rect = rect;
   panel.state |= pressed ? QStyle::State_Sunken : QStyle::State_Raised;
   widget->style()->drawPrimitive(QStyle::PE_PanelButtonBevel, &panel, painter, widget);
-  QStyleOption glyph;
-  glyph.initFrom(widget);
-  glyph.rect = rect.adjusted(2, 2, -2, -2);
-  if (pressed) glyph.rect.translate(1, 1);
-  widget->style()->drawPrimitive(arrow, &glyph, painter, widget);
+  const int half = std::max(1, std::min((rect.width() - 4) / 2, rect.height() - 4));
+  const int base = std::max(1, std::min(half, 3));
+  QPointF centre = QRectF(rect).center();
+  if (pressed) centre += QPointF(1, 1);
+  const qreal tip = up ? -base / 2.0 : base / 2.0;
+  const QPointF arrow[3] = {QPointF(centre.x() - base, centre.y() - tip),
+                            QPointF(centre.x() + base + 1, centre.y() - tip),
+                            QPointF(centre.x() + 0.5, centre.y() + tip)};
+  painter->save();
+  painter->setRenderHint(QPainter::Antialiasing, false);
+  painter->setPen(Qt::NoPen);
+  painter->setBrush(widget->palette().color(
+      widget->isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+  painter->drawPolygon(arrow, 3);
+  painter->restore();
 }
 
 }  // namespace
@@ -114,7 +126,7 @@ void CSegmentEdit::keyPressEvent(QKeyEvent* event) {
   if (typing_) {
     if (text.size() == 1 && IsAsciiDigit(text[0]) &&
         !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-      TypeDigit(text[0]);
+      if (!isReadOnly()) TypeDigit(text[0]);
       event->accept();
       return;
     }
@@ -189,10 +201,8 @@ void CSpinButton::StepAt(QPoint point) { onStep_(HalfAt(point)); }
 void CSpinButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const int half = height() / 2;
-  DrawArrowButton(this, &painter, QRect(0, 0, width(), half), pressed_ == 1,
-                  QStyle::PE_IndicatorArrowUp);
-  DrawArrowButton(this, &painter, QRect(0, half, width(), height() - half), pressed_ == -1,
-                  QStyle::PE_IndicatorArrowDown);
+  DrawArrowButton(this, &painter, QRect(0, 0, width(), half), pressed_ == 1, true);
+  DrawArrowButton(this, &painter, QRect(0, half, width(), height() - half), pressed_ == -1, false);
 }
 
 void CSpinButton::mousePressEvent(QMouseEvent* event) {
@@ -229,7 +239,7 @@ void CDropButton::SetState(bool on) {
 
 void CDropButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  DrawArrowButton(this, &painter, rect(), state_, QStyle::PE_IndicatorArrowDown);
+  DrawArrowButton(this, &painter, rect(), state_, false);
 }
 
 void CDropButton::mousePressEvent(QMouseEvent* event) {

@@ -1,5 +1,6 @@
 #include "EntryPopups.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QVBoxLayout>
@@ -14,6 +15,8 @@ namespace {
 // The dates the engine can write: years 1 to 3000.
 constexpr int kFirstYear = 1;
 constexpr int kLastYear = 3000;
+// Pixels a list item has beyond the font's line.
+constexpr int kItemPadding = 2;
 
 bool IsEnterOrEscape(const QKeyEvent* key) {
   return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
@@ -126,11 +129,16 @@ CListPopup::CListPopup(QWidget* owner, const QFont& font, const std::vector<std:
   layout->addWidget(list_);
   list_->setFont(font);
   list_->setFrameShape(QFrame::NoFrame);
+  // The pop-up gives the list its height; a scroll area would ask more.
+  list_->setMinimumSize(1, 1);
   list_->setUniformItemSizes(true);
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Every item is as high as a line of the font, as a list box's are.
+  const QSize itemSize(0, QFontMetrics(font).height() + kItemPadding);
   for (const std::u16string& text : items) {
     auto* item = new QListWidgetItem(ui::ToQString(text), list_);
+    item->setSizeHint(itemSize);
     if (placeholder) {
       // Shown, never chosen.
       item->setFlags(Qt::NoItemFlags);
@@ -151,7 +159,7 @@ CListPopup::CListPopup(QWidget* owner, const QFont& font, const std::vector<std:
 
 int CListPopup::WantedHeight() const {
   const int rows = std::max(1, list_->count());
-  const int row = std::max(1, list_->sizeHintForRow(0));
+  const int row = QFontMetrics(list_->font()).height() + kItemPadding;
   return rows * row + 2 * frameWidth();
 }
 

@@ -95,7 +95,9 @@ void CTimeEntryCtrl::Build(const EntryCtrlSetup& setup) {
   const QString separator(QChar(format_.separator));
   const int separatorWidth = metrics.horizontalAdvance(separator) + 1;
   const bool withDrop = useValueList_;
-  const int comboWidth = widest + kComboArrowWidth;
+  // Room for the widest suffix beside the combo's arrow, as the style
+  // draws it.
+  const int comboWidth = std::max(widest + kComboArrowWidth, suffix_->minimumSizeHint().width());
   const int needed = 1 + 3 * kSegmentWidth + 2 * separatorWidth + kSpinGap + kSpinWidth + 1 +
                      comboWidth + (withDrop ? kDropWidth : 1);
   const int minimum =

@@ -10,6 +10,7 @@
 #include <QCalendarWidget>
 #include <QImage>
 #include <QMenu>
+#include <QPainter>
 #include <QTableView>
 #include <QTest>
 #include <memory>
@@ -336,6 +337,11 @@ TEST_F(DateTimeEntryTest, TheCalendarOpensAtOnceFollowsTheKeysAndChoosesADay) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(open.isNull());
   EXPECT_TRUE(ui::CInputPanel::Get().IsShown());
+
+  // Near the screen's bottom the calendar stands above the entry.
+  date = Date(0, QRect(150, 290, 80, 18));
+  const QRect low(date->mapToGlobal(QPoint(0, 0)), date->size());
+  EXPECT_EQ(date->popup()->geometry().bottom(), low.top());
   EXPECT_TRUE(messages.empty());
 }
 
@@ -394,6 +400,17 @@ TEST_F(DateTimeEntryTest, AMissingValueListShowsAPlaceholderThatCannotBeChosen) 
                     list->visualItemRect(list->item(0)).center());
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(date->GetValueText(), u"1/2/2003");
+
+  // An empty value list has its own placeholder.
+  setup.valueList = std::vector<std::u16string>{u""};
+  delete control_;
+  date = CDateEntryCtrl::Create(setup);
+  control_ = date;
+  date->OpenPopup();
+  list = dynamic_cast<CListPopup*>(date->popup())->list();
+  ASSERT_EQ(list->count(), 1);
+  EXPECT_EQ(list->item(0)->text(), ui::LoadQString(5013));
+  EXPECT_FALSE(list->item(0)->flags() & Qt::ItemIsSelectable);
 }
 
 // ---- the time ----
@@ -552,10 +569,22 @@ TEST_F(DateTimeEntryTest, BothEntriesFitTheScreenInEnglishAndJapanese) {
          {"--style", "At=combo", "--values", "At=8:15 AM|-|12:00 PM"});
     const std::string tag = language == 1033 ? "en" : "ja";
     std::vector<CEntryCtrlBase*> made{Date(0)};
-    QImage calendar = made[0]->popup()->grab().toImage();
-    calendar.save(QString::fromStdString("/tmp/tbm-datetime-calendar-" + tag + ".png"));
-    EXPECT_LE(made[0]->popup()->width(), 240);
+    // The screen with the calendar over it, as the user sees them.
+    const QRect screen(frame_->mapToGlobal(QPoint(0, 0)), frame_->size());
+    const QRect calendar = made[0]->popup()->geometry();
+    EXPECT_TRUE(screen.contains(calendar));
+    QImage shown = frame_->grab().toImage();
+    QPainter painter(&shown);
+    painter.drawImage(calendar.topLeft() - screen.topLeft(), made[0]->popup()->grab().toImage());
+    painter.end();
+    shown.save(QString::fromStdString("/tmp/tbm-datetime-calendar-" + tag + ".png"));
     made[0]->ClosePopup();
+    // The menu in the language's words.
+    ASSERT_TRUE(made[0]->ShowMenu(made[0]->mapToGlobal(QPoint(2, 2))));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions()[0]->text(), language == 1033 ? "&Today" : "今日(&T)");
+    menu->close();
     control_ = nullptr;
     made.push_back(Time(1));
     made[1]->OpenPopup();
