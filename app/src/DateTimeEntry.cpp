@@ -246,6 +246,11 @@ void CEntryCtrlBase::mousePressEvent(QMouseEvent* event) {
   QWidget::mousePressEvent(event);
 }
 
+void CEntryCtrlBase::hideEvent(QHideEvent* event) {
+  ClosePopup();
+  QWidget::hideEvent(event);
+}
+
 void CEntryCtrlBase::contextMenuEvent(QContextMenuEvent* event) {
   ShowMenu(event->globalPos());
   event->accept();

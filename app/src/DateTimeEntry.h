@@ -147,10 +147,13 @@ class CEntryCtrlBase : public QWidget, public ui::CCmdTarget {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // A hidden control (one its editor is letting go) keeps no pop-up open.
+  void hideEvent(QHideEvent* event) override;
 
-  // Building, for Create: the segments (left to right: kind, width,
-  // length), the separators, the spin control and, with a drop kind, the
-  // drop button; tap-and-hold on the control and its parts.
+  // Building, for Create: a segment at a position (left to right) of a
+  // kind with its length limit, in typing mode or not; the two separators;
+  // the spin control and, when asked, the drop button. Each part shows the
+  // control's menu on a tap-and-hold. The caller places them.
   void AddSegment(int position, int kind, int maxLength, bool typing);
   void AddSeparators(const QString& text, Qt::Alignment alignment);
   void AddSpinAndDrop(bool withDrop);

@@ -329,7 +329,13 @@ TEST_F(DateTimeEntryTest, TheCalendarOpensAtOnceFollowsTheKeysAndChoosesADay) {
   QTest::keyClick(dynamic_cast<CCalendarPopup*>(date->popup())->calendar(), Qt::Key_Escape);
   EXPECT_FALSE(date->IsPopupOpen());
 
-  // Deleted with its calendar open: the calendar goes, the panel comes back.
+  // Hidden (as an editor lets it go) or deleted with its calendar open:
+  // the calendar goes, the panel comes back.
+  date->OpenPopup();
+  date->hide();
+  EXPECT_FALSE(date->IsPopupOpen());
+  EXPECT_TRUE(ui::CInputPanel::Get().IsShown());
+  date->show();
   date->OpenPopup();
   QPointer<CPopupWnd> open = date->popup();
   EXPECT_FALSE(ui::CInputPanel::Get().IsShown());
