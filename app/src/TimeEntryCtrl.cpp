@@ -302,9 +302,11 @@ std::optional<std::u16string> CTimeEntryCtrl::GetValueText() {
 
 std::u16string CTimeEntryCtrl::NowText() {
   const QTime now = QTime::currentTime();
-  // Written on the database's clock with its suffix, hours and minutes.
+  // The morning-or-afternoon kind writes the time on the database's own
+  // clock, with its suffix.
   const MDbTimeRec time{static_cast<std::int16_t>(now.hour()),
-                        static_cast<std::int16_t>(now.minute()), 0, MDbTimeTwentyFour, 1};
+                        static_cast<std::int16_t>(now.minute()),
+                        static_cast<std::int16_t>(now.second()), MDbTimeTwelve, 2};
   return document_->TimeRecToText(time);
 }
 
