@@ -216,6 +216,44 @@ class CZoomFieldEditor : public CFieldEditor {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
+class CEntryCtrlBase;
+
+// The date and time editors: an entry of numeric segments over the cell
+// (DateTimeEntry.h), whose value it validates, composes and gives back.
+// Both write the empty text when the composed value is no date or time.
+class CEntryFieldEditor : public CFieldEditor {
+ public:
+  ~CEntryFieldEditor() override;
+  bool Validate() override;
+  bool IsModified() override;
+  std::optional<std::u16string> GetValueText() override;
+  void TapAt(QPoint point) override;
+  CEntryCtrlBase* entry() const;
+
+ protected:
+  // passTaps: the tap that made the editor goes on to the entry.
+  CEntryFieldEditor(CEntryCtrlBase* entry, bool passTaps);
+
+ private:
+  bool passTaps_;
+};
+
+// A date field's entry: the drop button opens a month calendar, or the
+// value list for style 2 (the only style whose tap goes on to the entry).
+class CDateFieldEditor : public CEntryFieldEditor {
+ public:
+  CDateFieldEditor(const FieldEditSetup& setup,
+                   const std::optional<std::vector<std::u16string>>& list);
+};
+
+// A time field's entry, with its suffix; for style 2 the drop button
+// opens the value list.
+class CTimeFieldEditor : public CEntryFieldEditor {
+ public:
+  CTimeFieldEditor(const FieldEditSetup& setup,
+                   const std::optional<std::vector<std::u16string>>& list);
+};
+
 // The entry control editor of a date or time field (any style but the
 // drop-down list), with the value list it drops for style 2 (nothing:
 // the date's calendar). Null when the control cannot be made.

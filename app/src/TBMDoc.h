@@ -13,6 +13,7 @@
 // One thread: the user-interface thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@
 
 #include "Document.h"
 #include "MDb.h"
+#include "MDbBlocks.h"
 
 namespace tbm::app {
 
@@ -208,6 +210,17 @@ class CTBMDoc : public ui::CDocument {
   // find, a sort, a deletion, a set rebuilt after a failure): a cell edit
   // begun under one count never writes under another.
   std::uint32_t recordSetGeneration() const { return setGeneration_; }
+  // The engine's reading of text as a date (two-digit years in the current
+  // century) or a time, with the database's format it was read with. True
+  // when the text is a date (status valid, or valid in the current year) /
+  // a time of kind plain, 12-hour or 24-hour; the record says what was read
+  // also when it is not. With normalise the time is carried (1:75 is 2:15)
+  // and put on the 24-hour clock; without, the numbers are as typed.
+  // digits, when given, receives the digits typed for hours, minutes and
+  // seconds. False with nothing written when no database is open.
+  bool ParseDate(const std::u16string& text, MDbDateRec* date, MDbDateFormat* format);
+  bool ParseTime(const std::u16string& text, bool normalise, MDbTimeRec* time,
+                 MDbTimeFormat* format, std::array<std::u16string, 3>* digits = nullptr);
 
   // The record commands (also reachable as commands through OnCmdMsg).
   void OnRecordFirst();

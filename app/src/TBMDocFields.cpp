@@ -337,6 +337,42 @@ std::u16string CTBMDoc::DateRecToText(const MDbDateRec& date) {
   return text;
 }
 
+bool CTBMDoc::ParseDate(const std::u16string& text, MDbDateRec* date, MDbDateFormat* format) {
+  if (!opened_) return false;
+  std::uint8_t block[MDbDateFormatBytes] = {};
+  // Stays invalid if the engine cannot read the text at all.
+  MDbDateRec read{0, 0, 0, MDbDateInvalid, 0, 0};
+  const std::int32_t code = MDbRecsetDateStrToDateRec(Env(), text.c_str(), &read, 0, block);
+  if (code != MDbErrNone && code != MDbErrBadDate) return false;
+  *date = read;
+  if (format != nullptr) *format = MDbDecodeDateFormat(block);
+  return code == MDbErrNone;
+}
+
+bool CTBMDoc::ParseTime(const std::u16string& text, bool normalise, MDbTimeRec* time,
+                        MDbTimeFormat* format, std::array<std::u16string, 3>* digits) {
+  if (!opened_) return false;
+  std::uint8_t block[MDbTimeFormatBytes] = {};
+  // Three terminated runs of typed digits, one per component.
+  constexpr std::size_t kRun = 256;
+  std::uint16_t typed[3 * kRun] = {};
+  MDbTimeRec read{0, 0, 0, MDbTimeInvalid, 2};
+  const std::int32_t code =
+      MDbRecsetTimeStrToTRec(Env(), text.c_str(), &read, normalise ? 1 : 0, block, typed);
+  if (code != MDbErrNone && code != MDbErrBadTime) return false;
+  *time = read;
+  if (format != nullptr) *format = MDbDecodeTimeFormat(block);
+  if (digits != nullptr) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      std::u16string& run = (*digits)[i];
+      run.clear();
+      for (std::size_t j = i * kRun; j < (i + 1) * kRun - 1 && typed[j] != 0; ++j)
+        run.push_back(static_cast<char16_t>(typed[j]));
+    }
+  }
+  return code == MDbErrNone;
+}
+
 std::u16string CTBMDoc::TimeRecToText(const MDbTimeRec& time) {
   char16_t text[kDateTimeChars] = {};
   if (!opened_ || MDbRecsetTRecToTimeStr(Env(), &time, text) != MDbErrNone) return std::u16string();

@@ -17,6 +17,7 @@
 
 #include "AppTestSupport.h"
 #include "CommandIds.h"
+#include "DateTimeEntry.h"
 #include "FieldEdit.h"
 #include "FieldEditor.h"
 #include "FieldZoomDlg.h"
@@ -170,6 +171,57 @@ TEST_F(FieldEditorTest, EveryStyleGetsItsEditorInBothViews) {
     EXPECT_TRUE(view->EndEdit());
     EXPECT_EQ(Value(0, kBorn), u"12/10/1815");
     EXPECT_EQ(Value(0, kStart), u"9:30 AM");
+    CloseView();
+    CloseDocument();
+  }
+}
+
+TEST_F(FieldEditorTest, DatesAndTimesAreEditedInTheirEntriesInBothViews) {
+  const std::u16string path =
+      MakeDatabase("Diary", "Day:date,At:time,Due:date\n1/2/03,9:30 AM,12/24/2026\n",
+                   {"--style", "Due=combo", "--values", "Due=12/24/2026|-|someday"});
+  for (std::uint16_t kind : {kListViewKind, kFormViewKind}) {
+    SCOPED_TRACE(kind);
+    CTBMView* view = Show(path, kind);
+    ASSERT_NE(view, nullptr);
+    // A date opens its entry with the calendar; leaving it unchanged writes
+    // the date back in the database's standard text.
+    ASSERT_TRUE(view->BeginEdit(0, 0));
+    auto* date = dynamic_cast<CDateEntryCtrl*>(view->editorControl());
+    ASSERT_NE(date, nullptr);
+    EXPECT_TRUE(date->IsPopupOpen());
+    ASSERT_TRUE(view->EndEdit());
+    EXPECT_EQ(Value(0, 0), u"1/2/2003");
+    // The menu's Today, through the frame's command route.
+    ASSERT_TRUE(view->BeginEdit(0, 0));
+    ASSERT_TRUE(viewFrame_->RouteCommand(ui::ID_DATE_TODAY));
+    ASSERT_TRUE(view->EndEdit());
+    EXPECT_EQ(Value(0, 0), document_->TodayText());
+    // A stored text that is no date is emptied.
+    EditAfterSetting(view, 0, u"sometime in May");
+    ASSERT_TRUE(view->EndEdit());
+    EXPECT_EQ(Value(0, 0), u"");
+    // A time entry keeps the suffix; Now gives a time the field takes.
+    ASSERT_TRUE(view->BeginEdit(0, 1));
+    auto* time = dynamic_cast<CTimeEntryCtrl*>(view->editorControl());
+    ASSERT_NE(time, nullptr);
+    EXPECT_EQ(time->suffixKind(), CTimeEntryCtrl::kMorning);
+    ASSERT_TRUE(viewFrame_->RouteCommand(ui::ID_TIME_NOW));
+    ASSERT_TRUE(view->EndEdit());
+    EXPECT_TRUE(document_->CheckTime(Value(0, 1)));
+    EXPECT_NE(Value(0, 1), u"9:30 AM");
+    // A combo-style date drops its value list instead of the calendar.
+    ASSERT_TRUE(view->BeginEdit(0, 2));
+    date = dynamic_cast<CDateEntryCtrl*>(view->editorControl());
+    ASSERT_NE(date, nullptr);
+    EXPECT_FALSE(date->IsPopupOpen());
+    date->OpenPopup();
+    EXPECT_TRUE(date->IsPopupOpen());
+    ASSERT_TRUE(view->EndEdit());
+    EXPECT_FALSE(date->isVisible()) << "the entry goes with its pop-up";
+    EXPECT_EQ(Value(0, 2), u"12/24/2026");
+    ASSERT_TRUE(document_->WriteField(0, 0, u"1/2/03"));
+    ASSERT_TRUE(document_->WriteField(0, 1, u"9:30 AM"));
     CloseView();
     CloseDocument();
   }

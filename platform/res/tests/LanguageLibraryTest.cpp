@@ -191,7 +191,7 @@ TEST_F(LanguageLibraryTest, MenusAndToolBarsCarryKnownCommandsInEveryLanguage) {
     const auto library = LoadLanguage(suffix);
     ASSERT_TRUE(library);
     std::map<std::uint32_t, std::vector<std::uint16_t>> commands;
-    for (const std::uint32_t number : {108u, 109u, 110u, 111u, 128u}) {
+    for (const std::uint32_t number : {108u, 109u, 110u, 111u, 112u, 113u, 128u}) {
       Menu menu;
       const Status status = library->LoadMenu(number, &menu);
       ASSERT_TRUE(status.ok()) << status.message();
@@ -215,9 +215,11 @@ TEST_F(LanguageLibraryTest, MenusAndToolBarsCarryKnownCommandsInEveryLanguage) {
     for (const std::uint16_t command : {ui::ID_COLUMN_SORT_ASCENDING, ui::ID_COLUMN_SORT_DESCENDING,
                                         ui::ID_COLUMN_FIND, ui::ID_COLUMN_OPTIONS})
       EXPECT_TRUE(has(111, command)) << command;
-    // The date and time controls' menus come with those controls.
-    Menu none;
-    EXPECT_EQ(library->LoadMenu(112, &none).code(), StatusCode::kNotFound);
+    // The date and time entries' menus: the current time or today, and clear.
+    EXPECT_TRUE(has(112, ui::ID_TIME_NOW));
+    EXPECT_TRUE(has(112, ui::ID_EDIT_CLEAR));
+    EXPECT_TRUE(has(113, ui::ID_DATE_TODAY));
+    EXPECT_TRUE(has(113, ui::ID_EDIT_CLEAR));
 
     ToolBar commandBar, navigation;
     ASSERT_TRUE(library->LoadToolBar(128, &commandBar).ok());

@@ -44,6 +44,9 @@ constexpr CommandId ID_VIEW_FORM = 0xC014;
 constexpr CommandId ID_VIEW_LIST = 0xC015;
 constexpr CommandId ID_VIEW_OPTIONS = 0xC016;
 constexpr CommandId ID_COLUMN_OPTIONS = 0xC017;
+// The date and time entry controls: set the current time, today's date.
+constexpr CommandId ID_TIME_NOW = 0xC01E;
+constexpr CommandId ID_DATE_TODAY = 0xC01F;
 constexpr CommandId ID_RECORD_NEW = 0xC032;
 constexpr CommandId ID_RECORD_DUPLICATE = 0xC033;
 constexpr CommandId ID_RECORD_DELETE = 0xC034;
@@ -90,6 +93,8 @@ inline constexpr NamedCommand kNamedCommands[] = {
     {"ID_VIEW_LIST", ID_VIEW_LIST},
     {"ID_VIEW_OPTIONS", ID_VIEW_OPTIONS},
     {"ID_COLUMN_OPTIONS", ID_COLUMN_OPTIONS},
+    {"ID_TIME_NOW", ID_TIME_NOW},
+    {"ID_DATE_TODAY", ID_DATE_TODAY},
     {"ID_RECORD_NEW", ID_RECORD_NEW},
     {"ID_RECORD_DUPLICATE", ID_RECORD_DUPLICATE},
     {"ID_RECORD_DELETE", ID_RECORD_DELETE},
