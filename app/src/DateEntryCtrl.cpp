@@ -27,7 +27,6 @@ constexpr int kDropWidth = 12;
 constexpr int kMaximumMonth = 12;
 constexpr int kMaximumYear = 3000;
 
-constexpr std::uint32_t kInvalidDateMessage = 5016;
 constexpr std::uint32_t kInvalidDateItemMessage = 5018;
 
 // The segment kinds left to right for each order code of the date format.
@@ -222,16 +221,7 @@ bool CDateEntryCtrl::Validate() {
   MDbDateRec date{};
   MDbDateFormat format;
   if (document_->ParseDate(ComposeText(), &date, &format)) return true;
-  ClosePopup();
-  const ui::MessageAnswer answer = ui::ResourceMessageBox(
-      kInvalidDateMessage, {res::MessageArgument::Text(document_->TodayText())},
-      ui::MessageIcon::kWarning, ui::MessageButtons::kOkCancel);
-  if (answer == ui::MessageAnswer::kOk) {
-    Restore();
-    return true;
-  }
-  if (buddy_ != nullptr) buddy_->setFocus(Qt::OtherFocusReason);
-  return false;
+  return AnswerInvalidChange(true);
 }
 
 void CDateEntryCtrl::Restore() {

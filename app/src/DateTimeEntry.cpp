@@ -269,4 +269,23 @@ void CEntryCtrlBase::paintEvent(QPaintEvent*) {
   painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
+bool AskToDropInvalidChange(CTBMDoc* document, bool date) {
+  const std::u16string example = document == nullptr ? std::u16string()
+                                 : date              ? document->TodayText()
+                                                     : document->NowText();
+  return ui::ResourceMessageBox(date ? 5016 : 5017, {res::MessageArgument::Text(example)},
+                                ui::MessageIcon::kWarning,
+                                ui::MessageButtons::kOkCancel) == ui::MessageAnswer::kOk;
+}
+
+bool CEntryCtrlBase::AnswerInvalidChange(bool date) {
+  ClosePopup();
+  if (AskToDropInvalidChange(document_, date)) {
+    Restore();
+    return true;
+  }
+  if (buddy_ != nullptr) buddy_->setFocus(Qt::OtherFocusReason);
+  return false;
+}
+
 }  // namespace tbm::app

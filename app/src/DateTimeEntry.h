@@ -63,6 +63,12 @@ constexpr int kSecondsSegment = 0;
 constexpr int kMinutesSegment = 1;
 constexpr int kHoursSegment = 2;
 
+// Asks whether to drop a change that is no date (message 5016, today's
+// date as its example) or no time (5017, the time now), with OK and
+// Cancel: true for OK (drop the change), false for Cancel (go on
+// correcting it).
+bool AskToDropInvalidChange(CTBMDoc* document, bool date);
+
 // What the drop button opens.
 enum class DropKind { kCalendar = 0, kValueList = 1 };
 
@@ -161,6 +167,11 @@ class CEntryCtrlBase : public QWidget, public ui::CCmdTarget {
   bool InDropStrip(QPoint point) const;
   // Marks a change by the user.
   void MarkChanged();
+  // A changed value that does not convert: asks (AskToDropInvalidChange);
+  // OK puts the original value back and accepts, Cancel keeps editing.
+  bool AnswerInvalidChange(bool date);
+  // Shows the value the control was made with again.
+  virtual void Restore() = 0;
   // The value list's items as the list pop-up shows them (as standard
   // date texts when asDates and they read as dates), or the placeholder
   // 5012 or 5013.
@@ -237,7 +248,7 @@ class CDateEntryCtrl : public CEntryCtrlBase {
   void Build(const EntryCtrlSetup& setup);
   // Shows a read date (day, month, year) in the segments.
   void ShowDate(const MDbDateRec& date);
-  void Restore();
+  void Restore() override;
   bool IsBlank() const;
 
   MDbDateFormat format_;
@@ -297,7 +308,7 @@ class CTimeEntryCtrl : public CEntryCtrlBase {
   // it; false when the text is not a time.
   bool ShowTime(const std::u16string& text);
   void ShowSuffix(int kind);
-  void Restore();
+  void Restore() override;
   bool IsBlank() const;
   std::u16string SuffixText(int kind) const;
 

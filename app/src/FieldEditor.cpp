@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "DateTimeEntry.h"
 #include "EditCommands.h"
 #include "FieldEdit.h"
 #include "FieldZoomDlg.h"
@@ -376,10 +377,7 @@ bool CDateListFieldEditor::Validate() {
   if (!IsModified()) return true;
   std::optional<std::u16string> text = CValueListFieldEditor::GetValueText();
   if (text && setup().document->CheckAndNormaliseDate(&*text, 0)) return true;
-  if (ui::ResourceMessageBox(5016, {res::MessageArgument::Text(setup().document->TodayText())},
-                             ui::MessageIcon::kWarning,
-                             ui::MessageButtons::kOkCancel) != ui::MessageAnswer::kOk)
-    return false;
+  if (!AskToDropInvalidChange(setup().document, true)) return false;
   DropChange();
   return true;
 }
@@ -388,10 +386,7 @@ bool CTimeListFieldEditor::Validate() {
   if (!IsModified()) return true;
   std::optional<std::u16string> text = GetValueText();
   if (text && setup().document->CheckTime(*text)) return true;
-  if (ui::ResourceMessageBox(5017, {res::MessageArgument::Text(setup().document->NowText())},
-                             ui::MessageIcon::kWarning,
-                             ui::MessageButtons::kOkCancel) != ui::MessageAnswer::kOk)
-    return false;
+  if (!AskToDropInvalidChange(setup().document, false)) return false;
   DropChange();
   return true;
 }

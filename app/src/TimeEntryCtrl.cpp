@@ -31,7 +31,6 @@ constexpr int kFixedWidthWithoutDrop = 133;
 constexpr int kMaximumHours = 32766;
 constexpr int kMaximumMinutes = 59;
 
-constexpr std::uint32_t kInvalidTimeMessage = 5017;
 constexpr std::uint32_t kInvalidTimeItemMessage = 5019;
 
 bool IsTime(const MDbTimeRec& time) { return time.kind <= MDbTimeTwentyFour; }
@@ -304,16 +303,7 @@ bool CTimeEntryCtrl::Validate() {
   if (!changed_ || IsBlank()) return true;
   MDbTimeRec time{};
   if (document_->ParseTime(ComposeText(), true, &time, nullptr)) return true;
-  ClosePopup();
-  const ui::MessageAnswer answer = ui::ResourceMessageBox(
-      kInvalidTimeMessage, {res::MessageArgument::Text(document_->NowText())},
-      ui::MessageIcon::kWarning, ui::MessageButtons::kOkCancel);
-  if (answer == ui::MessageAnswer::kOk) {
-    Restore();
-    return true;
-  }
-  if (buddy_ != nullptr) buddy_->setFocus(Qt::OtherFocusReason);
-  return false;
+  return AnswerInvalidChange(false);
 }
 
 void CTimeEntryCtrl::Restore() {
