@@ -282,6 +282,22 @@ TEST_F(FieldEditorTest, PickListsAndCheckBoxesStoreWhatWasChosen) {
   answer = ui::MessageAnswer::kOk;
   EXPECT_TRUE(view->EndEdit());
   EXPECT_EQ(Value(0, kStart), u"9:30 AM");
+
+  // In the list a tap on a check-box cell toggles it at once (the value
+  // is "B", checked); the tap on another row stores it.
+  const std::u16string path = document_->GetPathName();
+  CloseView();
+  CloseDocument();
+  auto* list = static_cast<CTBMListView*>(Show(path, kListViewKind));
+  ASSERT_NE(list, nullptr);
+  const QRect paid = list->GetCellRect(0, kPaid).intersected(list->RowArea());
+  ASSERT_FALSE(paid.isEmpty());
+  QTest::mouseClick(list, Qt::LeftButton, {}, paid.center());
+  ASSERT_TRUE(list->cellEditActive());
+  EXPECT_FALSE(qobject_cast<QCheckBox*>(list->editorControl())->isChecked());
+  QTest::mouseClick(list, Qt::LeftButton, {}, list->RowBand(1).topLeft() + QPoint(10, 4));
+  EXPECT_FALSE(list->cellEditActive());
+  EXPECT_EQ(Value(0, kPaid), u"");
 }
 
 TEST_F(FieldEditorTest, TypedPastedAndScannedTextIsKeptWithinTheField) {
