@@ -205,6 +205,7 @@ bool CTBMView::EndEdit() {
     // A tap inside the edited cell leaves the panel as it is.
     if (!tapInsideEditedCell_) ui::CInputPanel::Get().Show(panelWasUp_);
   }
+  tapInsideEditedCell_ = false;
   return true;
 }
 
