@@ -59,7 +59,7 @@ class DateTimeEntryTest : public AppTest {
   }
 
   // What a field editor gives the entry for field f of record 0.
-  EntryCtrlSetup Setup(std::int16_t field, QRect cell = kCell) {
+  EntryCtrlSetup SetupFor(std::int16_t field, QRect cell = kCell) {
     EntryCtrlSetup setup;
     setup.cell = cell;
     setup.parent = frame_->view();
@@ -75,13 +75,13 @@ class DateTimeEntryTest : public AppTest {
   // Each entry replaces the one before, as a field editor's would.
   CDateEntryCtrl* Date(std::int16_t field, QRect cell = kCell) {
     delete control_;
-    auto* made = CDateEntryCtrl::Create(Setup(field, cell));
+    auto* made = CDateEntryCtrl::Create(SetupFor(field, cell));
     control_ = made;
     return made;
   }
   CTimeEntryCtrl* Time(std::int16_t field, QRect cell = kCell) {
     delete control_;
-    auto* made = CTimeEntryCtrl::Create(Setup(field, cell));
+    auto* made = CTimeEntryCtrl::Create(SetupFor(field, cell));
     control_ = made;
     return made;
   }
@@ -394,7 +394,7 @@ TEST_F(DateTimeEntryTest, TheValueListOffersStandardDatesAndAnswersANonDateWith5
 
 TEST_F(DateTimeEntryTest, AMissingValueListShowsAPlaceholderThatCannotBeChosen) {
   Open("Day:date\n1/2/2003\n", {"--style", "Day=combo"});
-  EntryCtrlSetup setup = Setup(0);
+  EntryCtrlSetup setup = SetupFor(0);
   setup.valueList.reset();
   auto* date = CDateEntryCtrl::Create(setup);
   control_ = date;
