@@ -30,6 +30,19 @@ bool SameToolBar(const ToolBar& a, const ToolBar& b) {
                     });
 }
 
+// Whether two dialogs hold the same controls (kinds and ids) in the same
+// rows (their texts may differ).
+bool SameDialog(const DialogLayout& a, const DialogLayout& b) {
+  return std::equal(a.rows.begin(), a.rows.end(), b.rows.begin(), b.rows.end(),
+                    [](const DialogRow& x, const DialogRow& y) {
+                      return std::equal(x.controls.begin(), x.controls.end(), y.controls.begin(),
+                                        y.controls.end(),
+                                        [](const DialogControl& c, const DialogControl& d) {
+                                          return c.kind == d.kind && c.id == d.id;
+                                        });
+                    });
+}
+
 std::string Describe(const std::u16string& kinds) {
   if (kinds.empty()) return "no placeholders";
   std::string text;
@@ -99,6 +112,13 @@ void CompareWithReference(const LanguageSource& language, const LanguageSource& 
             !SameShape(a->second.items, b->second.items))
           diagnostics->Add(translated->at,
                            name + " does not carry the reference's commands in the same places");
+      } else if (kind == ResourceKind::kDialog) {
+        const auto a = language.dialogs.find(number);
+        const auto b = reference.dialogs.find(number);
+        if (a != language.dialogs.end() && b != reference.dialogs.end() &&
+            !SameDialog(a->second, b->second))
+          diagnostics->Add(translated->at,
+                           name + " does not hold the reference's controls in the same rows");
       } else if (kind == ResourceKind::kToolBar) {
         const auto a = language.toolBars.find(number);
         const auto b = reference.toolBars.find(number);

@@ -24,6 +24,13 @@
 //     SIZE 15 15                     ResourceText.h, up to END
 //     RECT 0 0 15 15 FILL #ffffff
 //   END
+//   DIALOG 2600                      a dialog layout in the form of
+//     TITLE 2601 "Go To Record"      ResourceText.h, up to the END that
+//     ROW                            closes no ROW
+//       LABEL 2602 "Number:"
+//       EDIT 2603 STRETCH
+//     END
+//   END
 //
 // Resource numbers are decimal or 0x-hexadecimal, 1 to 65535.
 #pragma once
@@ -74,6 +81,7 @@ struct LanguageSource {
   // The parsed forms, for the checks between resources and languages.
   std::map<std::uint32_t, Menu> menus;
   std::map<std::uint32_t, ToolBar> toolBars;
+  std::map<std::uint32_t, DialogLayout> dialogs;
 };
 
 // The statement that makes a resource of kind ("STRING", "MENU", ...).
@@ -86,7 +94,7 @@ LanguageSource ReadLanguageSource(const std::filesystem::path& path, Diagnostics
 // Checks a translation against English: the same version, the same
 // resources of every kind, each message using the same arguments with the
 // same kinds, each menu and tool bar carrying the same commands in the same
-// places.
+// places, each dialog the same controls in the same rows.
 void CompareWithReference(const LanguageSource& language, const LanguageSource& reference,
                           Diagnostics* diagnostics);
 

@@ -123,7 +123,8 @@ class SourceParser {
         ReadVersion(line, tokens);
       } else if (keyword == "STRING") {
         ReadString(line, tokens);
-      } else if (keyword == "MENU" || keyword == "TOOLBAR" || keyword == "PICTURE") {
+      } else if (keyword == "MENU" || keyword == "TOOLBAR" || keyword == "PICTURE" ||
+                 keyword == "DIALOG") {
         ReadBlock(line, tokens);
       } else {
         Error(line.at, "unknown statement \"" + keyword + "\"");
@@ -205,7 +206,8 @@ class SourceParser {
     Add(ResourceKind::kString, *number, std::move(text), line.at);
   }
 
-  // MENU, TOOLBAR or PICTURE with its lines up to its END.
+  // MENU, TOOLBAR, PICTURE or DIALOG with its lines up to its END (a
+  // dialog's ROW opens a block of its own).
   void ReadBlock(const SourceLine& line, const LineTokens& tokens) {
     const std::string& keyword = tokens.tokens[0];
     const auto number = tokens.tokens.size() == 2 && !tokens.quoted[1]
@@ -231,8 +233,8 @@ class SourceParser {
         ended = true;
         break;
       }
-      if (keyword == "MENU") {
-        if (first == "POPUP") ++depth;
+      if (keyword == "MENU" || keyword == "DIALOG") {
+        if (first == "POPUP" || first == "ROW") ++depth;
         if (first == "END") --depth;
         if (first == "ITEM") good = NameCommand(inner, 1, &words) && good;
       } else if (keyword == "TOOLBAR" && first == "BUTTON") {
@@ -259,6 +261,11 @@ class SourceParser {
       ToolBar toolBar;
       status = ParseToolBarText(bytes, &toolBar);
       if (status.ok()) source_.toolBars[resource] = std::move(toolBar);
+    } else if (keyword == "DIALOG") {
+      kind = ResourceKind::kDialog;
+      DialogLayout dialog;
+      status = ParseDialogText(bytes, &dialog);
+      if (status.ok()) source_.dialogs[resource] = std::move(dialog);
     } else {
       kind = ResourceKind::kPicture;
       Picture picture;

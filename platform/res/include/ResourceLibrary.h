@@ -15,9 +15,9 @@
 //     optional; stores the library's version into the pointers that are
 //     not null.
 //
-// The text forms of menus, tool bars and pictures are described with their
-// readers (src/ResourceText.h); strings are plain UTF-8 text, and a dialog
-// layout is handed out as its text.
+// The text forms of menus, tool bars, pictures and dialog layouts are
+// described with their readers (src/ResourceText.h); strings are plain
+// UTF-8 text.
 //
 // The bytes come from a file outside the program, so ResourceLibrary reads
 // them as it reads any outside input: every menu, tool bar and picture is
@@ -93,6 +93,25 @@ struct Picture {
   std::vector<PictureShape> shapes;
 };
 
+// A dialog's layout: its controls in rows from top to bottom, each row's
+// controls from left to right, laid out by the dialog to the screen's
+// width (ResourceText.h gives the text form).
+struct DialogControl {
+  enum class Kind { kTitle, kLabel, kEdit, kCombo, kCheck, kButton, kCustom, kSpace };
+  Kind kind = Kind::kLabel;
+  std::uint16_t id = 0;  // 0: a control nothing refers to
+  std::u16string text;
+  bool compact = false;  // a title without its rule, lower
+  bool stretch = false;  // takes what room its row has left
+};
+struct DialogRow {
+  std::vector<DialogControl> controls;
+};
+struct DialogLayout {
+  std::u16string caption;  // empty: the program's title
+  std::vector<DialogRow> rows;
+};
+
 struct LibraryVersion {
   std::uint16_t major = 0;
   std::uint16_t minor = 0;
@@ -128,8 +147,9 @@ class ResourceLibrary {
   Status LoadMenu(std::uint32_t number, Menu* menu) const;
   Status LoadToolBar(std::uint32_t number, ToolBar* toolBar) const;
   Status LoadPicture(std::uint32_t number, Picture* picture) const;
-  // The raw text of a dialog layout; its form belongs to the dialogs.
+  // The raw text of a dialog layout, and the layout read from it.
   Status LoadDialogText(std::uint32_t number, std::string* text) const;
+  Status LoadDialog(std::uint32_t number, DialogLayout* layout) const;
 
  private:
   ResourceLibrary() = default;

@@ -151,4 +151,9 @@ Status ResourceLibrary::LoadDialogText(std::uint32_t number, std::string* text) 
   });
 }
 
+Status ResourceLibrary::LoadDialog(std::uint32_t number, DialogLayout* layout) const {
+  return Read(ResourceKind::kDialog, number,
+              [&](std::string_view bytes) { return ParseDialogText(bytes, layout); });
+}
+
 }  // namespace tbm::res

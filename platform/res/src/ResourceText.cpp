@@ -1,5 +1,6 @@
 #include "ResourceText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -485,6 +486,121 @@ Status ParsePictureText(std::string_view text, Picture* out) {
   if (!status.ok()) return status;
   if (picture.shapes.empty()) return Status(StatusCode::kDamaged, "the picture draws no shape");
   *out = std::move(picture);
+  return Status();
+}
+
+// ---- Dialog layouts ----
+
+namespace {
+
+struct ControlWord {
+  const char* word;
+  DialogControl::Kind kind;
+  bool text;  // takes a quoted text
+};
+constexpr ControlWord kControlWords[] = {
+    {"TITLE", DialogControl::Kind::kTitle, true},    {"LABEL", DialogControl::Kind::kLabel, true},
+    {"EDIT", DialogControl::Kind::kEdit, false},     {"COMBO", DialogControl::Kind::kCombo, false},
+    {"CHECK", DialogControl::Kind::kCheck, true},    {"BUTTON", DialogControl::Kind::kButton, true},
+    {"CUSTOM", DialogControl::Kind::kCustom, false}, {"SPACE", DialogControl::Kind::kSpace, false},
+};
+
+// One control line: keyword, id (none for SPACE), text when the kind takes
+// one, then option words.
+Status ReadControl(std::size_t at, const LineTokens& line, const ControlWord& word,
+                   DialogControl* control) {
+  control->kind = word.kind;
+  std::size_t next = 1;
+  if (word.kind != DialogControl::Kind::kSpace) {
+    if (line.tokens.size() < 2 || line.quoted[1])
+      return Damaged(at, std::string(word.word) + " takes an id first");
+    const auto id = ParseWholeNumber(line.tokens[1], 0, 0xFFFF);
+    if (!id) return Damaged(at, "\"" + line.tokens[1] + "\" is not a control id");
+    control->id = static_cast<std::uint16_t>(*id);
+    next = 2;
+  }
+  if (word.text) {
+    if (line.tokens.size() <= next || !line.quoted[next])
+      return Damaged(at, std::string(word.word) + " takes a quoted text after its id");
+    control->text = Utf8ToUtf16(line.tokens[next]);
+    if (control->text.size() > kMaxDialogText)
+      return Damaged(at,
+                     "a dialog text longer than " + std::to_string(kMaxDialogText) + " characters");
+    ++next;
+  }
+  for (; next < line.tokens.size(); ++next) {
+    const std::string& option = line.tokens[next];
+    if (line.quoted[next]) return Damaged(at, "a text where an option was expected");
+    if (option == "STRETCH" && word.kind != DialogControl::Kind::kSpace)
+      control->stretch = true;
+    else if (option == "COMPACT" && word.kind == DialogControl::Kind::kTitle)
+      control->compact = true;
+    else
+      return Damaged(at, "\"" + option + "\" is not an option of " + word.word);
+  }
+  return Status();
+}
+
+}  // namespace
+
+Status ParseDialogText(std::string_view text, DialogLayout* out) {
+  Status status = CheckSize(text);
+  if (!status.ok()) return status;
+  DialogLayout layout;
+  LineWalker walker(text);
+  LineTokens line;
+  bool inRow = false;
+  bool first = true;
+  std::size_t controls = 0;
+  std::size_t rowStart = 0;
+  std::vector<std::uint16_t> ids;
+  while (walker.Next(&line, &status)) {
+    const std::size_t at = walker.line();
+    const std::string& keyword = line.tokens[0];
+    const bool wasFirst = first;
+    first = false;
+    if (line.quoted[0]) return Damaged(at, "a line must begin with a keyword");
+    if (keyword == "CAPTION") {
+      if (!wasFirst || !Shaped(line, 0, 1)) return Damaged(at, "CAPTION \"text\" comes first");
+      layout.caption = Utf8ToUtf16(line.tokens[1]);
+      if (layout.caption.size() > kMaxDialogText) return Damaged(at, "the caption is too long");
+      continue;
+    }
+    if (keyword == "ROW") {
+      if (inRow) return Damaged(at, "rows do not nest");
+      if (!Shaped(line, 0, 0)) return Damaged(at, "ROW takes nothing");
+      inRow = true;
+      rowStart = at;
+      layout.rows.emplace_back();
+      continue;
+    }
+    if (keyword == "END") {
+      if (!inRow || !Shaped(line, 0, 0)) return Damaged(at, "an END with no ROW open");
+      if (layout.rows.back().controls.empty()) return Damaged(at, "an empty ROW");
+      inRow = false;
+      continue;
+    }
+    const ControlWord* word = nullptr;
+    for (const ControlWord& candidate : kControlWords)
+      if (keyword == candidate.word) word = &candidate;
+    if (word == nullptr) return Damaged(at, "\"" + keyword + "\" is not a dialog line");
+    if (++controls > kMaxDialogControls)
+      return Damaged(at, "more than " + std::to_string(kMaxDialogControls) + " controls");
+    DialogControl control;
+    status = ReadControl(at, line, *word, &control);
+    if (!status.ok()) return status;
+    if (control.id != 0) {
+      if (std::find(ids.begin(), ids.end(), control.id) != ids.end())
+        return Damaged(at, "control id " + std::to_string(control.id) + " is used twice");
+      ids.push_back(control.id);
+    }
+    if (!inRow) layout.rows.emplace_back();
+    layout.rows.back().controls.push_back(std::move(control));
+  }
+  if (!status.ok()) return status;
+  if (inRow) return Damaged(rowStart, "a ROW without its END");
+  if (layout.rows.empty()) return Status(StatusCode::kDamaged, "the dialog has no controls");
+  *out = std::move(layout);
   return Status();
 }
 

@@ -1,4 +1,4 @@
-// The text forms of menus, tool bars and pictures inside a language
+// The text forms of menus, tool bars, pictures and dialogs inside a language
 // library, and their one reader each. The resource compiler writes these
 // forms and checks what it wrote with the same readers, so a library the
 // build made always reads back; a library from elsewhere is read as any
@@ -36,6 +36,23 @@
 // shape has a fill, a stroke or both; WIDTH (above 0, at most 16, default
 // 1) goes with a stroke. At most kMaxPictureShapes shapes and
 // kMaxShapePoints points a shape; a picture draws at least one shape.
+//
+// Dialog layout (DialogLayout in ResourceLibrary.h): rows of controls.
+//   CAPTION "Find"                 optional, first: the window's caption
+//   TITLE 2401 "Find Records" [COMPACT]   the dialog's title line
+//   LABEL 2602 "Go to record:"     a text (id 0 when nothing refers to it)
+//   EDIT 2403 [STRETCH]            an edit box
+//   COMBO 2402 [STRETCH]           a drop-down list
+//   CHECK 2703 "Track" [STRETCH]   a check box
+//   BUTTON 2307 "Reset" [STRETCH]  a push button
+//   CUSTOM 2404 [STRETCH]          a place the dialog fills with a control
+//                                  of its own
+//   SPACE                          room that takes what is left
+//   ROW ... END                    controls side by side; a control line
+//                                  outside a ROW is a row of its own
+// Ids are 0 to 65535, and an id other than 0 names one control only; texts
+// are 0 to kMaxDialogText UTF-16 units; at most kMaxDialogControls
+// controls; rows do not nest and are not empty.
 #pragma once
 
 #include <cstddef>
@@ -57,6 +74,8 @@ inline constexpr int kMaxPictureSize = 256;
 inline constexpr std::size_t kMaxPictureShapes = 256;
 inline constexpr std::size_t kMaxShapePoints = 256;
 inline constexpr float kMaxStrokeWidth = 16.0f;
+inline constexpr std::size_t kMaxDialogControls = 64;
+inline constexpr std::size_t kMaxDialogText = 1024;
 
 // Each reader fills *out only on success. A failure is kDamaged with a
 // sentence that begins "line <n>: " (or names the whole text when it has no
@@ -64,6 +83,7 @@ inline constexpr float kMaxStrokeWidth = 16.0f;
 Status ParseMenuText(std::string_view text, Menu* out);
 Status ParseToolBarText(std::string_view text, ToolBar* out);
 Status ParsePictureText(std::string_view text, Picture* out);
+Status ParseDialogText(std::string_view text, DialogLayout* out);
 
 // One line cut into its words and quoted texts (the quotes taken off and
 // the escapes resolved). quoted[i] tells whether tokens[i] was in quotes.

@@ -25,6 +25,13 @@ MENU 128
     ITEM ID_RECORD_DELETE "&Delete..."
   END
 END
+DIALOG 2600
+  TITLE 2601 "Go To Record"
+  ROW
+    LABEL 2602 "Number:"
+    EDIT 2603 STRETCH
+  END
+END
 )";
 
 constexpr char kShared[] = R"(# Shared by every language.
@@ -100,8 +107,12 @@ TEST_F(ResourceCompilerTest, FaultsAreRefusedWithTheirFileAndLine) {
       {english("STRING 5100 \"Error %1d: %2s\"\n", ""), true, "STRING 5100 is missing"},
       {english("    SEPARATOR\n", ""), true, "MENU 128 does not carry the reference's commands"},
       {english("VERSION 2.1.1.17", "VERSION 3.0.0.1"), true, "VERSION differs"},
+      {english("    EDIT 2603 STRETCH\n", ""), true,
+       "DIALOG 2600 does not hold the reference's controls in the same rows"},
+      {english("EDIT 2603", "EDIT 2601"), false,
+       "xx.txt:16: line 4: control id 2601 is used twice"},
       {english("VERSION 2.1.1.17\n", ""), false, "no VERSION"},
-      {english("  END\nEND\n", "  END\n"), false, "MENU without its END"},
+      {english("STRETCH\n  END\nEND\n", "STRETCH\n  END\n"), false, "DIALOG without its END"},
       {english("\"shared.txt\"", "\"missing.txt\""), false, "xx.txt:2: cannot read"},
       {english("STRING 5020", "STRING 70000"), false, "xx.txt:3: STRING takes a number"},
       {english("STRING 5020 \"%1d of %2d\"", "STRING 5020 \"%1d of %2d\"\nSTRING 5021 \"\""), false,

@@ -158,6 +158,28 @@ TEST(ResourceTextTest, EveryFaultOfTheTextFormsIsRefusedWithItsLine) {
     return ParsePictureText(text, &out);
   };
   for (const BadText& bad : pictures) ExpectRefused(picture, bad);
+
+  const BadText dialogs[] = {
+      {"", 0},
+      {"CAPTION \"Find\"\n", 0},
+      {"EDIT 1\nCAPTION \"late\"\n", 2},
+      {"EDIT\n", 1},
+      {"EDIT 70000\n", 1},
+      {"LABEL 1\n", 1},
+      {"EDIT 1 \"text\"\n", 1},
+      {"EDIT 1 COMPACT\n", 1},
+      {"EDIT 1\nCOMBO 1\n", 2},
+      {"ROW\nROW\n", 2},
+      {"ROW\nEND\n", 2},
+      {"ROW\nEDIT 1\n", 1},
+      {"END\n", 1},
+      {"KNOB 1\n", 1},
+  };
+  const auto dialog = [](std::string_view text, void*) {
+    DialogLayout out;
+    return ParseDialogText(text, &out);
+  };
+  for (const BadText& bad : dialogs) ExpectRefused(dialog, bad);
 }
 
 TEST(ResourceTextTest, WellFormedTextsReadBackAsWritten) {
@@ -184,6 +206,23 @@ TEST(ResourceTextTest, WellFormedTextsReadBackAsWritten) {
   EXPECT_FLOAT_EQ(picture.shapes[0].strokeWidth, 1.5f);
   EXPECT_EQ(picture.shapes[1].points, (std::vector<float>{0.5f, 0.5f, 15.5f, 7.5f}));
   EXPECT_FALSE(picture.shapes[1].fill.has_value());
+
+  DialogLayout dialog;
+  ASSERT_TRUE(ParseDialogText("CAPTION \"Suche\"\nTITLE 2401 \"Datensätze suchen\" COMPACT\n"
+                              "ROW\n  LABEL 0 \"Feld:\"\n  COMBO 2402 STRETCH\nEND\n"
+                              "CUSTOM 2404\nLABEL 0 \"\"\nSPACE\n",
+                              &dialog)
+                  .ok());
+  EXPECT_EQ(dialog.caption, u"Suche");
+  ASSERT_EQ(dialog.rows.size(), 5u);
+  EXPECT_TRUE(dialog.rows[0].controls[0].compact);
+  EXPECT_EQ(dialog.rows[0].controls[0].text, u"Datensätze suchen");
+  ASSERT_EQ(dialog.rows[1].controls.size(), 2u);
+  EXPECT_EQ(dialog.rows[1].controls[1].kind, DialogControl::Kind::kCombo);
+  EXPECT_EQ(dialog.rows[1].controls[1].id, 2402);
+  EXPECT_TRUE(dialog.rows[1].controls[1].stretch);
+  EXPECT_EQ(dialog.rows[2].controls[0].kind, DialogControl::Kind::kCustom);
+  EXPECT_EQ(dialog.rows[4].controls[0].kind, DialogControl::Kind::kSpace);
 }
 
 }  // namespace
