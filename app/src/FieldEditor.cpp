@@ -467,8 +467,8 @@ void CZoomFieldEditor::OpenDialog() {
                        setup_.view != nullptr ? setup_.view->GetCellHeight() : 0,
                        control() != nullptr ? control()->window() : nullptr);
   std::weak_ptr<bool> alive = alive_;
-  const int ending = dialog.exec();
-  if (alive.expired() || ending != QDialog::Accepted || readOnly_) return;
+  const int ending = dialog.DoModal();
+  if (alive.expired() || ending != ui::IDOK || readOnly_) return;
   if (dialog.text() == value_) return;
   value_ = dialog.text();
   modified_ = true;

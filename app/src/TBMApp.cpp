@@ -3,6 +3,7 @@
 #include "DeviceLanguage.h"
 #include "FrameWnd.h"
 #include "MessageBox.h"
+#include "RecordDialogs.h"
 #include "Resources.h"
 #include "StartUp.h"
 #include "TBMDocTemplate.h"
@@ -19,7 +20,7 @@ constexpr std::uint32_t kFileFilter = 64000;
 CTBMApp::CTBMApp(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {
   OnCommand(ui::ID_APP_EXIT, [this] { OnAppExit(); });
   // The about box comes with the program's dialogs.
-  OnCommand(ui::ID_APP_ABOUT, [] {});
+  OnCommand(ui::ID_APP_ABOUT, [] { ShowAboutBox(); });
   OnCommand(ui::ID_FILE_NEW, [this] { OnFileNew(); });
   OnCommand(ui::ID_FILE_OPEN, [this] { OnFileOpen(); });
 }

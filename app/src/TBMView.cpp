@@ -28,35 +28,7 @@ void StyleViewScrollBar(QWidget* bar) {
   bar->setStyle(style);
 }
 
-QFont MakeViewFont(int fontKind) {
-  QString face = QStringLiteral("Tahoma");
-  int weight = 400;
-  int height = -11;
-  if (ui::CWinApp* app = ui::CWinApp::Get(); app != nullptr) {
-    std::u16string spec = app->LoadString(fontKind == kFontLarge ? 4001 : 4000);
-    QStringList pieces =
-        QString::fromUtf16(spec.data(), static_cast<qsizetype>(spec.size())).split(u',');
-    if (pieces.size() > 0 && !pieces[0].trimmed().isEmpty()) face = pieces[0].trimmed();
-    bool ok = false;
-    if (pieces.size() > 1) {
-      int value = pieces[1].trimmed().toInt(&ok);
-      if (ok && value > 0 && value <= 1000) weight = value;
-    }
-    if (pieces.size() > 2) {
-      int value = pieces[2].trimmed().toInt(&ok);
-      if (ok && value != 0 && value > -200 && value < 200) height = value;
-    }
-  }
-  QFont font(face);
-  // A negative height is the character height in pixels; a positive one the
-  // cell height, of which the character takes about nine tenths.
-  font.setPixelSize(height < 0 ? -height : std::max(1, height * 9 / 10));
-  font.setWeight(static_cast<QFont::Weight>(weight));
-  font.setItalic(false);
-  font.setUnderline(false);
-  font.setStrikeOut(false);
-  return font;
-}
+QFont MakeViewFont(int fontKind) { return ui::ResourceFont(fontKind == kFontLarge ? 4001 : 4000); }
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include "Document.h"
 #include "FrameWnd.h"
 #include "MessageBox.h"
+#include "RecordDialogs.h"
 #include "Resources.h"
 #include "RunningProgram.h"
 #include "TBMApp.h"
@@ -164,7 +165,11 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   tbm::app::CTBMApp program(arguments);
-  if (!offscreen) return program.Run();
+  if (!offscreen) {
+    // The record commands ask their questions in the program's dialogs.
+    tbm::app::CTBMDoc::SetRequests(tbm::app::DialogRequests());
+    return program.Run();
+  }
 
   int result = 1;
   if (!program.InitInstance()) {

@@ -9,6 +9,7 @@
 
 #include <QPoint>
 #include <cstdint>
+#include <memory>
 
 #include "ResourceLibrary.h"
 
@@ -18,6 +19,7 @@ class QWidget;
 
 namespace tbm::ui {
 
+class CCmdTarget;
 class CFrameWnd;
 
 // Fills bar with menu's top-level items: each pop-up becomes a menu title,
@@ -38,6 +40,12 @@ QMenu* TrackPopupMenu(const res::Menu& menu, QPoint globalPosition, CFrameWnd* f
 // The same for menu number of the language library; null (logged) when the
 // library lacks it or it cannot be read.
 QMenu* TrackPopupMenu(std::uint32_t number, QPoint globalPosition, CFrameWnd* frame);
+
+// A pop-up menu of the items of menu's first pop-up whose commands go
+// straight to target (outside any frame: a dialog's), each item's state
+// set by target just before the menu shows. Null when menu has no pop-up
+// or the pop-up is empty.
+QMenu* BuildCommandMenu(const res::Menu& menu, std::shared_ptr<CCmdTarget> target, QWidget* parent);
 
 // Reads menu number of the program's language library into *menu; false
 // (logged) when there is no library, the library lacks it or it cannot be

@@ -1,6 +1,7 @@
 // The language library's texts and pictures as widgets want them.
 #pragma once
 
+#include <QFont>
 #include <QPixmap>
 #include <QString>
 #include <cstdint>
@@ -44,6 +45,12 @@ MessageAnswer ResourceMessageBox(std::uint32_t number,
                                  std::initializer_list<res::MessageArgument> arguments,
                                  MessageIcon icon = MessageIcon::kNone,
                                  MessageButtons buttons = MessageButtons::kOk);
+
+// The font string number of the language library specifies: face, weight
+// and height separated by commas (a negative height is the characters'
+// height in pixels). A missing or empty piece takes its default: "Tahoma",
+// 400, -11.
+QFont ResourceFont(std::uint32_t number);
 
 // Picture number drawn for a device pixel ratio (1 or 2 on the handheld's
 // screens): a pixmap of the picture's grid size in device-independent

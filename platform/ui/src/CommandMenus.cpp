@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <string>
 
+#include "CmdTarget.h"
 #include "FrameWnd.h"
 #include "FrameworkLog.h"
 #include "Resources.h"
@@ -121,6 +122,28 @@ QMenu* TrackPopupMenu(std::uint32_t number, QPoint globalPosition, CFrameWnd* fr
   res::Menu menu;
   if (!LoadMenuResource(number, &menu)) return nullptr;
   return TrackPopupMenu(menu, globalPosition, frame);
+}
+
+QMenu* BuildCommandMenu(const res::Menu& menu, std::shared_ptr<CCmdTarget> target,
+                        QWidget* parent) {
+  const res::MenuItem* popup = FirstPopup(menu);
+  if (popup == nullptr || popup->children.empty()) return nullptr;
+  auto* built = new QMenu(parent);
+  for (const res::MenuItem& item : popup->children) {
+    if (item.kind == res::MenuItem::Kind::kSeparator) {
+      built->addSeparator();
+      continue;
+    }
+    if (item.kind != res::MenuItem::Kind::kCommand) continue;
+    QAction* action = built->addAction(ToQString(item.text));
+    const CommandId id = item.command;
+    QObject::connect(action, &QAction::triggered, built, [target, id] { target->OnCmdMsg(id); });
+    QObject::connect(built, &QMenu::aboutToShow, action, [target, action, id] {
+      CCmdUI ui(id);
+      action->setEnabled(target->OnUpdateCmdMsg(&ui) && ui.enabled());
+    });
+  }
+  return built;
 }
 
 bool LoadMenuResource(std::uint32_t number, res::Menu* menu) {

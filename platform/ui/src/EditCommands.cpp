@@ -135,35 +135,6 @@ void RunOnLine(QLineEdit* line, CommandId id) {
   }
 }
 
-// A menu whose commands go straight to target, brought up to date by it
-// just before it shows; deleted when it hides.
-QMenu* BuildTargetMenu(const res::Menu& menu, std::shared_ptr<CCmdTarget> target, QWidget* parent) {
-  const res::MenuItem* popup = nullptr;
-  for (const res::MenuItem& item : menu.items) {
-    if (item.kind == res::MenuItem::Kind::kPopup) {
-      popup = &item;
-      break;
-    }
-  }
-  if (popup == nullptr || popup->children.empty()) return nullptr;
-  auto* built = new QMenu(parent);
-  for (const res::MenuItem& item : popup->children) {
-    if (item.kind == res::MenuItem::Kind::kSeparator) {
-      built->addSeparator();
-      continue;
-    }
-    if (item.kind != res::MenuItem::Kind::kCommand) continue;
-    QAction* action = built->addAction(ToQString(item.text));
-    const CommandId id = item.command;
-    QObject::connect(action, &QAction::triggered, built, [target, id] { target->OnCmdMsg(id); });
-    QObject::connect(built, &QMenu::aboutToShow, action, [target, action, id] {
-      CCmdUI ui(id);
-      action->setEnabled(target->OnUpdateCmdMsg(&ui) && ui.enabled());
-    });
-  }
-  return built;
-}
-
 }  // namespace
 
 bool IsEditCommand(CommandId id) {
@@ -235,7 +206,7 @@ bool ShowControlMenu(QWidget* control, QPoint point, std::uint32_t number) {
                                                                           : focus;
       return owner.data();
     });
-    shown = BuildTargetMenu(menu, target, window);
+    shown = BuildCommandMenu(menu, target, window);
   }
   if (shown == nullptr) return false;
   QObject::connect(shown, &QMenu::aboutToHide, shown, &QObject::deleteLater);

@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <utility>
@@ -114,6 +116,32 @@ QString ToQString(std::u16string_view text) {
 }
 
 std::u16string FromQString(const QString& text) { return text.toStdU16String(); }
+
+QFont ResourceFont(std::uint32_t number) {
+  QString face = QStringLiteral("Tahoma");
+  int weight = 400;
+  int height = -11;
+  const QStringList pieces = LoadQString(number).split(u',');
+  if (!pieces.isEmpty() && !pieces[0].trimmed().isEmpty()) face = pieces[0].trimmed();
+  bool ok = false;
+  if (pieces.size() > 1) {
+    const int value = pieces[1].trimmed().toInt(&ok);
+    if (ok && value > 0 && value <= 1000) weight = value;
+  }
+  if (pieces.size() > 2) {
+    const int value = pieces[2].trimmed().toInt(&ok);
+    if (ok && value != 0 && value > -200 && value < 200) height = value;
+  }
+  QFont font(face);
+  // A negative height is the character height in pixels; a positive one the
+  // cell height, of which the character takes about nine tenths.
+  font.setPixelSize(height < 0 ? -height : std::max(1, height * 9 / 10));
+  font.setWeight(static_cast<QFont::Weight>(weight));
+  font.setItalic(false);
+  font.setUnderline(false);
+  font.setStrikeOut(false);
+  return font;
+}
 
 QString LoadQString(std::uint32_t number) {
   res::ResourceLibrary* library = Library();

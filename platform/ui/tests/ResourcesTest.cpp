@@ -26,13 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The English library, beside the test program as beside the handheld
-// program.
-std::string Library(const char* suffix) {
-  return (fs::read_symlink("/proc/self/exe").parent_path() / "tbmres" /
-          (std::string("tbmres") + suffix + ".so"))
-      .string();
-}
+std::string Library(const char* suffix) { return LanguageLibraryPath(suffix); }
 std::string EnglishLibrary() { return Library("409"); }
 
 // A frame made the way the program makes its own, from resource numbers.

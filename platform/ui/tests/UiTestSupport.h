@@ -36,6 +36,14 @@ inline void ProcessEvents() {
 }
 
 // Saves a grab for a person to look at when TBM_UI_GRAB_DIR names a folder.
+// A language library built beside the test program (suffix "409" for
+// English), as the handheld program finds its own.
+inline std::string LanguageLibraryPath(const std::string& suffix) {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "tbmres" /
+          ("tbmres" + suffix + ".so"))
+      .string();
+}
+
 inline void SaveGrab(const QPixmap& grab, const std::string& name) {
   const char* folder = std::getenv("TBM_UI_GRAB_DIR");
   if (folder == nullptr) return;
