@@ -98,6 +98,12 @@ QWidget* MakeCommandBar(QWidget* owner, CCmdTarget* target, QToolButton** editBu
   (*buttons)->addButton(FrameworkText(AFX_IDS_BUTTON_OK, "OK"), QDialogButtonBox::AcceptRole);
   (*buttons)->addButton(FrameworkText(AFX_IDS_BUTTON_CANCEL, "Cancel"),
                         QDialogButtonBox::RejectRole);
+  // Buttons as wide as their texts, so the bar fits the screen's width in
+  // every language.
+  for (QAbstractButton* button : (*buttons)->buttons()) {
+    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 16);
+    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  }
   row->addWidget(*buttons);
   return bar;
 }
