@@ -12,6 +12,7 @@
 #include "MainFrame.h"
 #include "Resources.h"
 #include "TBMApp.h"
+#include "ViewOptionsDlg.h"
 
 namespace tbm::app {
 
@@ -169,6 +170,14 @@ DocumentRequests DialogRequests() {
     CGoToRecordDlg dialog(ActiveDocument(), MainWindow());
     if (dialog.DoModal() != ui::IDOK) return std::nullopt;
     return dialog.record();
+  };
+  requests.viewOptions = [](OptionsPage page,
+                            std::int16_t field) -> std::optional<ViewOptionsChanges> {
+    CTBMDoc* document = ActiveDocument();
+    if (document == nullptr) return std::nullopt;
+    CViewOptionsDlg sheet(page, field, document, MainWindow());
+    if (sheet.DoModal() != ui::IDOK) return std::nullopt;
+    return sheet.Changes();
   };
   requests.confirmDelete = [](DeleteMode mode) -> std::optional<DeleteAnswer> {
     CDeleteConfirmDlg dialog(mode, MainWindow());

@@ -169,6 +169,8 @@ class CTBMDoc : public ui::CDocument {
   FieldOption GetFieldOption(std::int16_t field);  // style 0, list 255, flags 0 on failure
   void SetFieldOption(std::int16_t field, const FieldOption& option);
   FieldDisplay GetFieldDisplay(std::int16_t field);  // the defaults on failure
+  // The display settings a field without settings of its own has.
+  FieldDisplay DefaultFieldDisplay();
   // Written only when the field's current settings can be read.
   void SetFieldDisplay(std::int16_t field, const FieldDisplay& display);
 

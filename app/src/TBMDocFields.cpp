@@ -209,6 +209,13 @@ FieldDisplay CTBMDoc::GetFieldDisplay(std::int16_t field) {
   return FieldDisplay{ex.width, ex.alignment, ex.colour};
 }
 
+FieldDisplay CTBMDoc::DefaultFieldDisplay() {
+  std::uint8_t block[MDbOptionExBytes] = {};
+  if (MDbRecsetGetDefOptionEx(Env(), &recordSet_, block, 0xFF) != MDbErrNone) return FieldDisplay();
+  const MDbFieldOptionEx ex = MDbDecodeFieldOptionEx(block);
+  return FieldDisplay{ex.width, ex.alignment, ex.colour};
+}
+
 void CTBMDoc::SetFieldDisplay(std::int16_t field, const FieldDisplay& display) {
   std::uint8_t block[MDbOptionExBytes] = {};
   if (!ReadOptionEx(field, block)) return;

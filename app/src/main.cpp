@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "DevicePath.h"
+#include "Dialog.h"
 #include "Document.h"
+#include "FindDialog.h"
 #include "FrameWnd.h"
 #include "MessageBox.h"
 #include "RecordDialogs.h"
@@ -29,6 +31,7 @@
 #include "TBMDocTemplate.h"
 #include "TBMView.h"
 #include "Utf16.h"
+#include "ViewOptionsDlg.h"
 
 namespace {
 
@@ -69,6 +72,35 @@ int WriteDocumentListScreenshot(const QString& folder) {
     return 1;
   }
   std::printf("The list of databases: %s\n", path.toLocal8Bit().constData());
+  return 0;
+}
+
+// Pictures of the find dialog (on the last find, the first field) and of
+// the view options (on the list page), each ended as Cancel would.
+int WriteDialogScreenshots(const QString& folder, const QString& stem,
+                           tbm::app::CTBMDoc* document) {
+  QString failed;
+  auto picture = [&](const QString& name) {
+    const QString path = QDir(folder).filePath(stem + name);
+    tbm::ui::SetDialogAnswerer([path, &failed](QDialog* dialog) {
+      QApplication::processEvents();
+      if (!dialog->grab().save(path)) failed = path;
+      dialog->reject();
+    });
+    return path;
+  };
+  const QString find = picture(QStringLiteral("-find.png"));
+  const tbm::app::FindRequest last = document->GetLastFind();
+  tbm::app::CFindDlg(last.field, last.text, document).DoModal();
+  const QString options = picture(QStringLiteral("-options.png"));
+  tbm::app::CViewOptionsDlg(tbm::app::OptionsPage::kList, -1, document).DoModal();
+  tbm::ui::SetDialogAnswerer(nullptr);
+  if (!failed.isEmpty()) {
+    std::fprintf(stderr, "Tabulon Mobile: cannot write %s\n", failed.toLocal8Bit().constData());
+    return 1;
+  }
+  std::printf("The find dialog: %s\nThe view options: %s\n", find.toLocal8Bit().constData(),
+              options.toLocal8Bit().constData());
   return 0;
 }
 
@@ -114,7 +146,7 @@ int WriteScreenshots(const QString& folder, const QString& stem) {
     std::printf("The list view: %s\nThe form view: %s\nEditing in the form view: %s\n",
                 list.toLocal8Bit().constData(), form.toLocal8Bit().constData(),
                 editing.toLocal8Bit().constData());
-    return 0;
+    return WriteDialogScreenshots(folder, stem, document);
   }
   std::printf("The list view: %s\nThe form view: %s\n", list.toLocal8Bit().constData(),
               form.toLocal8Bit().constData());

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <cstdlib>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "RecordDialogs.h"
 #include "RunProgram.h"
 #include "Utf16.h"
+#include "ViewOptionsDlg.h"
 
 namespace tbm::app::testing {
 namespace {
@@ -112,6 +114,23 @@ TEST_F(RecordDialogsTest, EveryDialogFitsTheScreenInEveryLanguage) {
       CDeleteConfirmDlg(mode).DoModal();
     CFieldZoomDlg(u"Claw", u"Note", QFont(), false, false, 20).DoModal();
     EXPECT_EQ(shown, 8) << language;
+    // The view options: every page in its turn.
+    ui::SetDialogAnswerer([&](QDialog* dialog) {
+      auto* sheet = dynamic_cast<CViewOptionsDlg*>(dialog);
+      ASSERT_NE(sheet, nullptr);
+      for (int page = 0; page < sheet->GetPageCount(); ++page) {
+        sheet->SetActivePage(page);
+        QCoreApplication::processEvents();
+        const std::string what =
+            "options page " + std::to_string(page) + " in " + std::to_string(language);
+        ExpectNothingCut(sheet, what);
+        if (grabs != nullptr)
+          sheet->grab().save(
+              QStringLiteral("%1/options%2-%3.png").arg(grabs).arg(page).arg(language, 0, 16));
+      }
+      sheet->reject();
+    });
+    CViewOptionsDlg(OptionsPage::kList, -1, document_).DoModal();
   }
 }
 
@@ -250,6 +269,88 @@ TEST_F(RecordDialogsTest, DeletingAFoundSetFollowsTheCheckBox) {
   EXPECT_NE(deleted.find("Glue"), std::string::npos) << deleted;
   EXPECT_NE(deleted.find("Nails"), std::string::npos) << deleted;
   EXPECT_EQ(deleted.find("Saw"), std::string::npos) << deleted;
+}
+
+TEST_F(RecordDialogsTest, ViewOptionsChangeTheDatabaseAndSurviveReopeningIt) {
+  Open();
+  const std::u16string path = document_->GetPathName();
+  const std::uint32_t listFlags = document_->GetViewFlags(kListViewKind);
+  // The list page opens for the list view; its boxes show the flags.
+  Answer<CViewOptionsDlg>([&](CViewOptionsDlg* sheet) {
+    EXPECT_EQ(sheet->GetActiveIndex(), 0);
+    CListOptionsPage& list = sheet->listPage();
+    EXPECT_EQ(list.Item<QCheckBox>(2102)->isChecked(), (listFlags & 0x1) != 0);
+    list.Item<QCheckBox>(2103)->setChecked(true);
+    // The field page: a width past the widest is kept at the widest.
+    sheet->SetActivePage(2);
+    CFieldOptionsPage& fields = sheet->fieldPage();
+    fields.Item<QComboBox>(2303)->setCurrentIndex(4);
+    fields.Item<QLineEdit>(2304)->setText(QStringLiteral("300"));
+    fields.Item<QComboBox>(2305)->setCurrentIndex(2);
+    fields.Item<QComboBox>(2306)->setCurrentIndex(3);
+    sheet->buttons()->buttons()[0]->click();
+  });
+  ASSERT_TRUE(frame_->RouteCommand(ui::ID_VIEW_OPTIONS));
+  EXPECT_EQ(document_->GetViewFlags(kListViewKind), listFlags | 0x2);
+  FieldDisplay note = document_->GetFieldDisplay(4);
+  EXPECT_EQ(note.width, kMaxColumnWidth);
+  EXPECT_EQ(note.alignment, 3);
+  EXPECT_EQ(note.colour, 0xCC3300u);
+  ASSERT_FALSE(frame_->view()->hints.empty());
+  EXPECT_EQ(frame_->view()->hints.back(), kHintOptions);
+
+  // Cancel changes nothing, whatever was touched.
+  Answer<CViewOptionsDlg>([](CViewOptionsDlg* sheet) {
+    sheet->listPage().Item<QCheckBox>(2102)->click();
+    sheet->reject();
+  });
+  ASSERT_TRUE(frame_->RouteCommand(ui::ID_VIEW_OPTIONS));
+  EXPECT_EQ(document_->GetViewFlags(kListViewKind), listFlags | 0x2);
+
+  // Closed and opened again, the database keeps its options.
+  CloseDocument();
+  ASSERT_NE(OpenDocument(path), nullptr);
+  ShowInFrame(kListViewKind);
+  EXPECT_EQ(document_->GetViewFlags(kListViewKind), listFlags | 0x2);
+  EXPECT_EQ(document_->GetFieldDisplay(4).width, kMaxColumnWidth);
+
+  // Reset, asked with Yes and No: every field's defaults and the order of
+  // the columns.
+  document_->MoveDisplayField(0, 3);
+  answer = ui::MessageAnswer::kYes;
+  Answer<CViewOptionsDlg>([](CViewOptionsDlg* sheet) {
+    sheet->SetActivePage(2);
+    sheet->fieldPage().OnReset();
+    sheet->buttons()->buttons()[0]->click();
+  });
+  ASSERT_TRUE(frame_->RouteCommand(ui::ID_VIEW_OPTIONS));
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().buttons, ui::MessageButtons::kYesNo);
+  EXPECT_EQ(document_->GetFieldDisplay(4).width, document_->DefaultFieldDisplay().width);
+  EXPECT_EQ(document_->GetFieldDisplay(4).colour, 0u);
+  EXPECT_EQ(document_->GetFieldAtDisplayPos(0), 0);
+  EXPECT_EQ(frame_->view()->hints.back(), kHintOptionsResetOrder);
+}
+
+TEST_F(RecordDialogsTest, TheFieldPageOffersEveryFieldOfAFiftyFieldDatabase) {
+  std::string csv;
+  for (int f = 0; f < 50; ++f) csv += (f > 0 ? "," : "") + ("F" + std::to_string(f)) + ":text";
+  csv += "\n";
+  for (int f = 0; f < 50; ++f) csv += (f > 0 ? "," : "") + std::to_string(f);
+  csv += "\n";
+  ASSERT_NE(OpenDocument(MakeDatabase("Wide", csv)), nullptr);
+  ShowInFrame(kListViewKind);
+  Answer<CViewOptionsDlg>([](CViewOptionsDlg* sheet) {
+    EXPECT_EQ(sheet->GetActiveIndex(), 2);
+    CFieldOptionsPage& fields = sheet->fieldPage();
+    EXPECT_EQ(fields.currentField(), 49);
+    EXPECT_EQ(fields.Item<QComboBox>(2303)->count(), 50);
+    fields.Item<QLineEdit>(2304)->setText(QStringLiteral("16"));
+    sheet->buttons()->buttons()[0]->click();
+  });
+  document_->ShowViewOptions(OptionsPage::kField, 49);
+  EXPECT_EQ(document_->GetFieldDisplay(49).width, 16);
+  EXPECT_NE(document_->GetFieldDisplay(48).width, 16);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,7 +34,6 @@
 #include "ResourceLibrary.h"
 
 class QDialogButtonBox;
-class QLineEdit;
 class QTabWidget;
 class QToolButton;
 
@@ -59,6 +59,12 @@ class CDialogTitleLabel : public QLabel {
 
  private:
   bool compact_;
+};
+
+// A dialog's edit box: a tap-and-hold shows the edit menu (menu 109).
+class CDialogEdit : public QLineEdit {
+ public:
+  explicit CDialogEdit(QWidget* parent);
 };
 
 // The controls of one layout made in host: each control's widget by id.
@@ -208,6 +214,11 @@ class CPropertySheet : public QDialog, public CCmdTarget {
   QToolButton* editMenuButton_ = nullptr;
   QDialogButtonBox* buttons_ = nullptr;
 };
+
+// Ends every dialog and sheet that is running, as Cancel would: the
+// program closes them before it gives its database up (a synchronisation
+// asking for it). Returns how many were open.
+int CloseOpenDialogs();
 
 // Replaces running dialogs modally by answerer for the rest of the process
 // (null puts the modal runs back). The answerer gets the dialog or sheet

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -117,7 +118,17 @@ void GiveWayToInputPanel(QWidget* dialog, QVBoxLayout* column) {
   QObject::connect(&CInputPanel::Get(), &CInputPanel::changed, dialog, follow);
 }
 
+// The dialogs running now, innermost last.
+std::vector<QPointer<QDialog>>& Running() {
+  static std::vector<QPointer<QDialog>> running;
+  return running;
+}
+
 int RunModal(QDialog* dialog) {
+  Running().push_back(dialog);
+  struct Done {
+    ~Done() { Running().pop_back(); }
+  } done;
   if (DialogAnswerer& answerer = Answerer(); answerer) {
     dialog->setResult(QDialog::Rejected);
     dialog->show();
@@ -131,6 +142,18 @@ int RunModal(QDialog* dialog) {
 }  // namespace
 
 void SetDialogAnswerer(DialogAnswerer answerer) { Answerer() = std::move(answerer); }
+
+int CloseOpenDialogs() {
+  int closed = 0;
+  // Innermost first, as a user would close them.
+  const std::vector<QPointer<QDialog>> running = Running();
+  for (auto dialog = running.rbegin(); dialog != running.rend(); ++dialog) {
+    if (dialog->isNull() || !(*dialog)->isVisible()) continue;
+    (*dialog)->reject();
+    ++closed;
+  }
+  return closed;
+}
 
 // ---- CDialogTitleLabel ----
 
@@ -162,6 +185,12 @@ void CDialogTitleLabel::paintEvent(QPaintEvent*) {
   }
 }
 
+// ---- CDialogEdit ----
+
+CDialogEdit::CDialogEdit(QWidget* parent) : QLineEdit(parent) {
+  InstallControlMenu(this, kEditMenu);
+}
+
 // ---- CDialogControls ----
 
 void CDialogControls::Build(
@@ -191,15 +220,18 @@ void CDialogControls::Build(
           widget = label;
           break;
         }
-        case Kind::kEdit: {
-          auto* edit = new QLineEdit(host);
-          InstallControlMenu(edit, kEditMenu);
-          widget = edit;
+        case Kind::kEdit:
+          widget = new CDialogEdit(host);
+          break;
+        case Kind::kCombo: {
+          // Long items (a field's name) are cut rather than widen the
+          // dialog past the screen.
+          auto* combo = new QComboBox(host);
+          combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+          combo->setMinimumContentsLength(6);
+          widget = combo;
           break;
         }
-        case Kind::kCombo:
-          widget = new QComboBox(host);
-          break;
         case Kind::kCheck:
           widget = new QCheckBox(text, host);
           break;

@@ -126,6 +126,17 @@ TEST_F(DialogTest, ADialogIsBuiltFromItsLayoutAndAnsweredAsAUserAnswersIt) {
   });
   EXPECT_EQ(picky.DoModal(), IDCANCEL);
 
+  // Asked to close its dialogs (a synchronisation wants the database), the
+  // program ends the open one as Cancel does.
+  NumberDialog asked;
+  SetDialogAnswerer([&](QDialog*) {
+    QTest::keyClicks(asked.Item<QLineEdit>(2603), "7");
+    EXPECT_EQ(CloseOpenDialogs(), 1);
+  });
+  EXPECT_EQ(asked.DoModal(), IDCANCEL);
+  EXPECT_EQ(asked.typed, QString());
+  EXPECT_EQ(CloseOpenDialogs(), 0);
+
   // A layout the library lacks ends the dialog at once, and the log says
   // which.
   CDialog missing(9999);
