@@ -37,9 +37,6 @@ bool Checked(const ui::CPropertyPage* page, std::uint16_t id) {
 
 // ---- list page ----
 
-CListOptionsPage::CListOptionsPage(CTBMDoc* document)
-    : CViewOptionsPage(2100), document_(document) {}
-
 bool CListOptionsPage::OnInitDialog() {
   flags_ = document_->GetViewFlags(kListViewKind);
   for (const auto& [id, bit] : kListBoxes) SetChecked(this, id, (flags_ & bit) != 0);
@@ -50,14 +47,10 @@ void CListOptionsPage::OnOK() {
   std::uint32_t flags = 0;
   for (const auto& [id, bit] : kListBoxes)
     if (Checked(this, id)) flags |= bit;
-  changed_ = flags != flags_;
-  flags_ = flags;
+  Compose(flags);
 }
 
 // ---- form page ----
-
-CFormOptionsPage::CFormOptionsPage(CTBMDoc* document)
-    : CViewOptionsPage(2200), document_(document) {}
 
 bool CFormOptionsPage::OnInitDialog() {
   auto* alignment = Item<QComboBox>(2204);
@@ -78,8 +71,7 @@ void CFormOptionsPage::OnOK() {
   if (Checked(this, 2203)) flags |= 0x2;
   if (auto* alignment = Item<QComboBox>(2204))
     flags |= static_cast<std::uint32_t>(alignment->currentIndex() + 1) << 16;
-  changed_ = flags != flags_;
-  flags_ = flags;
+  Compose(flags);
 }
 
 // ---- field page ----

@@ -52,32 +52,41 @@ class CViewOptionsPage : public CTBMPropertyPage {
   bool changed_ = false;
 };
 
-class CListOptionsPage : public CViewOptionsPage {
+// A page that sets one view's flags (an attribute word of the database).
+class CViewFlagsPage : public CViewOptionsPage {
  public:
-  explicit CListOptionsPage(CTBMDoc* document);
+  CViewFlagsPage(std::uint32_t templateId, CTBMDoc* document)
+      : CViewOptionsPage(templateId), document_(document) {}
   std::uint32_t flags() const { return flags_; }
-  void OnOK() override;
 
  protected:
-  bool OnInitDialog() override;
+  // The flags the page's controls make up now; changed when they differ
+  // from those read.
+  void Compose(std::uint32_t flags) {
+    changed_ = flags != flags_;
+    flags_ = flags;
+  }
 
- private:
   CTBMDoc* document_;
   std::uint32_t flags_ = 0;
 };
 
-class CFormOptionsPage : public CViewOptionsPage {
+class CListOptionsPage : public CViewFlagsPage {
  public:
-  explicit CFormOptionsPage(CTBMDoc* document);
-  std::uint32_t flags() const { return flags_; }
+  explicit CListOptionsPage(CTBMDoc* document) : CViewFlagsPage(2100, document) {}
   void OnOK() override;
 
  protected:
   bool OnInitDialog() override;
+};
 
- private:
-  CTBMDoc* document_;
-  std::uint32_t flags_ = 0;
+class CFormOptionsPage : public CViewFlagsPage {
+ public:
+  explicit CFormOptionsPage(CTBMDoc* document) : CViewFlagsPage(2200, document) {}
+  void OnOK() override;
+
+ protected:
+  bool OnInitDialog() override;
 };
 
 class CFieldOptionsPage : public CViewOptionsPage {
