@@ -138,7 +138,9 @@ void CFieldOptionsPage::SaveControls() {
                       ? kFieldColours[static_cast<std::size_t>(item)]
                       : 0;
   }
-  if (auto* width = Item<QLineEdit>(2304))
+  // An emptied width leaves the width as it was rather than hide the
+  // column.
+  if (auto* width = Item<QLineEdit>(2304); width != nullptr && !width->text().trimmed().isEmpty())
     read.width = static_cast<std::uint8_t>(std::clamp(width->text().toInt(), 0, kMaxColumnWidth));
   FieldDisplay& slot = settings_[static_cast<std::size_t>(current_)];
   if (read.width != slot.width || read.alignment != slot.alignment || read.colour != slot.colour) {
