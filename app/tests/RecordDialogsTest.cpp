@@ -176,7 +176,7 @@ TEST_F(RecordDialogsTest, GoToAndSortAnswerAsTyped) {
 
 TEST_F(RecordDialogsTest, TheFindHelperFitsEachFieldAndTheFindRuns) {
   Open();
-  Answer<CFindDlg>([this](CFindDlg* dialog) {
+  Answer<CFindDlg>([](CFindDlg* dialog) {
     auto* fields = dialog->Item<QComboBox>(2402);
     CFindHelperButton* helper = dialog->helper();
     ASSERT_NE(helper, nullptr);
