@@ -7,6 +7,7 @@
 
 #include "CommandBar.h"
 #include "DocList.h"
+#include "ProgramRequests.h"
 #include "Resources.h"
 #include "SystemPaths.h"
 #include "TBMApp.h"
@@ -209,6 +210,9 @@ bool CMainFrame::OnCreate() {
 
   ui::CStatusBar* status = SetStatusBar(std::make_unique<CTBMStatusBar>());
   ShowControlBar(status, ReadBarBit(kStatusBarBit));
+
+  // Other processes reach the program through its main window.
+  requests_ = new CProgramRequests(this);
   return true;
 }
 

@@ -53,6 +53,8 @@ class CTBMStatusBar : public ui::CStatusBar {
   void DrawItem(QPainter& painter, int index, const QRect& rect) override;
 };
 
+class CProgramRequests;
+
 class CMainFrame : public ui::CFrameWnd {
  public:
   CMainFrame();
@@ -69,6 +71,13 @@ class CMainFrame : public ui::CFrameWnd {
   bool OnHelpRequest() override;
   void OnActivateFrame(bool active, bool byTap) override;
   void OnDocListCreated(ui::CDocList* list) override;
+
+ public:
+  // What answers other processes' requests (made with the frame).
+  CProgramRequests* requests() const { return requests_; }
+
+ private:
+  CProgramRequests* requests_ = nullptr;
 };
 
 }  // namespace tbm::app

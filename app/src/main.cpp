@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "FindDialog.h"
 #include "FrameWnd.h"
 #include "MessageBox.h"
+#include "ProgramRequests.h"
 #include "RecordDialogs.h"
 #include "Resources.h"
 #include "RunningProgram.h"
@@ -198,6 +200,11 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   tbm::app::CTBMApp program(arguments);
   if (!offscreen) {
+    // Started again while it runs: the running program comes to the front
+    // and opens the database named here, and this one ends.
+    std::optional<std::u16string> path;
+    if (!arguments.empty()) path = tbm::Utf8ToUtf16(arguments.front());
+    if (tbm::app::HandToRunningInstance(path)) return 0;
     // The record commands ask their questions in the program's dialogs.
     tbm::app::CTBMDoc::SetRequests(tbm::app::DialogRequests());
     return program.Run();

@@ -2,13 +2,18 @@
 // line, the bars it shows on the first start and after the user changed
 // them, and the status bar's position text and found-set mark.
 #include <QImage>
+#include <QTextEdit>
 #include <QTreeWidget>
 #include <set>
 
 #include "AppTestSupport.h"
 #include "CommandIds.h"
+#include "Dialog.h"
 #include "DocList.h"
+#include "HandheldCalls.h"
 #include "MainFrame.h"
+#include "ProgramRequests.h"
+#include "RunProgram.h"
 #include "StatusBar.h"
 #include "ToolBar.h"
 #include "Utf16.h"
@@ -109,6 +114,68 @@ TEST_F(MainFrameTest, ADatabaseOnTheCommandLineThatCannotOpenLeavesTheListOfData
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].text.find(broken), std::u16string::npos);
   EXPECT_EQ(tbm::testing::ReadWholeFile(HostPath(broken)), bytes);
+}
+
+TEST_F(MainFrameTest, OtherProcessesReachTheProgramThroughItsMainWindow) {
+  const std::u16string people = MakeDatabase("People", kPeopleCsv);
+  const std::u16string other = MakeDatabase("Other", "Item:text\nNails\n");
+  auto* frame = dynamic_cast<CMainFrame*>(Start({Utf16ToUtf8(people)}));
+  ASSERT_NE(frame, nullptr);
+  ASSERT_NE(frame->requests(), nullptr);
+  const HWND window = frame->requests()->window();
+  ASSERT_NE(window, nullptr);
+  constexpr DWORD kWait = 5000;
+
+  // The agent asks which database is open.
+  std::optional<std::u16string> name;
+  ASSERT_TRUE(sync::CallOpenDatabaseName(window, kWait, &name).ok());
+  EXPECT_EQ(name, u"People");
+
+  // A dialog is open: the views stay, and so does the database.
+  bool closed = true;
+  ui::SetDialogAnswerer([&](QDialog* dialog) {
+    ASSERT_TRUE(sync::CallCloseViewsForSync(window, kWait, &closed).ok());
+    dialog->reject();
+  });
+  ASSERT_TRUE(frame->RouteCommand(ui::ID_APP_ABOUT));
+  ui::SetDialogAnswerer(nullptr);
+  EXPECT_FALSE(closed);
+  ASSERT_TRUE(sync::CallOpenDatabaseName(window, kWait, &name).ok());
+  EXPECT_EQ(name, u"People");
+
+  // A field being edited is stored, then the views and the database go.
+  ASSERT_TRUE(frame->RouteCommand(ui::ID_VIEW_FORM));
+  RunPostedEvents();
+  auto* view = dynamic_cast<CTBMView*>(frame->GetActiveView());
+  ASSERT_NE(view, nullptr);
+  ASSERT_TRUE(view->BeginEdit(0, 4));
+  auto* edit = frame->GetActiveView()->findChild<QTextEdit*>(QStringLiteral("fieldEdit"));
+  ASSERT_NE(edit, nullptr);
+  edit->setPlainText(QStringLiteral("Stored before the synchronisation"));
+  ASSERT_TRUE(sync::CallCloseViewsForSync(window, kWait, &closed).ok());
+  EXPECT_TRUE(closed);
+  RunPostedEvents();
+  ASSERT_TRUE(sync::CallOpenDatabaseName(window, kWait, &name).ok());
+  EXPECT_FALSE(name.has_value());
+  const auto notes = tbm::testing::RunProgram((BuildBinFolder() / "tbmdb").string(),
+                                              {"list", Utf16ToUtf8(people), "--csv"}, {}, {});
+  EXPECT_NE(notes.out.find("Stored before the synchronisation"), std::string::npos) << notes.out;
+
+  // A second start hands over a command line: another database opens, the
+  // same one again changes nothing.
+  bool opened = false;
+  ASSERT_TRUE(sync::CallOpenDatabase(window, u"\"" + other + u"\"", kWait, &opened).ok());
+  EXPECT_TRUE(opened);
+  RunPostedEvents();
+  ASSERT_TRUE(sync::CallOpenDatabaseName(window, kWait, &name).ok());
+  EXPECT_EQ(name, u"Other");
+  ASSERT_TRUE(sync::CallOpenDatabase(window, u"\"" + other + u"\"", kWait, &opened).ok());
+  EXPECT_FALSE(opened);
+  // A path that does not exist opens nothing; the list of databases shows.
+  ASSERT_TRUE(sync::CallOpenDatabase(window, u"\"\\My Documents\\Gone.tbm\"", kWait, &opened).ok());
+  EXPECT_FALSE(opened);
+  RunPostedEvents();
+  EXPECT_NE(app_->mainWindow()->docList(), nullptr);
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "AppTestSupport.h"
+#include "HandheldCalls.h"
+#include "HandheldProgram.h"
 #include "RunProgram.h"
 #include "TestSupport.h"
 #include "Utf16.h"
@@ -70,6 +74,48 @@ TEST_F(ProgramTest, ADamagedFileIsRefusedInWordsAndLeftAsItWas) {
   EXPECT_NE(run.err.find("Damaged"), std::string::npos) << run.err;
   EXPECT_EQ(tbm::testing::ReadWholeFile(damaged), bytes);
   EXPECT_FALSE(std::filesystem::exists(shots.path() / "Damaged-list.png"));
+}
+
+TEST_F(ProgramTest, ASecondStartHandsItsDatabaseToTheRunningProgram) {
+  const std::u16string people = MakeDatabase("People", kPeopleCsv);
+  const std::u16string other = MakeDatabase("Other", "Item:text\nNails\n");
+  const std::filesystem::path suppressions = root_.path() / "leaks.supp";
+  tbm::testing::WriteWholeFile(suppressions, "leak:libfontconfig.so\n");
+  // A platform that needs no screen but runs the program as on a display.
+  const std::vector<std::pair<std::string, std::string>> env = {
+      {"QT_QPA_PLATFORM", "minimal"}, {"LSAN_OPTIONS", "suppressions=" + suppressions.string()}};
+  tbm::testing::RunningProgram first(ProgramPath(), {Utf16ToUtf8(people)}, env);
+  ASSERT_GT(first.pid(), 0);
+  const std::u16string program = Utf8ToUtf16(ProgramPath());
+  HWND window = nullptr;
+  for (int tries = 0; tries < 200 && window == nullptr; ++tries) {
+    window = sync::FindHandheldProgramWindow(program);
+    if (window == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_NE(window, nullptr) << "the program's window was never published";
+  auto openName = [&] {
+    std::optional<std::u16string> name;
+    EXPECT_TRUE(sync::CallOpenDatabaseName(window, 5000, &name).ok());
+    return name;
+  };
+  for (int tries = 0; tries < 100 && openName() != u"People"; ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(openName(), u"People");
+
+  // Started again on another database: the running program opens it and
+  // the second start ends.
+  auto second = tbm::testing::RunProgram(ProgramPath(), {Utf16ToUtf8(other)}, {}, env);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(openName(), u"Other");
+  // Again on the same database: nothing changes.
+  second = tbm::testing::RunProgram(ProgramPath(), {Utf16ToUtf8(other)}, {}, env);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(openName(), u"Other");
+  // On a path that does not exist: the running program lets its database
+  // go and shows the list of databases, as a first start would.
+  second = tbm::testing::RunProgram(ProgramPath(), {"\\My Documents\\Gone.tbm"}, {}, env);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_FALSE(openName().has_value());
 }
 
 }  // namespace

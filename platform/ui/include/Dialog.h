@@ -219,6 +219,8 @@ class CPropertySheet : public QDialog, public CCmdTarget {
 // program closes them before it gives its database up (a synchronisation
 // asking for it). Returns how many were open.
 int CloseOpenDialogs();
+// Whether a dialog or sheet is running (shown by DoModal and not ended).
+bool AnyDialogRunning();
 
 // Replaces running dialogs modally by answerer for the rest of the process
 // (null puts the modal runs back). The answerer gets the dialog or sheet

@@ -143,6 +143,12 @@ int RunModal(QDialog* dialog) {
 
 void SetDialogAnswerer(DialogAnswerer answerer) { Answerer() = std::move(answerer); }
 
+bool AnyDialogRunning() {
+  for (const QPointer<QDialog>& dialog : Running())
+    if (!dialog.isNull()) return true;
+  return false;
+}
+
 int CloseOpenDialogs() {
   int closed = 0;
   // Innermost first, as a user would close them.

@@ -1,0 +1,162 @@
+#include "ProgramRequests.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QWidget>
+
+#include "Dialog.h"
+#include "DocTemplate.h"
+#include "HandheldProgram.h"
+#include "MessagePump.h"
+#include "ProgramLog.h"
+#include "SystemPaths.h"
+#include "TBMDoc.h"
+#include "Utf16.h"
+#include "WinApp.h"
+
+namespace tbm::app {
+
+namespace {
+
+// How long a second start waits for the running program to take the
+// database (a message there, such as a database it cannot open, waits for
+// the user; the second start does not).
+constexpr DWORD kHandOverTimeoutMs = 3000;
+// A second start waits this long before it ends, as the first one opens.
+constexpr unsigned long kSecondStartPauseMs = 1000;
+
+void Log(LogLevel level, const std::string& text) {
+  ui::CWinApp* app = ui::CWinApp::Get();
+  WriteLog(app != nullptr ? app->logName() : "Tabulon Mobile", level, text);
+}
+
+ui::CDocTemplate* Template() {
+  ui::CWinApp* app = ui::CWinApp::Get();
+  return app != nullptr ? app->GetFirstDocTemplate() : nullptr;
+}
+
+CTBMDoc* OpenDocument() {
+  ui::CDocTemplate* docTemplate = Template();
+  auto* document =
+      docTemplate != nullptr ? dynamic_cast<CTBMDoc*>(docTemplate->document()) : nullptr;
+  return document != nullptr && document->IsOpen() ? document : nullptr;
+}
+
+std::u16string ThisProgram() {
+  char16_t path[4096] = {};
+  const DWORD units = GetModuleFileNameW(nullptr, path, 4096);
+  return units > 0 && units < 4096 ? std::u16string(path, units) : std::u16string();
+}
+
+}  // namespace
+
+std::u16string PathOfCommandLine(const std::u16string& commandLine) {
+  const auto open = commandLine.find(u'"');
+  if (open != std::u16string::npos) {
+    const auto close = commandLine.find(u'"', open + 1);
+    return commandLine.substr(
+        open + 1, close == std::u16string::npos ? std::u16string::npos : close - open - 1);
+  }
+  const auto first = commandLine.find_first_not_of(u" \t");
+  if (first == std::u16string::npos) return std::u16string();
+  const auto last = commandLine.find_last_not_of(u" \t");
+  return commandLine.substr(first, last - first + 1);
+}
+
+CProgramRequests::CProgramRequests(QWidget* frame) : QObject(frame), frame_(frame) {
+  window_ = CreateWindowExW(0, sync::kHandheldMainWindowClass, u"Tabulon Mobile", WS_VISIBLE,
+                            &CProgramRequests::WindowProc, static_cast<void*>(this));
+  if (window_ == nullptr) {
+    Log(LogLevel::kWarning, "the main window could not be published (error " +
+                                std::to_string(GetLastError()) +
+                                "): a synchronisation will not find the program");
+    return;
+  }
+  const int queue = MessageQueueDescriptor();
+  if (queue >= 0) {
+    pump_ = new QSocketNotifier(queue, QSocketNotifier::Read, this);
+    connect(pump_, &QSocketNotifier::activated, this, [] { DispatchPendingMessages(); });
+  }
+}
+
+CProgramRequests::~CProgramRequests() {
+  if (window_ != nullptr) DestroyWindow(window_);
+}
+
+LRESULT CProgramRequests::WindowProc(HWND window, UINT message, WPARAM, LPARAM) {
+  auto* self = reinterpret_cast<CProgramRequests*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return 0;
+  if (message == WM_USER) return sync::AnswerHandheldCall(*self);
+  if (message == kBringToFrontMessage) {
+    QWidget* top = self->frame_->window();
+    top->show();
+    top->raise();
+    top->activateWindow();
+    return 1;
+  }
+  return 0;
+}
+
+bool CProgramRequests::OpenDatabase(const std::u16string& commandLine) {
+  ui::CDocTemplate* docTemplate = Template();
+  if (docTemplate == nullptr) return false;
+  frame_->window()->raise();
+  const std::u16string path = PathOfCommandLine(commandLine);
+  if (CTBMDoc* open = OpenDocument();
+      open != nullptr && !path.empty() && EqualsIgnoreCase(open->GetPathName(), path))
+    return false;
+  // A dialog or a question keeps the database: the user is in the middle
+  // of something.
+  if (ui::AnyDialogRunning() || QApplication::activeModalWidget() != nullptr) return false;
+  if (ui::CDocument* document = docTemplate->document(); document != nullptr)
+    document->OnCloseDocument();
+  if (path.empty()) {
+    docTemplate->ShowDocumentList();
+    return false;
+  }
+  return docTemplate->OpenDocumentFile(path) != nullptr;
+}
+
+std::optional<std::u16string> CProgramRequests::OpenDatabaseName() {
+  CTBMDoc* document = OpenDocument();
+  if (document == nullptr) return std::nullopt;
+  std::u16string name;
+  if (!document->GetDatabaseName(&name)) return std::u16string();
+  return name;
+}
+
+bool CProgramRequests::CloseViewsForSync() {
+  // A dialog or a message box is open: nothing changes; the database it
+  // works on is left out of the synchronisation.
+  if (ui::AnyDialogRunning() || QApplication::activeModalWidget() != nullptr) return false;
+  ui::CDocTemplate* docTemplate = Template();
+  if (docTemplate != nullptr && docTemplate->document() != nullptr) {
+    // The document's close ends the cell edit (its value is stored when it
+    // can be) and lets the database go.
+    docTemplate->document()->OnCloseDocument();
+  }
+  Log(LogLevel::kInfo, "the views were closed for a synchronisation");
+  return true;
+}
+
+bool HandToRunningInstance(const std::optional<std::u16string>& path) {
+  const std::u16string program = ThisProgram();
+  if (program.empty()) return false;
+  const HWND running = sync::FindHandheldProgramWindow(program);
+  if (running == nullptr) return false;
+  SendMessageTimeoutW(running, kBringToFrontMessage, 0, 0, SMTO_ABORTIFHUNG, kHandOverTimeoutMs,
+                      nullptr);
+  if (path && !path->empty()) {
+    bool opened = false;
+    const Status handed =
+        sync::CallOpenDatabase(running, u"\"" + *path + u"\"", kHandOverTimeoutMs, &opened);
+    if (!handed.ok())
+      Log(LogLevel::kWarning,
+          "the database could not be handed to the running program: " + handed.message());
+  }
+  QThread::msleep(kSecondStartPauseMs);
+  return true;
+}
+
+}  // namespace tbm::app

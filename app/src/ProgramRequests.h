@@ -1,0 +1,62 @@
+// Requests from other processes. The program's main window is published in
+// the handheld's window directory (class "TBMMainFrame") and answers
+// WM_USER through the RPC block, also while one of its dialogs is open:
+//   1 open the database a command line names (a second start hands its
+//     command line over);
+//   2 the name of the open database (the synchronisation agent asks);
+//   3 close every view and document before a synchronisation; refused
+//     while a dialog or a message box is open (the agent then leaves the
+//     open database out of the synchronisation).
+// Requests run on the user-interface thread, between the user's actions.
+//
+// A second start finds the running program's window, brings it to the
+// front, hands it its command line and ends (HandToRunningInstance).
+//
+// One thread: the user-interface thread.
+#pragma once
+
+#include <QObject>
+#include <optional>
+#include <string>
+
+#include "HandheldCalls.h"
+
+class QSocketNotifier;
+
+namespace tbm::app {
+
+// The running program's window comes to the front when sent this.
+constexpr UINT kBringToFrontMessage = WM_USER + 1;
+
+class CProgramRequests : public QObject, public sync::HandheldCallHandler {
+ public:
+  // Publishes the main window (frame) and starts answering its messages;
+  // window() stays null (logged) when the window cannot be published.
+  explicit CProgramRequests(QWidget* frame);
+  ~CProgramRequests() override;
+
+  HWND window() const { return window_; }
+
+  bool OpenDatabase(const std::u16string& commandLine) override;
+  std::optional<std::u16string> OpenDatabaseName() override;
+  bool CloseViewsForSync() override;
+
+ private:
+  static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  QWidget* frame_;
+  HWND window_ = nullptr;
+  QSocketNotifier* pump_ = nullptr;
+};
+
+// The path a command line names: its first quoted part, or the whole text
+// without the blanks around it.
+std::u16string PathOfCommandLine(const std::u16string& commandLine);
+
+// At start-up: when this program runs already on the handheld (a visible
+// main window of the same program file), brings that window to the front,
+// hands it the command line naming path (when there is one) and returns
+// true: this instance then ends. False when none runs.
+bool HandToRunningInstance(const std::optional<std::u16string>& path);
+
+}  // namespace tbm::app
