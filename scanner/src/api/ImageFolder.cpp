@@ -79,21 +79,32 @@ std::optional<fs::path> ImageFolder::NextReadyImage() {
   return ready;
 }
 
-void ImageFolder::Done(const fs::path& image, bool gaveLabel) {
+std::optional<fs::path> ImageFolder::Done(const fs::path& image, bool gaveLabel) {
   const fs::path target =
       folder_ / Utf16ToUtf8(gaveLabel ? kScannedImagesFolder : kUnreadableImagesFolder);
   std::error_code error;
   fs::create_directories(target, error);
-  if (!error) fs::rename(image, FreeName(target, image.filename()), error);
+  const fs::path moved = FreeName(target, image.filename());
+  if (!error) fs::rename(image, moved, error);
   if (!error) {
     lastLook_.erase(image);
-    return;
+    return moved;
   }
   ScannerLog(LogLevel::kWarning, "cannot move " + image.string() + " into " + target.string() +
                                      ": " + Describe(error) +
                                      "; it is not read again until it changes");
   const auto seen = lastLook_.find(image);
   if (seen != lastLook_.end()) stuck_[image] = seen->second;
+  return std::nullopt;
+}
+
+void ImageFolder::PutBack(const fs::path& moved, const fs::path& image) {
+  std::error_code error;
+  if (!fs::exists(image, error)) fs::rename(moved, image, error);
+  if (error) {
+    ScannerLog(LogLevel::kWarning, "cannot put " + moved.string() + " back as " + image.string() +
+                                       ": " + Describe(error));
+  }
 }
 
 }  // namespace tbm::scan

@@ -23,9 +23,12 @@ class ImageFolder {
   std::optional<std::filesystem::path> NextReadyImage();
 
   // Moves a read image into "Scanned" (gaveLabel) or "Unreadable", under a
-  // free name. An image that cannot be moved is remembered, so it is not
-  // read again while it stays as it is.
-  void Done(const std::filesystem::path& image, bool gaveLabel);
+  // free name, and returns where it went. An image that cannot be moved is
+  // remembered, so it is not read again while it stays as it is.
+  std::optional<std::filesystem::path> Done(const std::filesystem::path& image, bool gaveLabel);
+
+  // Moves an image back from where Done put it, to be read again.
+  void PutBack(const std::filesystem::path& moved, const std::filesystem::path& image);
 
  private:
   struct Seen {

@@ -96,6 +96,7 @@ bool LabelPort::Open() {
   device_ = opened.st_dev;
   inode_ = opened.st_ino;
   lastProblem_.clear();
+  ++openings_;
   if (::isatty(fd_.get())) {
     termios settings{};
     speed_t speed = B9600;

@@ -35,6 +35,10 @@ class LabelPort {
   // Closes the port after a hang-up that poll reported.
   void Lost(const char* why);
 
+  // How many times the port was opened: a reader of lines forgets a line
+  // begun when this changes, as the new port's bytes do not continue it.
+  std::uint64_t openings() const { return openings_; }
+
  private:
   bool Open();
   void Close();
@@ -46,6 +50,7 @@ class LabelPort {
   ino_t inode_ = 0;
   Clock::time_point lastTry_{};
   bool tried_ = false;
+  std::uint64_t openings_ = 0;
   std::string lastProblem_;  // logged once until it changes
 };
 

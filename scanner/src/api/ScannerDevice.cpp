@@ -133,8 +133,15 @@ void ScannerDevice::Run() {
     std::optional<ImageFolder> images;
     if (!settings_.imageFolder.empty()) images.emplace(settings_.imageFolder);
     Clock::time_point nextLook = Clock::now();
+    std::uint64_t openings = 0;
     while (!stopping_) {
-      if (port) port->Maintain(Clock::now());
+      if (port) {
+        port->Maintain(Clock::now());
+        if (port->openings() != openings) {
+          lines.Reset();
+          openings = port->openings();
+        }
+      }
       pollfd waits[2] = {{wake_.get(), POLLIN, 0}, {port ? port->descriptor() : -1, POLLIN, 0}};
       ::poll(waits, 2, PollMilliseconds(Clock::now()));
       if (waits[0].revents & POLLIN) {
@@ -260,7 +267,10 @@ void ScannerDevice::DeliverImage(ImageFolder& images) {
     ScannerLog(LogLevel::kWarning,
                "the label of " + image->string() + " did not fit the program's label buffer");
   }
-  if (Post(report)) images.Done(*image, report.status == kScnSuccess);
+  // Out of the way before the program hears of it; back when nobody did.
+  const std::optional<std::filesystem::path> moved =
+      images.Done(*image, report.status == kScnSuccess);
+  if (!Post(report) && moved) images.PutBack(*moved, *image);
 }
 
 ScannerDevice::Report ScannerDevice::Finish(const std::u16string* text, LabelSource source,
