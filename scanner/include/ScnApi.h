@@ -14,14 +14,15 @@
 //                             that.
 //   "BaudRate"     REG_DWORD  the serial port's speed (default 9600);
 //                             ignored for a FIFO.
-//   "ImageFolder"  REG_SZ     a folder (handheld or host path) where image
-//                             files (PNG, BMP, PPM, JPEG and the other
-//                             formats Qt reads) are dropped; each is decoded
-//                             (EAN-13, UPC-A, Code 128, Code 39, QR) and then
-//                             moved into its "Scanned" subfolder, or into
-//                             "Unreadable" when it holds no barcode. Names
-//                             starting with '.' are left alone, so a writer
-//                             can write under such a name and rename.
+//   "ImageFolder"  REG_SZ     a folder (handheld or host path; made when
+//                             missing) where image files (PNG, BMP, PPM,
+//                             JPEG and the other formats Qt reads) are
+//                             dropped; each is decoded (EAN-13, UPC-A,
+//                             Code 128, Code 39, QR) and then moved into its
+//                             "Scanned" subfolder, or into "Unreadable" when
+//                             it holds no barcode. Names starting with '.'
+//                             are left alone, so a writer can write under
+//                             such a name and rename.
 // A scanner with neither source does not exist (kScnErrorNoDevice). The
 // settings are read when the scanner is opened.
 //

@@ -88,7 +88,7 @@ TEST_F(ScannerTest, BarcodeImagesDroppedInTheFolderAreRead) {
       {"ean13.png", ZXing::BarcodeFormat::EAN13, "4006381333931"},
       {"upca.png", ZXing::BarcodeFormat::UPCA, "036000291452"},
       {"code128.png", ZXing::BarcodeFormat::Code128, "Order 2024/117-B"},
-      {"code39.png", ZXing::BarcodeFormat::Code39, "PART-0042"},
+      {"code39.jpg", ZXing::BarcodeFormat::Code39, "PART-0042"},
       {"qr.png", ZXing::BarcodeFormat::QRCode, "https://example.org/item?id=81&lot=Ä7"},
   };
   for (const Sample& sample : samples) {

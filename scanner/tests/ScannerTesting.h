@@ -133,8 +133,9 @@ class FifoWriter {
   int fd_ = -1;
 };
 
-// Writes a barcode of format holding text as a PNG into folder, under a
-// hidden name first and renamed into place, as a careful writer does.
+// Writes a barcode of format holding text as an image into folder (PNG,
+// JPEG ... as the name's suffix says), under a hidden name first and
+// renamed into place, as a careful writer does.
 inline bool DropBarcodeImage(const fs::path& folder, const std::string& name,
                              ZXing::BarcodeFormat format, const std::string& text) {
   const bool square = format == ZXing::BarcodeFormat::QRCode;
@@ -147,7 +148,7 @@ inline bool DropBarcodeImage(const fs::path& folder, const std::string& name,
     }
   }
   const fs::path hidden = folder / ("." + name);
-  if (!image.save(QString::fromStdString(hidden.string()), "PNG")) return false;
+  if (!image.save(QString::fromStdString(hidden.string()))) return false;  // as its suffix says
   std::error_code error;
   fs::rename(hidden, folder / name, error);
   return !error;

@@ -32,7 +32,12 @@ std::string Describe(const std::error_code& error) {
 
 }  // namespace
 
-ImageFolder::ImageFolder(fs::path folder) : folder_(std::move(folder)) {}
+ImageFolder::ImageFolder(fs::path folder) : folder_(std::move(folder)) {
+  // Made when missing, so that whoever set the scanner up finds the place
+  // to drop images in.
+  std::error_code error;
+  fs::create_directories(folder_, error);
+}
 
 std::optional<fs::path> ImageFolder::NextReadyImage() {
   std::map<fs::path, Seen> look;

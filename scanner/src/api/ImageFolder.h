@@ -17,6 +17,7 @@ namespace tbm::scan {
 
 class ImageFolder {
  public:
+  // Makes the folder when it is missing (a failure shows at the first look).
   explicit ImageFolder(std::filesystem::path folder);
 
   // Looks at the folder and returns the oldest image ready to be read.
