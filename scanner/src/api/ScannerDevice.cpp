@@ -59,8 +59,10 @@ DWORD ScannerDevice::Disable() {
   stopping_ = true;
   Wake();
   worker_.join();
-  enabled_ = false;
+  // Under the lock, so that a read submitted meanwhile is either refused or
+  // ended here.
   std::lock_guard lock(mutex_);
+  enabled_ = false;
   if (pending_) {
     FinishLabelRead(pending_->buffer, kScnStatusReadCancelled);
     pending_.reset();
@@ -71,9 +73,9 @@ DWORD ScannerDevice::Disable() {
 
 DWORD ScannerDevice::Submit(std::span<BYTE> buffer, HWND window, UINT message, DWORD timeout,
                             DWORD* requestId) {
-  if (!enabled_) return kScnErrorNotEnabled;
   {
     std::lock_guard lock(mutex_);
+    if (!enabled_) return kScnErrorNotEnabled;
     if (pending_) return kScnErrorReadPending;
     PendingRead read{buffer, window, message, nextRequest_++, std::nullopt};
     if (nextRequest_ == 0) nextRequest_ = 1;
