@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libspdlog-dev
   libssl-dev
+  libzxing-dev
   clang libclang-rt-14-dev clang-format
   fonts-dejavu-core fonts-ipafont-gothic
 )
