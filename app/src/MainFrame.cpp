@@ -1,5 +1,6 @@
 #include "MainFrame.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
@@ -9,6 +10,7 @@
 #include "DocList.h"
 #include "ProgramRequests.h"
 #include "Resources.h"
+#include "ScannerLibrary.h"
 #include "SystemPaths.h"
 #include "TBMApp.h"
 #include "TBMDoc.h"
@@ -189,6 +191,8 @@ CMainFrame::CMainFrame() {
 }
 
 CMainFrame::~CMainFrame() {
+  if (ScannerLibrary* scanner = ProgramScanner(); scanner != nullptr && requests_ != nullptr)
+    scanner->StopRead();
   // The document list hides both bars; only a frame showing records keeps
   // what the user chose.
   if (dynamic_cast<CTBMView*>(GetActiveView()) != nullptr) SaveBarInfo();
@@ -211,8 +215,10 @@ bool CMainFrame::OnCreate() {
   ui::CStatusBar* status = SetStatusBar(std::make_unique<CTBMStatusBar>());
   ShowControlBar(status, ReadBarBit(kStatusBarBit));
 
-  // Other processes reach the program through its main window.
+  // Other processes reach the program through its main window, and the
+  // scanner reports its labels there.
   requests_ = new CProgramRequests(this);
+  if (ScannerLibrary* scanner = ProgramScanner()) scanner->RequestRead(requests_->window());
   return true;
 }
 
@@ -235,6 +241,11 @@ bool CMainFrame::OnHelpRequest() {
 
 void CMainFrame::OnActivateFrame(bool active, bool byTap) {
   ui::CFrameWnd::OnActivateFrame(active, byTap);
+  // Labels go to the program only while it is in front (unless a dialog of
+  // its own has the front).
+  if (ScannerLibrary* scanner = ProgramScanner();
+      scanner != nullptr && requests_ != nullptr && QApplication::activeModalWidget() == nullptr)
+    scanner->OnActivate(requests_->window(), active);
   if (active && !byTap) {
     if (ui::CDocList* list = docList(); list != nullptr) list->setFocus();
   }

@@ -7,11 +7,16 @@
 
 #include "Dialog.h"
 #include "DocTemplate.h"
+#include "FieldZoomDlg.h"
+#include "FindDialog.h"
+#include "FrameWnd.h"
 #include "HandheldProgram.h"
 #include "MessagePump.h"
 #include "ProgramLog.h"
+#include "ScannerLibrary.h"
 #include "SystemPaths.h"
 #include "TBMDoc.h"
+#include "TBMView.h"
 #include "Utf16.h"
 #include "WinApp.h"
 
@@ -84,10 +89,14 @@ CProgramRequests::~CProgramRequests() {
   if (window_ != nullptr) DestroyWindow(window_);
 }
 
-LRESULT CProgramRequests::WindowProc(HWND window, UINT message, WPARAM, LPARAM) {
+LRESULT CProgramRequests::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<CProgramRequests*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self == nullptr) return 0;
   if (message == WM_USER) return sync::AnswerHandheldCall(*self);
+  if (message == kScannedLabelMessage) {
+    self->OnScannedLabel(wParam, lParam);
+    return 1;
+  }
   if (message == kBringToFrontMessage) {
     QWidget* top = self->frame_->window();
     top->show();
@@ -138,6 +147,26 @@ bool CProgramRequests::CloseViewsForSync() {
   }
   Log(LogLevel::kInfo, "the views were closed for a synchronisation");
   return true;
+}
+
+void CProgramRequests::OnScannedLabel(WPARAM wParam, LPARAM lParam) {
+  ScannerLibrary* scanner = ProgramScanner();
+  if (scanner == nullptr) return;
+  const std::u16string label = scanner->ReadLabel(wParam, lParam);
+  if (!label.empty()) {
+    QWidget* focus = QApplication::focusWidget();
+    QWidget* top = focus != nullptr ? focus->window() : nullptr;
+    if (auto* find = dynamic_cast<CFindDlg*>(top)) {
+      find->AcceptScannedText(label);
+    } else if (auto* zoom = dynamic_cast<CFieldZoomDlg*>(top)) {
+      zoom->AcceptScannedText(label);
+    } else if (top == nullptr || top == frame_->window()) {
+      auto* frame = dynamic_cast<ui::CFrameWnd*>(frame_);
+      if (auto* view = frame != nullptr ? dynamic_cast<CTBMView*>(frame->GetActiveView()) : nullptr)
+        view->OnScannedLabel(label);
+    }
+  }
+  scanner->RequestRead(window_);
 }
 
 bool HandToRunningInstance(const std::optional<std::u16string>& path) {

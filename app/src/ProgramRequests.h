@@ -41,6 +41,12 @@ class CProgramRequests : public QObject, public sync::HandheldCallHandler {
   std::optional<std::u16string> OpenDatabaseName() override;
   bool CloseViewsForSync() override;
 
+  // A label the scanner read: into the dialog that has the focus when it
+  // takes labels (find, field editing), else to the frame's active record
+  // view (the field being edited, or a find); then the next read is asked
+  // for.
+  void OnScannedLabel(WPARAM wParam, LPARAM lParam);
+
  private:
   static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -2,7 +2,19 @@
 
 #include <dlfcn.h>
 
+#include "TBMApp.h"
+#include "WinApp.h"
+
 namespace tbm::app {
+
+namespace {
+
+template <typename Function>
+void LookUp(void* module, const char* name, Function* function) {
+  *function = reinterpret_cast<Function>(dlsym(module, name));
+}
+
+}  // namespace
 
 ScannerLibrary::~ScannerLibrary() { Unload(); }
 
@@ -14,9 +26,13 @@ bool ScannerLibrary::Load() {
   dlclose(vendor);
   module_ = dlopen("TBMScanCE.so", RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr) return false;
-  auto init = reinterpret_cast<Call>(dlsym(module_, "TBMScanInit"));
-  exit_ = reinterpret_cast<Call>(dlsym(module_, "TBMScanExit"));
-  if (init != nullptr) init();
+  LookUp(module_, "TBMScanInit", &init_);
+  LookUp(module_, "TBMScanExit", &exit_);
+  LookUp(module_, "TBMScanRequestRead", &requestRead_);
+  LookUp(module_, "TBMScanStopRead", &stopRead_);
+  LookUp(module_, "TBMScanReadLabel", &readLabel_);
+  LookUp(module_, "TBMScanOnActivate", &onActivate_);
+  if (init_ != nullptr) init_();
   return true;
 }
 
@@ -25,7 +41,36 @@ void ScannerLibrary::Unload() {
   if (exit_ != nullptr) exit_();
   dlclose(module_);
   module_ = nullptr;
+  init_ = nullptr;
   exit_ = nullptr;
+  requestRead_ = nullptr;
+  stopRead_ = nullptr;
+  readLabel_ = nullptr;
+  onActivate_ = nullptr;
+}
+
+void ScannerLibrary::RequestRead(HWND window) {
+  if (requestRead_ != nullptr && window != nullptr) requestRead_(window, kScannedLabelMessage, 0);
+}
+
+void ScannerLibrary::StopRead() {
+  if (stopRead_ != nullptr) stopRead_();
+}
+
+std::u16string ScannerLibrary::ReadLabel(WPARAM wParam, LPARAM lParam) {
+  if (readLabel_ == nullptr) return std::u16string();
+  const WCHAR* label = readLabel_(wParam, lParam);
+  return label != nullptr ? std::u16string(label) : std::u16string();
+}
+
+void ScannerLibrary::OnActivate(HWND window, bool active) {
+  if (onActivate_ != nullptr && window != nullptr)
+    onActivate_(window, active ? 1 : 0, kScannedLabelMessage, 0);
+}
+
+ScannerLibrary* ProgramScanner() {
+  auto* app = dynamic_cast<CTBMApp*>(ui::CWinApp::Get());
+  return app != nullptr ? &app->scanner() : nullptr;
 }
 
 }  // namespace tbm::app

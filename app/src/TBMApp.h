@@ -53,6 +53,9 @@ class CTBMApp : public ui::CWinApp {
  private:
   std::vector<std::string> arguments_;
   ScannerLibrary scanner_;
+
+ public:
+  ScannerLibrary& scanner() { return scanner_; }
   std::unique_ptr<engine::EngineEnvironment> engine_;
   CTBMDocTemplate* template_ = nullptr;
 };

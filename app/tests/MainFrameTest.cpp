@@ -1,7 +1,12 @@
 // The program started as main() starts it, on a fresh device: its command
 // line, the bars it shows on the first start and after the user changed
 // them, and the status bar's position text and found-set mark.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QImage>
+#include <QTest>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <set>
@@ -13,6 +18,7 @@
 #include "HandheldCalls.h"
 #include "MainFrame.h"
 #include "ProgramRequests.h"
+#include "Registry.h"
 #include "RunProgram.h"
 #include "StatusBar.h"
 #include "ToolBar.h"
@@ -176,6 +182,57 @@ TEST_F(MainFrameTest, OtherProcessesReachTheProgramThroughItsMainWindow) {
   EXPECT_FALSE(opened);
   RunPostedEvents();
   EXPECT_NE(app_->mainWindow()->docList(), nullptr);
+}
+
+TEST_F(MainFrameTest, LabelsFromABarcodeReaderFillTheEditedFieldAndOtherwiseAFind) {
+  // A reader on a FIFO, as the device's registry names it.
+  const std::filesystem::path fifo = root_.path() / "Temp" / "scanner";
+  std::filesystem::create_directories(fifo.parent_path());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, u"Software\\Symbol\\Scanner\\SCN1", u"Port",
+                         u"\\Temp\\scanner"),
+            ERROR_SUCCESS);
+  const std::u16string people = MakeDatabase("People", kPeopleCsv);
+  auto* frame = dynamic_cast<CMainFrame*>(Start({Utf16ToUtf8(people)}));
+  ASSERT_NE(frame, nullptr);
+  ASSERT_TRUE(app_->scanner().loaded());
+  auto scan = [&](const std::string& label) {
+    int fd = -1;
+    for (int tries = 0; tries < 100 && fd < 0; ++tries) {
+      fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd < 0) QTest::qWait(50);
+    }
+    ASSERT_GE(fd, 0) << "nobody reads the scanner's FIFO";
+    const std::string line = label + "\n";
+    ASSERT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    ::close(fd);
+  };
+
+  // Editing the first field of the form: the label replaces its text and
+  // editing moves on to the next field.
+  ASSERT_TRUE(frame->RouteCommand(ui::ID_VIEW_FORM));
+  RunPostedEvents();
+  auto* view = dynamic_cast<CTBMView*>(frame->GetActiveView());
+  ASSERT_NE(view, nullptr);
+  ASSERT_TRUE(view->BeginEdit(0, 0));
+  scan("4006381333931");
+  auto* document = dynamic_cast<CTBMDoc*>(frame->GetActiveDocument());
+  ASSERT_NE(document, nullptr);
+  for (int tries = 0; tries < 100 && view->editField() != 1; ++tries) QTest::qWait(50);
+  EXPECT_EQ(view->editField(), 1);
+  EXPECT_EQ(document->ReadField(0, 0), u"4006381333931");
+
+  // No editor: the label becomes a find on the last find's field.
+  ASSERT_TRUE(view->EndEdit());
+  std::optional<FindRequest> asked;
+  CTBMDoc::SetRequests({.find = [&](const FindRequest& last) {
+    asked = last;
+    return std::nullopt;
+  }});
+  scan("Ada");
+  for (int tries = 0; tries < 100 && !asked; ++tries) QTest::qWait(50);
+  ASSERT_TRUE(asked.has_value());
+  EXPECT_EQ(asked->text, u"Ada");
 }
 
 }  // namespace
