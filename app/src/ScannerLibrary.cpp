@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <string>
+
+#include "StartUp.h"
 #include "TBMApp.h"
 #include "WinApp.h"
 
@@ -20,11 +23,13 @@ ScannerLibrary::~ScannerLibrary() { Unload(); }
 
 bool ScannerLibrary::Load() {
   if (module_ != nullptr) return true;
-  // The maker's interface library is only a test of presence.
-  void* vendor = dlopen("ScnAPI32.so", RTLD_NOW | RTLD_LOCAL);
+  // Both libraries lie beside the program. The maker's interface library
+  // is only a test of presence.
+  const std::string folder = ProgramFolder();
+  void* vendor = dlopen((folder + "/ScnAPI32.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   if (vendor == nullptr) return false;
   dlclose(vendor);
-  module_ = dlopen("TBMScanCE.so", RTLD_NOW | RTLD_LOCAL);
+  module_ = dlopen((folder + "/TBMScanCE.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr) return false;
   LookUp(module_, "TBMScanInit", &init_);
   LookUp(module_, "TBMScanExit", &exit_);
