@@ -699,4 +699,46 @@ TEST_F(DockedSyncTest, TabulonProStoppingInTheMiddleOfARunLeavesBothSidesWhole) 
 }
 
 }  // namespace
+// The handheld program itself runs with Contacts open when the handheld
+// docks: it lets the database go for the synchronisation, which then
+// merges it like any other, and it refuses to open a database while the
+// synchronisation runs.
+TEST_F(DockedSyncTest, TheRunningHandheldProgramLetsItsDatabaseGoForTheSynchronisation) {
+  const ProgramResult installed = tbm::testing::RunProgram(
+      ProgramPath("tbm-devicelink"), {"install", "--program", ProgramPath("Tabulon Mobile")}, {},
+      machines_.Env());
+  ASSERT_EQ(installed.status, 0) << installed.err;
+  Tbmdb({"create", "-", kContacts, "--name", "Contacts"}, kContactsCsv);
+  MakeDesktopDatabase("Contacts", kContactsCsv, "Name,City");
+  StartTabulonPro({"Contacts"});
+  Pro({"set", "Contacts", "2", "City=Graz"});
+
+  // The program on a platform that needs no screen, as on a display.
+  std::vector<std::pair<std::string, std::string>> env = machines_.Env();
+  std::erase_if(env, [](const auto& variable) { return variable.first == "QT_QPA_PLATFORM"; });
+  env.emplace_back("QT_QPA_PLATFORM", "minimal");
+  tbm::testing::RunningProgram program(ProgramPath("Tabulon Mobile"), {kContacts}, env);
+  ASSERT_GT(program.pid(), 0);
+  // Its main window is published in the handheld's window directory.
+  const fs::path windows = machines_.deviceRoot() / ".windows";
+  bool published = false;
+  for (int tries = 0; tries < 300 && !published; ++tries) {
+    if (fs::exists(windows))
+      for (const auto& entry : fs::directory_iterator(windows))
+        published = published || Holds(ReadWholeFile(entry.path()), "TBMMainFrame");
+    if (!published) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(published) << "the handheld program's window was never published";
+
+  StartDesktopService();
+  ASSERT_TRUE(WaitForAgentLog("synchronisation ended", 1)) << AgentLog();
+  EXPECT_TRUE(Holds(AgentLog(), "the handheld program closed its views")) << AgentLog();
+
+  EXPECT_TRUE(Holds(SyncLog(), "Contacts was synchronised.")) << SyncLog();
+  EXPECT_EQ(HandheldRecords(kContacts), "Name,City\nAda,Paris\nBo,Graz\nCy,Oslo\nDi,Rome\n");
+  const std::string programLog =
+      ReadWholeFile(machines_.deviceRoot() / "log" / "Tabulon Mobile.log");
+  EXPECT_TRUE(Holds(programLog, "the views were closed for a synchronisation")) << programLog;
+}
+
 }  // namespace tbm::docked_sync
