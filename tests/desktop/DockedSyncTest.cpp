@@ -150,12 +150,12 @@ class DockedSyncTest : public ::testing::Test {
   }
 
   // Tabulon Mobile's synchronisation pieces in \Windows of the handheld and
-  // registered there, as an installation leaves them, with the stand-in
-  // for the handheld program.
+  // registered there, as an installation leaves them, with the handheld
+  // program.
   void InstallOnHandheld() {
     const ProgramResult installed = tbm::testing::RunProgram(
-        ProgramPath("tbm-devicelink"),
-        {"install", "--program", ProgramPath("tbm_sync_test_handheld")}, {}, machines_.Env());
+        ProgramPath("tbm-devicelink"), {"install", "--program", ProgramPath("Tabulon Mobile")}, {},
+        machines_.Env());
     ASSERT_EQ(installed.status, 0) << installed.err;
   }
 
@@ -704,10 +704,6 @@ TEST_F(DockedSyncTest, TabulonProStoppingInTheMiddleOfARunLeavesBothSidesWhole) 
 // merges it like any other, and it refuses to open a database while the
 // synchronisation runs.
 TEST_F(DockedSyncTest, TheRunningHandheldProgramLetsItsDatabaseGoForTheSynchronisation) {
-  const ProgramResult installed = tbm::testing::RunProgram(
-      ProgramPath("tbm-devicelink"), {"install", "--program", ProgramPath("Tabulon Mobile")}, {},
-      machines_.Env());
-  ASSERT_EQ(installed.status, 0) << installed.err;
   Tbmdb({"create", "-", kContacts, "--name", "Contacts"}, kContactsCsv);
   MakeDesktopDatabase("Contacts", kContactsCsv, "Name,City");
   StartTabulonPro({"Contacts"});

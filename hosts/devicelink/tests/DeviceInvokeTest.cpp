@@ -120,7 +120,7 @@ class DeviceInvokeTest : public DeviceLinkTest {
     SetString(HKEY_LOCAL_MACHINE, u"Windows CE Services\\synchronization\\objects\\Tabulon Mobile",
               u"Store", u"\\Windows\\TBDevSync.dll");
     const std::u16string program =
-        u"\"" + Utf8ToUtf16((tbm::testing::ProgramFolder() / "tbm_sync_test_handheld").string()) +
+        u"\"" + Utf8ToUtf16((tbm::testing::ProgramFolder() / "Tabulon Mobile").string()) +
         u"\" \"%1\"";
     SetString(HKEY_CLASSES_ROOT, u"tbmfile\\shell\\open\\command", nullptr, program);
   }

@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -18,9 +20,12 @@
 #include "DatabaseStore.h"
 #include "DevicePath.h"
 #include "ExchangeFile.h"
+#include "HandheldCalls.h"
+#include "HandheldProgram.h"
 #include "LocalStream.h"
 #include "MDb.h"
 #include "Registry.h"
+#include "RunProgram.h"
 #include "SyncActiveFlag.h"
 #include "TestSupport.h"
 #include "Utf16.h"
@@ -47,38 +52,31 @@ struct Agent {
   }
 };
 
-// The stand-in handheld program, running until the object goes.
+// The handheld program itself, running on a platform that needs no
+// screen (as on a display) with database open ("" for none), until the
+// object goes. Ready once its main window answers.
 class RunningProgram {
  public:
-  RunningProgram(const std::string& openName, const stdfs::path& marker) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string program = Path();
-    const std::string markerText = marker.string();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(openName.c_str()),
-                    const_cast<char*>(markerText.c_str()), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    char line[16] = {};
-    ready_ = pid_ > 0 && ::read(out[0], line, 6) == 6 && std::string(line, 5) == "ready";
-    ::close(out[0]);
-  }
-  ~RunningProgram() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
+  explicit RunningProgram(const std::string& database) {
+    ScopedEnvironment platform("QT_QPA_PLATFORM", "minimal");
+    std::vector<std::string> args;
+    if (!database.empty()) args.push_back(database);
+    program_ = std::make_unique<tbm::testing::RunningProgram>(Path(), args);
+    if (program_->pid() <= 0) return;
+    const std::u16string path = Utf8ToUtf16(Path());
+    for (int tries = 0; tries < 400 && !ready_; ++tries) {
+      const HWND window = FindHandheldProgramWindow(path);
+      std::optional<std::u16string> name;
+      ready_ = window != nullptr && CallOpenDatabaseName(window, 2000, &name).ok() &&
+               name.has_value() == !database.empty();
+      if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
   bool ready() const { return ready_; }
-  static std::string Path() { return (ProgramFolder() / "tbm_sync_test_handheld").string(); }
+  static std::string Path() { return (ProgramFolder() / "Tabulon Mobile").string(); }
 
  private:
-  pid_t pid_ = -1;
+  std::unique_ptr<tbm::testing::RunningProgram> program_;
   bool ready_ = false;
 };
 
@@ -315,12 +313,17 @@ TEST_F(SyncAgentTest, StartSyncWithTheProgramClosedReturnsOneAndStillSetsTheFlag
 
 TEST_F(SyncAgentTest, StartSyncTellsARunningProgramToCloseItsViews) {
   SyncActiveHolder provider;
-  const stdfs::path marker = root_.path() / "views-closed";
-  RunningProgram program("-", marker);
+  ASSERT_EQ(CreateThroughAgent(SalesCopy({"Ann"})), std::make_pair(0, std::int16_t{0}));
+  RunningProgram program("\\My Documents\\Tabulon\\Sales.tbm");
   ASSERT_TRUE(program.ready());
   EXPECT_EQ(Call("StartSync"), 0);
-  EXPECT_TRUE(stdfs::exists(marker));
   EXPECT_EQ(ReadSyncActive(), true);
+  // The program let its database go.
+  EXPECT_NE(AgentLog().find("the handheld program closed its views"), std::string::npos)
+      << AgentLog();
+  EXPECT_NE(tbm::testing::ReadWholeFile(root_.path() / "log" / "Tabulon Mobile.log")
+                .find("the views were closed for a synchronisation"),
+            std::string::npos);
 }
 
 TEST_F(SyncAgentTest, WithoutTheProgramsRegistrationStartSyncFails) {
@@ -385,7 +388,7 @@ TEST_F(SyncAgentTest, FindFilesLeavesOutTheOpenDatabaseAndSkipsDamagedFiles) {
   std::vector<DatabaseListEntry> entries = FindFiles();
   ASSERT_EQ(entries.size(), 2u);
 
-  RunningProgram program("Sales", root_.path() / "marker");
+  RunningProgram program("\\My Documents\\Tabulon\\Sales.tbm");
   ASSERT_TRUE(program.ready());
   entries = FindFiles();
   ASSERT_EQ(entries.size(), 1u);
