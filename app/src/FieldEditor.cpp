@@ -7,6 +7,7 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <algorithm>
@@ -177,11 +178,13 @@ std::optional<std::u16string> CheckBoxCaption(
   return std::nullopt;
 }
 
-bool CheckBoxChecked(const std::u16string& value, const std::u16string& caption) {
-  const QString wanted = ToQ(caption);
-  for (const std::u16string& line : Lines(value))
-    if (ToQ(line).compare(wanted, Qt::CaseInsensitive) == 0) return true;
-  return false;
+bool CheckBoxChecked(const QString& value, const QString& caption) {
+  if (caption.isEmpty()) return false;
+  static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+  const QStringList lines = value.split(lineEnd);
+  return std::any_of(lines.begin(), lines.end(), [&caption](const QString& line) {
+    return line.compare(caption, Qt::CaseInsensitive) == 0;
+  });
 }
 
 // ---- text ----
@@ -405,7 +408,7 @@ CCheckBoxFieldEditor::CCheckBoxFieldEditor(const FieldEditSetup& setup,
   colours.setColor(QPalette::Window, colours.color(QPalette::Base));
   box->setPalette(colours);
   box->setGeometry(setup.cell);
-  wasChecked_ = CheckBoxChecked(value_, caption_);
+  wasChecked_ = CheckBoxChecked(ToQ(value_), ToQ(caption_));
   box->setChecked(wasChecked_);
   box->show();
   box->setFocus();

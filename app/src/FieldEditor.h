@@ -111,8 +111,9 @@ std::unique_ptr<CFieldEditor> CreateFieldEditor(FieldEditSetup setup);
 // item; nothing when the list has none.
 std::optional<std::u16string> CheckBoxCaption(
     const std::optional<std::vector<std::u16string>>& list);
-// Whether one of value's lines equals caption, without regard to case.
-bool CheckBoxChecked(const std::u16string& value, const std::u16string& caption);
+// Whether one of value's lines (ended by CR LF, CR or LF) equals caption,
+// without regard to case; never for an empty caption.
+bool CheckBoxChecked(const QString& value, const QString& caption);
 
 // A text field's multi-line box (style 0 and every style not listed).
 class CTextFieldEditor : public CFieldEditor {

@@ -18,6 +18,7 @@
 #include <QTextLayout>
 #include <algorithm>
 
+#include "FieldEditor.h"
 #include "FrameWnd.h"
 #include "Resources.h"
 #include "WinApp.h"
@@ -222,22 +223,11 @@ void CTBMFormView::ReadFields() {
     // in for a missing or empty list and never matches a value.
     std::optional<std::vector<std::u16string>> list =
         document->GetValueList(field.option.valueList);
-    std::uint32_t placeholder = list ? kStringEmptyValueList : kStringNoValueList;
-    if (list) {
-      auto item = std::find_if(list->begin(), list->end(),
-                               [](const std::u16string& line) { return !line.empty(); });
-      if (item != list->end()) {
-        placeholder = 0;
-        field.checkLabel = FromUtf16(*item);
-        const QStringList lines = field.value.split(u'\n');
-        field.checked = std::any_of(lines.begin(), lines.end(), [&](const QString& line) {
-          return line.compare(field.checkLabel, Qt::CaseInsensitive) == 0;
-        });
-      }
-    }
-    if (placeholder != 0) {
-      ui::CWinApp* app = ui::CWinApp::Get();
-      field.checkLabel = app != nullptr ? FromUtf16(app->LoadString(placeholder)) : QString();
+    if (std::optional<std::u16string> caption = CheckBoxCaption(list)) {
+      field.checkLabel = FromUtf16(*caption);
+      field.checked = CheckBoxChecked(field.value, field.checkLabel);
+    } else {
+      field.checkLabel = ui::LoadQString(list ? kStringEmptyValueList : kStringNoValueList);
     }
   }
   fieldCount_ = count;

@@ -6,7 +6,6 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QStyle>
 #include <algorithm>
 
@@ -43,22 +42,9 @@ QColor ColourFromRgb(std::uint32_t colour) {
 // strings for a missing or an empty list.
 QString CheckBoxLabel(CTBMDoc* document, std::uint8_t valueList) {
   std::optional<std::vector<std::u16string>> lines = document->GetValueList(valueList);
-  if (!lines) return ui::LoadQString(kStringCheckNoList);
-  for (const std::u16string& line : *lines) {
-    if (!line.empty()) return ui::ToQString(line);
-  }
-  return ui::LoadQString(kStringCheckEmptyList);
-}
-
-// A check box is checked when one line of its value is its label, whatever
-// the case.
-bool IsChecked(const QString& value, const QString& label) {
-  if (label.isEmpty()) return false;
-  static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
-  const QStringList lines = value.split(lineEnd);
-  return std::any_of(lines.begin(), lines.end(), [&label](const QString& line) {
-    return line.compare(label, Qt::CaseInsensitive) == 0;
-  });
+  if (std::optional<std::u16string> caption = CheckBoxCaption(lines))
+    return ui::ToQString(*caption);
+  return ui::LoadQString(lines ? kStringCheckEmptyList : kStringCheckNoList);
 }
 
 Qt::Alignment FieldAlignment(std::uint8_t alignment) {
@@ -1069,7 +1055,7 @@ void CTBMListView::DrawCheckBoxCell(QPainter& painter, const QRect& cell, const 
                   kCheckBoxSize);
   const bool locked = (field.option.flags & kFieldEntryLocked) != 0;
   painter.fillRect(box, locked ? palette().button() : QBrush(Qt::white));
-  const QPixmap& picture = checkPictures_[IsChecked(text, field.checkLabel) ? 1 : 0];
+  const QPixmap& picture = checkPictures_[CheckBoxChecked(text, field.checkLabel) ? 1 : 0];
   if (!picture.isNull()) {
     painter.drawPixmap(box.topLeft(), picture);
   } else {

@@ -1,7 +1,6 @@
 #include "EditCommands.h"
 
 #include <QAbstractScrollArea>
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
