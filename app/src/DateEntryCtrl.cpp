@@ -216,13 +216,14 @@ std::optional<std::u16string> CDateEntryCtrl::GetValueText() {
   return document_->DateRecToText(date);
 }
 
-bool CDateEntryCtrl::Validate() {
+bool CDateEntryCtrl::HoldsValidValue() const {
   if (!changed_ || IsBlank()) return true;
   MDbDateRec date{};
   MDbDateFormat format;
-  if (document_->ParseDate(ComposeText(), &date, &format)) return true;
-  return AnswerInvalidChange(true);
+  return document_->ParseDate(ComposeText(), &date, &format);
 }
+
+bool CDateEntryCtrl::Validate() { return HoldsValidValue() || AnswerInvalidChange(true); }
 
 void CDateEntryCtrl::Restore() {
   for (int kind = 0; kind < 3; ++kind) {

@@ -95,6 +95,8 @@ class CEntryCtrlBase : public QWidget, public ui::CCmdTarget {
   // control shows its original value again) and returns true; Cancel
   // returns false and editing goes on. Every segment empty is accepted.
   virtual bool Validate() = 0;
+  // True when Validate accepts without asking.
+  virtual bool HoldsValidValue() const = 0;
 
   // A tap at point (control coordinates) as a stylus press: focuses the
   // segment there (caret at the point), steps the spin control, or opens
@@ -221,6 +223,7 @@ class CDateEntryCtrl : public CEntryCtrlBase {
   int controlId() const override { return kControlId; }
   std::optional<std::u16string> GetValueText() override;
   bool Validate() override;
+  bool HoldsValidValue() const override;
   std::u16string ComposeText() const override;
   int SegmentMaximum(int kind) const override;
   int SegmentValue(int kind) const override;
@@ -279,6 +282,7 @@ class CTimeEntryCtrl : public CEntryCtrlBase {
   int controlId() const override { return kControlId; }
   std::optional<std::u16string> GetValueText() override;
   bool Validate() override;
+  bool HoldsValidValue() const override;
   std::u16string ComposeText() const override;
   int SegmentMaximum(int kind) const override;
   int SegmentValue(int kind) const override;

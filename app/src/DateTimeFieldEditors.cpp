@@ -32,6 +32,8 @@ CEntryCtrlBase* CEntryFieldEditor::entry() const { return static_cast<CEntryCtrl
 
 bool CEntryFieldEditor::Validate() { return entry() == nullptr || entry()->Validate(); }
 
+bool CEntryFieldEditor::HoldsValidValue() { return entry() == nullptr || entry()->HoldsValidValue(); }
+
 bool CEntryFieldEditor::IsModified() { return entry() != nullptr && entry()->IsModified(); }
 
 std::optional<std::u16string> CEntryFieldEditor::GetValueText() {

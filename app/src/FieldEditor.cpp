@@ -376,19 +376,27 @@ std::optional<std::u16string> CDateListFieldEditor::GetValueText() {
   return text;
 }
 
-bool CDateListFieldEditor::Validate() {
+bool CDateListFieldEditor::HoldsValidValue() {
   if (!IsModified()) return true;
   std::optional<std::u16string> text = CValueListFieldEditor::GetValueText();
-  if (text && setup().document->CheckAndNormaliseDate(&*text, 0)) return true;
+  return text && setup().document->CheckAndNormaliseDate(&*text, 0);
+}
+
+bool CDateListFieldEditor::Validate() {
+  if (HoldsValidValue()) return true;
   if (!AskToDropInvalidChange(setup().document, true)) return false;
   DropChange();
   return true;
 }
 
-bool CTimeListFieldEditor::Validate() {
+bool CTimeListFieldEditor::HoldsValidValue() {
   if (!IsModified()) return true;
   std::optional<std::u16string> text = GetValueText();
-  if (text && setup().document->CheckTime(*text)) return true;
+  return text && setup().document->CheckTime(*text);
+}
+
+bool CTimeListFieldEditor::Validate() {
+  if (HoldsValidValue()) return true;
   if (!AskToDropInvalidChange(setup().document, false)) return false;
   DropChange();
   return true;

@@ -49,8 +49,10 @@ class CFieldEditor : public ui::CCmdTarget {
   CFieldEditor(const CFieldEditor&) = delete;
   CFieldEditor& operator=(const CFieldEditor&) = delete;
 
-  // True when the value may be committed.
+  // True when the value may be committed (may ask the user).
   virtual bool Validate() { return true; }
+  // True when Validate accepts the value without asking.
+  virtual bool HoldsValidValue() { return true; }
   // True when the user changed the value.
   virtual bool IsModified() { return false; }
   // The value to store; nothing when there is none.
@@ -168,6 +170,7 @@ class CDateListFieldEditor : public CValueListFieldEditor {
   using CValueListFieldEditor::CValueListFieldEditor;
   std::optional<std::u16string> GetValueText() override;
   bool Validate() override;
+  bool HoldsValidValue() override;
 };
 
 // The pick list of a time field.
@@ -175,6 +178,7 @@ class CTimeListFieldEditor : public CValueListFieldEditor {
  public:
   using CValueListFieldEditor::CValueListFieldEditor;
   bool Validate() override;
+  bool HoldsValidValue() override;
 };
 
 // A check box whose caption is the field's first value-list item: checked
@@ -226,6 +230,7 @@ class CEntryFieldEditor : public CFieldEditor {
  public:
   ~CEntryFieldEditor() override;
   bool Validate() override;
+  bool HoldsValidValue() override;
   bool IsModified() override;
   std::optional<std::u16string> GetValueText() override;
   void TapAt(QPoint point) override;

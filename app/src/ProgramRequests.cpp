@@ -1,6 +1,8 @@
 #include "ProgramRequests.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QWidget>
@@ -46,6 +48,44 @@ CTBMDoc* OpenDocument() {
   auto* document =
       docTemplate != nullptr ? dynamic_cast<CTBMDoc*>(docTemplate->document()) : nullptr;
   return document != nullptr && document->IsOpen() ? document : nullptr;
+}
+
+bool DialogOpen() { return ui::AnyDialogRunning() || QApplication::activeModalWidget() != nullptr; }
+
+// The key a WM_KEYDOWN names, or a WM_CHAR types, with the text it types.
+std::pair<int, QString> KeyOf(UINT message, WPARAM wParam) {
+  const auto unit = static_cast<char16_t>(wParam & 0xFFFF);
+  switch (wParam) {
+    case VK_BACK:
+      return {Qt::Key_Backspace, QString()};
+    case VK_TAB:
+      return {Qt::Key_Tab, QString()};
+    case VK_RETURN:
+      return {Qt::Key_Return, QStringLiteral("\r")};
+    case VK_ESCAPE:
+      return {Qt::Key_Escape, QString()};
+    default:
+      break;
+  }
+  if (message == WM_KEYDOWN) {
+    switch (wParam) {
+      case VK_LEFT:
+        return {Qt::Key_Left, QString()};
+      case VK_UP:
+        return {Qt::Key_Up, QString()};
+      case VK_RIGHT:
+        return {Qt::Key_Right, QString()};
+      case VK_DOWN:
+        return {Qt::Key_Down, QString()};
+      default:
+        break;
+    }
+  }
+  const QChar typed(unit);
+  // Qt numbers the keys of printable ASCII as their upper-case characters.
+  const int key = unit >= 0x20 && unit < 0x7F ? static_cast<int>(typed.toUpper().unicode())
+                                              : static_cast<int>(Qt::Key_unknown);
+  return {key, message == WM_CHAR ? QString(typed) : QString()};
 }
 
 std::u16string ThisProgram() {
@@ -97,6 +137,11 @@ LRESULT CProgramRequests::WindowProc(HWND window, UINT message, WPARAM wParam, L
     self->OnScannedLabel(wParam, lParam);
     return 1;
   }
+  if (message == WM_COMMAND) return self->PickCommand(wParam) ? 1 : 0;
+  if (message == WM_KEYDOWN || message == WM_CHAR) {
+    self->PressKey(message, wParam);
+    return 1;
+  }
   if (message == kBringToFrontMessage) {
     QWidget* top = self->frame_->window();
     top->show();
@@ -105,6 +150,42 @@ LRESULT CProgramRequests::WindowProc(HWND window, UINT message, WPARAM wParam, L
     return 1;
   }
   return 0;
+}
+
+bool CProgramRequests::PickCommand(WPARAM wParam) {
+  auto* frame = dynamic_cast<ui::CFrameWnd*>(frame_);
+  if (frame == nullptr || DialogOpen()) return false;
+  const auto id = static_cast<ui::CommandId>(wParam & 0xFFFF);
+  frame->UpdateCommand(id);
+  if (!frame->CommandAction(id)->isEnabled()) return false;
+  frame->PostCommand(id);
+  return true;
+}
+
+void CProgramRequests::PressKey(UINT message, WPARAM wParam) {
+  const auto [key, text] = KeyOf(message, wParam);
+  QPointer<QWidget> frame(frame_);
+  QMetaObject::invokeMethod(
+      this,
+      [frame, key, text] {
+        // The window's own focus counts also while no window is active
+        // (a platform without a window manager activates none after a
+        // pop-up closed).
+        QWidget* window = QApplication::activeModalWidget();
+        if (window == nullptr && frame != nullptr) window = frame->window();
+        QWidget* target = QApplication::focusWidget();
+        if (target == nullptr && window != nullptr)
+          target = window->focusWidget() != nullptr ? window->focusWidget() : window;
+        if (target == nullptr) return;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QApplication::sendEvent(target, &press);
+        // The press may have closed the window that had the focus.
+        if (QWidget* still = QApplication::focusWidget(); still != nullptr) {
+          QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+          QApplication::sendEvent(still, &release);
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 bool CProgramRequests::OpenDatabase(const std::u16string& commandLine) {
@@ -117,7 +198,7 @@ bool CProgramRequests::OpenDatabase(const std::u16string& commandLine) {
     return false;
   // A dialog or a question keeps the database: the user is in the middle
   // of something.
-  if (ui::AnyDialogRunning() || QApplication::activeModalWidget() != nullptr) return false;
+  if (DialogOpen()) return false;
   if (ui::CDocument* document = docTemplate->document(); document != nullptr)
     document->OnCloseDocument();
   if (path.empty()) {
@@ -138,7 +219,16 @@ std::optional<std::u16string> CProgramRequests::OpenDatabaseName() {
 bool CProgramRequests::CloseViewsForSync() {
   // A dialog or a message box is open: nothing changes; the database it
   // works on is left out of the synchronisation.
-  if (ui::AnyDialogRunning() || QApplication::activeModalWidget() != nullptr) return false;
+  if (DialogOpen()) return false;
+  // So is a field edit whose end would ask the user (a date or time that
+  // does not convert, a text too long): the request does not wait for an
+  // answer, and the user's value is not thrown away unasked.
+  if (CTBMView* view = ActiveRecordView(); view != nullptr && !view->EditEndsWithoutQuestion()) {
+    Log(LogLevel::kInfo,
+        "the views stay open during the synchronisation: the field being edited holds a value "
+        "that cannot be stored");
+    return false;
+  }
   ui::CDocTemplate* docTemplate = Template();
   if (docTemplate != nullptr && docTemplate->document() != nullptr) {
     // The document's close ends the cell edit (its value is stored when it

@@ -4,10 +4,17 @@
 //   1 open the database a command line names (a second start hands its
 //     command line over);
 //   2 the name of the open database (the synchronisation agent asks);
-//   3 close every view and document before a synchronisation; refused
-//     while a dialog or a message box is open (the agent then leaves the
-//     open database out of the synchronisation).
+//   3 close every view and document before a synchronisation (the value
+//     being edited is stored); refused while a dialog or a message box is
+//     open, or while the field being edited holds a value that cannot be
+//     stored (the open database then stays out of the synchronisation).
 // Requests run on the user-interface thread, between the user's actions.
+//
+// Like any window, it also takes input from other processes: WM_COMMAND
+// picks a command as its menu item would (refused, answer 0, while the
+// command is disabled or a dialog is open), WM_KEYDOWN and WM_CHAR press a
+// key in the window that has the focus (the open dialog's, when one is
+// open). Both act after the answer, from the event loop, as input does.
 //
 // A second start finds the running program's window, brings it to the
 // front, hands it its command line and ends (HandToRunningInstance).
@@ -49,6 +56,8 @@ class CProgramRequests : public QObject, public sync::HandheldCallHandler {
 
  private:
   static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  bool PickCommand(WPARAM wParam);
+  void PressKey(UINT message, WPARAM wParam);
 
   QWidget* frame_;
   HWND window_ = nullptr;

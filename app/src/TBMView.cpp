@@ -181,6 +181,21 @@ bool CTBMView::EndEdit() {
   return true;
 }
 
+bool CTBMView::EditEndsWithoutQuestion() {
+  if (editor_ == nullptr) return true;
+  if (!editor_->HoldsValidValue()) return false;
+  if (!editor_->IsModified()) return true;
+  const std::optional<std::u16string> text = editor_->GetValueText();
+  return !text || FitsEditedField(*text);
+}
+
+bool CTBMView::FitsEditedField(const std::u16string& text) {
+  CTBMDoc* document = GetDocument();
+  if (document == nullptr || !document->IsOpen()) return true;
+  const std::uint32_t maxSize = document->GetFieldMaxSize(editField_);
+  return maxSize == 0 || text.size() < maxSize;
+}
+
 bool CTBMView::CommitEditor() {
   if (!editor_->Validate()) return false;
   if (!editor_->IsModified()) return true;
@@ -196,8 +211,8 @@ bool CTBMView::CommitEditor() {
     return true;
   }
   const std::u16string name = document->GetFieldName(editField_);
-  const std::uint32_t maxSize = document->GetFieldMaxSize(editField_);
-  if (maxSize > 0 && text->size() >= maxSize) {
+  if (!FitsEditedField(*text)) {
+    const std::uint32_t maxSize = document->GetFieldMaxSize(editField_);
     // Too long for the field: nothing is written and the editor stays, so
     // the text is not lost.
     ui::ResourceMessageBox(kTooLongMessage,

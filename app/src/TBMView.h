@@ -90,6 +90,9 @@ class CTBMView : public ui::CView {
   // Ends the cell edit, storing the editor's value; false when the editor
   // refuses its value (the edit then stays). True when none is active.
   virtual bool EndEdit();
+  // Whether EndEdit would end the cell edit without asking the user
+  // anything (true when none is active).
+  bool EditEndsWithoutQuestion();
   virtual void ForwardTap(QPoint point);
   virtual void EnsureVisible(std::int16_t record, std::int16_t field);
   // A text editor's drag left the view: scroll by lines (-1 up, 1 down).
@@ -122,6 +125,8 @@ class CTBMView : public ui::CView {
   void OnInputPanelChanged();
   // Validates and writes the editor's value; false keeps the editor.
   bool CommitEditor();
+  // Whether text fits the edited field's length limit.
+  bool FitsEditedField(const std::u16string& text);
 
   std::unique_ptr<CFieldEditor> editor_;
   bool cellEditActive_ = false;

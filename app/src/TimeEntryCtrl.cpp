@@ -299,12 +299,13 @@ std::optional<std::u16string> CTimeEntryCtrl::GetValueText() {
   return text;
 }
 
-bool CTimeEntryCtrl::Validate() {
+bool CTimeEntryCtrl::HoldsValidValue() const {
   if (!changed_ || IsBlank()) return true;
   MDbTimeRec time{};
-  if (document_->ParseTime(ComposeText(), true, &time, nullptr)) return true;
-  return AnswerInvalidChange(false);
+  return document_->ParseTime(ComposeText(), true, &time, nullptr);
 }
+
+bool CTimeEntryCtrl::Validate() { return HoldsValidValue() || AnswerInvalidChange(false); }
 
 void CTimeEntryCtrl::Restore() {
   for (int kind = 0; kind < 3; ++kind) {

@@ -24,7 +24,10 @@
 #include <thread>
 #include <vector>
 
+#include "CommandIds.h"
 #include "DesktopLinkFixture.h"
+#include "HandheldCalls.h"
+#include "HandheldProgram.h"
 #include "SyncActiveFlag.h"
 #include "TabulonProTestSupport.h"
 
@@ -333,18 +336,20 @@ class DockedSyncTest : public ::testing::Test {
     EXPECT_FALSE(fs::exists(ExchangeFolder() / "TBSC.sdb"));
   }
 
-  // Stock, 3000 records in Tabulon Pro, made on the handheld by the first
-  // docking ("Update on docking" is on since pairing); Tabulon Pro and the
-  // desktop service keep running.
-  void MakeStockByDocking() {
-    MakeDesktopDatabase("Stock", StockCsv(3000), kStockFields);
-    StartTabulonPro({"Stock"});
+  // A database of Tabulon Pro made on the handheld by the first docking
+  // ("Update on docking" is on since pairing); Tabulon Pro and the desktop
+  // service keep running.
+  void MakeByDocking(const std::string& name, const std::string& csv, const std::string& fields) {
+    MakeDesktopDatabase(name, csv, fields);
+    StartTabulonPro({name});
     StartDesktopService();
     ASSERT_TRUE(WaitForStoreReports(1)) << ServiceLog();
     ASSERT_EQ(LastRun(SyncLog()),
-              (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
+              (std::vector<std::string>{name + " was synchronised.", kFinishedClean}))
         << SyncLog();
   }
+  // Stock, 3000 records in Tabulon Pro, made on the handheld by docking.
+  void MakeStockByDocking() { MakeByDocking("Stock", StockCsv(3000), kStockFields); }
 
   // A person asks for a synchronisation and does not wait for it.
   std::unique_ptr<Service> AskForSync() {
@@ -362,6 +367,53 @@ class DockedSyncTest : public ::testing::Test {
     const std::string whole = Tbmdb({"check", kStock}).out;
     EXPECT_TRUE(Holds(whole, "8 fields, " + std::to_string(records) + " records")) << whole;
     EXPECT_FALSE(Holds(Tbmdb({"records", kStock}).out, "modified"));
+  }
+
+  // The handheld program with database open, on a platform that needs no
+  // screen (as on a display); null unless its main window was published
+  // in the handheld's window directory within 6 s.
+  std::unique_ptr<tbm::testing::RunningProgram> StartHandheldProgram(const char* database) {
+    std::vector<std::pair<std::string, std::string>> env = machines_.Env();
+    std::erase_if(env, [](const auto& variable) { return variable.first == "QT_QPA_PLATFORM"; });
+    env.emplace_back("QT_QPA_PLATFORM", "minimal");
+    auto program = std::make_unique<tbm::testing::RunningProgram>(ProgramPath("Tabulon Mobile"),
+                                                                   std::vector<std::string>{database},
+                                                                   env);
+    for (int tries = 0; tries < 300 && program->pid() > 0; ++tries) {
+      if (ProgramWindow() != nullptr) return program;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << "the handheld program's window was never published";
+    return nullptr;
+  }
+  static HWND ProgramWindow() {
+    const std::optional<std::u16string> path = sync::HandheldProgramPath();
+    return path ? sync::FindHandheldProgramWindow(*path) : nullptr;
+  }
+  // Input to the running program as another process gives it: a command
+  // as its menu item picks it (false when refused), keys as typed.
+  static bool PickCommand(ui::CommandId id) {
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutW(ProgramWindow(), WM_COMMAND, id, 0, 0, 5000, &answer) != 0 &&
+           answer == 1;
+  }
+  static void PressKey(WPARAM key) {
+    EXPECT_NE(SendMessageTimeoutW(ProgramWindow(), WM_KEYDOWN, key, 0, 0, 5000, nullptr), 0);
+  }
+  static void Type(const std::string& text) {
+    for (const char c : text)
+      EXPECT_NE(SendMessageTimeoutW(ProgramWindow(), WM_CHAR, static_cast<unsigned char>(c), 0,
+                                    0, 5000, nullptr),
+                0);
+  }
+  // The database the running program has open, as the agent asks for it.
+  static std::optional<std::u16string> OpenInProgram() {
+    std::optional<std::u16string> name;
+    EXPECT_TRUE(sync::CallOpenDatabaseName(ProgramWindow(), 5000, &name).ok());
+    return name;
+  }
+  std::string ProgramLog() const {
+    return ReadWholeFile(machines_.deviceRoot() / "log" / "Tabulon Mobile.log");
   }
 
   // The handheld's "synchronisation in progress" word (this process stands
@@ -708,23 +760,8 @@ TEST_F(DockedSyncTest, TheRunningHandheldProgramLetsItsDatabaseGoForTheSynchroni
   MakeDesktopDatabase("Contacts", kContactsCsv, "Name,City");
   StartTabulonPro({"Contacts"});
   Pro({"set", "Contacts", "2", "City=Graz"});
-
-  // The program on a platform that needs no screen, as on a display.
-  std::vector<std::pair<std::string, std::string>> env = machines_.Env();
-  std::erase_if(env, [](const auto& variable) { return variable.first == "QT_QPA_PLATFORM"; });
-  env.emplace_back("QT_QPA_PLATFORM", "minimal");
-  tbm::testing::RunningProgram program(ProgramPath("Tabulon Mobile"), {kContacts}, env);
-  ASSERT_GT(program.pid(), 0);
-  // Its main window is published in the handheld's window directory.
-  const fs::path windows = machines_.deviceRoot() / ".windows";
-  bool published = false;
-  for (int tries = 0; tries < 300 && !published; ++tries) {
-    if (fs::exists(windows))
-      for (const auto& entry : fs::directory_iterator(windows))
-        published = published || Holds(ReadWholeFile(entry.path()), "TBMMainFrame");
-    if (!published) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(published) << "the handheld program's window was never published";
+  const auto program = StartHandheldProgram(kContacts);
+  ASSERT_NE(program, nullptr);
 
   StartDesktopService();
   ASSERT_TRUE(WaitForAgentLog("synchronisation ended", 1)) << AgentLog();
@@ -732,9 +769,142 @@ TEST_F(DockedSyncTest, TheRunningHandheldProgramLetsItsDatabaseGoForTheSynchroni
 
   EXPECT_TRUE(Holds(SyncLog(), "Contacts was synchronised.")) << SyncLog();
   EXPECT_EQ(HandheldRecords(kContacts), "Name,City\nAda,Paris\nBo,Graz\nCy,Oslo\nDi,Rome\n");
-  const std::string programLog =
-      ReadWholeFile(machines_.deviceRoot() / "log" / "Tabulon Mobile.log");
-  EXPECT_TRUE(Holds(programLog, "the views were closed for a synchronisation")) << programLog;
+  EXPECT_TRUE(Holds(ProgramLog(), "the views were closed for a synchronisation")) << ProgramLog();
+}
+
+// A person is typing a new contact into the form when the handheld docks:
+// the value is stored before the views close and reaches Tabulon Pro.
+TEST_F(DockedSyncTest, AValueBeingTypedIntoTheFormIsStoredAndSynchronised) {
+  ASSERT_NO_FATAL_FAILURE(MakeByDocking("Contacts", kContactsCsv, "Name,City"));
+  const auto program = StartHandheldProgram(kContacts);
+  ASSERT_NE(program, nullptr);
+  ASSERT_TRUE(PickCommand(ui::ID_VIEW_FORM));
+  ASSERT_TRUE(PickCommand(ui::ID_RECORD_NEW));
+  Type("Eve");
+
+  SyncNow();
+  EXPECT_TRUE(Holds(AgentLog(), "the handheld program closed its views")) << AgentLog();
+  EXPECT_EQ(LastRun(SyncLog()),
+            (std::vector<std::string>{"Contacts was synchronised.", kFinishedClean}))
+      << SyncLog();
+  StopDesktopService();
+  StopTabulonPro();
+  const std::vector<std::string> expected{"Ada,Paris", "Bo,Berlin", "Cy,Oslo", "Di,Rome",
+                                          "Eve,"};
+  EXPECT_EQ(SortedRecords(HandheldRecords(kContacts)), expected);
+  EXPECT_EQ(DesktopValues("Contacts"), expected);
+}
+
+// The handheld docks while a date being typed into the form is not yet a
+// date: the program keeps its views and the typing, the database stays out
+// of that synchronisation, and the next one, once the date is whole, takes
+// it.
+TEST_F(DockedSyncTest, AnUnfinishedDateKeepsItsDatabaseOutOfTheSynchronisationUntilItIsWhole) {
+  ASSERT_NO_FATAL_FAILURE(MakeByDocking("Visits", "Day:date,Name:text\n3/4/2026,Ann\n", "Day,Name"));
+  constexpr char kVisits[] = "\\My Documents\\Tabulon\\Visits.tbm";
+  const auto program = StartHandheldProgram(kVisits);
+  ASSERT_NE(program, nullptr);
+  ASSERT_TRUE(PickCommand(ui::ID_VIEW_FORM));
+  ASSERT_TRUE(PickCommand(ui::ID_RECORD_NEW));
+  // The calendar the date field opens with is put away; only the month is
+  // typed.
+  PressKey(VK_ESCAPE);
+  Type("2");
+  Pro({"set", "Visits", "1", "Name=Anna"});
+
+  SyncNow();
+  EXPECT_TRUE(Holds(AgentLog(), "the handheld program kept its views open")) << AgentLog();
+  EXPECT_EQ(LastRun(SyncLog()),
+            (std::vector<std::string>{
+                "Visits could not be synchronised completely (status 1). Synchronise again once "
+                "the cause is mended.",
+                "    Reason: the handheld could not make the database from the desktop's copy (its "
+                "log says why)",
+                "The synchronisation failed (problems: 1 with the synchronisation, 1 with "
+                "databases)."}))
+      << SyncLog();
+  EXPECT_TRUE(Holds(AgentLog(), "Visits.tbm is there already (open in the handheld program"))
+      << AgentLog();
+  EXPECT_EQ(OpenInProgram(), u"Visits");
+
+  // The day and the year make it a date; the next synchronisation takes it.
+  PressKey(VK_TAB);
+  Type("9");
+  PressKey(VK_TAB);
+  Type("2027");
+  SyncNow();
+  EXPECT_EQ(LastRun(SyncLog()),
+            (std::vector<std::string>{"Visits was synchronised.", kFinishedClean}))
+      << SyncLog();
+  EXPECT_EQ(OpenInProgram(), std::nullopt);
+  StopDesktopService();
+  StopTabulonPro();
+  const std::vector<std::string> expected{"2/9/2027,", "3/4/2026,Anna"};
+  EXPECT_EQ(SortedRecords(HandheldRecords(kVisits)), expected);
+  EXPECT_EQ(DesktopValues("Visits"), expected);
+}
+
+// A dialog of the program is open when the handheld docks (the find dialog,
+// then the view options): its database stays open and out of that
+// synchronisation, with nothing lost on either side; once the dialog is
+// closed, the next synchronisation merges both sides' changes.
+TEST_F(DockedSyncTest, AnOpenDialogKeepsItsDatabaseOutOfTheSynchronisationWithNothingLost) {
+  ASSERT_NO_FATAL_FAILURE(MakeByDocking("Contacts", kContactsCsv, "Name,City"));
+  const auto program = StartHandheldProgram(kContacts);
+  ASSERT_NE(program, nullptr);
+  ASSERT_TRUE(PickCommand(ui::ID_VIEW_FORM));
+  ASSERT_TRUE(PickCommand(ui::ID_RECORD_NEW));
+  Type("Eve");
+  Pro({"set", "Contacts", "2", "City=Graz"});
+
+  // The find ends the edit (Eve is stored) and opens its dialog.
+  ASSERT_TRUE(PickCommand(ui::ID_RECORD_FIND));
+  SyncNow();
+  EXPECT_TRUE(Holds(LastRun(SyncLog()).front(), "Contacts could not be synchronised completely"))
+      << SyncLog();
+  EXPECT_EQ(OpenInProgram(), u"Contacts");
+  // No command is taken while the dialog is open.
+  EXPECT_FALSE(PickCommand(ui::ID_VIEW_LIST));
+  PressKey(VK_ESCAPE);
+
+  ASSERT_TRUE(PickCommand(ui::ID_VIEW_OPTIONS));
+  SyncNow();
+  EXPECT_EQ(Occurrences(AgentLog(), "the handheld program kept its views open"), 2u) << AgentLog();
+  EXPECT_EQ(OpenInProgram(), u"Contacts");
+  PressKey(VK_ESCAPE);
+
+  SyncNow();
+  EXPECT_EQ(LastRun(SyncLog()),
+            (std::vector<std::string>{"Contacts was synchronised.", kFinishedClean}))
+      << SyncLog();
+  StopDesktopService();
+  StopTabulonPro();
+  const std::vector<std::string> expected{"Ada,Paris", "Bo,Graz", "Cy,Oslo", "Di,Rome", "Eve,"};
+  EXPECT_EQ(SortedRecords(HandheldRecords(kContacts)), expected);
+  EXPECT_EQ(DesktopValues("Contacts"), expected);
+}
+
+// The handheld docks while a delete-all runs in the program: the request
+// to close the views waits for it, and the synchronisation then takes the
+// deletions to Tabulon Pro.
+TEST_F(DockedSyncTest, ADeleteAllUnderWayFinishesBeforeTheViewsCloseAndIsSynchronised) {
+  ASSERT_NO_FATAL_FAILURE(MakeStockByDocking());
+  const auto program = StartHandheldProgram(kStock);
+  ASSERT_NE(program, nullptr);
+  ASSERT_TRUE(PickCommand(ui::ID_RECORD_DELETE_ALL));
+  // The question whether to delete them all, in Tabulon Pro too: yes.
+  Type(" ");
+  PressKey(VK_RETURN);
+
+  SyncNow();
+  EXPECT_TRUE(Holds(AgentLog(), "the handheld program closed its views")) << AgentLog();
+  EXPECT_EQ(LastRun(SyncLog()),
+            (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
+      << SyncLog();
+  StopDesktopService();
+  StopTabulonPro();
+  EXPECT_EQ(HandheldRecords(kStock), std::string(kStockFields) + "\n");
+  EXPECT_EQ(DesktopValues("Stock"), std::vector<std::string>{});
 }
 
 }  // namespace tbm::docked_sync

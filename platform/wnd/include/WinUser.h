@@ -67,8 +67,21 @@ constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_KEYDOWN = 0x0100;  // wParam: the virtual key (VK_...)
+constexpr UINT WM_CHAR = 0x0102;     // wParam: the character typed (UTF-16)
+constexpr UINT WM_COMMAND = 0x0111;  // the low 16 bits of wParam: the command number
 constexpr UINT WM_USER = 0x0400;  // first number free for a window class's own messages
 constexpr UINT WM_APP = 0x8000;   // first number free for a program's own messages
+
+// Virtual keys (WM_KEYDOWN).
+constexpr WPARAM VK_BACK = 0x08;
+constexpr WPARAM VK_TAB = 0x09;
+constexpr WPARAM VK_RETURN = 0x0D;
+constexpr WPARAM VK_ESCAPE = 0x1B;
+constexpr WPARAM VK_LEFT = 0x25;
+constexpr WPARAM VK_UP = 0x26;
+constexpr WPARAM VK_RIGHT = 0x27;
+constexpr WPARAM VK_DOWN = 0x28;
 
 // Window styles (GWL_STYLE).
 constexpr DWORD WS_OVERLAPPED = 0x00000000;

@@ -6,6 +6,8 @@
 #include "DatabaseNames.h"
 #include "DesktopConversation.h"
 #include "ExchangeFile.h"
+#include "FileCalls.h"
+#include "Utf16.h"
 
 namespace tbm::sync {
 
@@ -63,6 +65,13 @@ class Import {
 
   ImportResult Run() {
     result_.status = Steps();
+    // A creation that failed before the name was echoed still echoes it:
+    // the desktop reads the echo, then the word that says the database was
+    // not made, and reports that rather than a conversation out of step.
+    if (!result_.status.ok() && mode_ == ImportMode::kCreate && !echoed_ &&
+        !result_.streamFailed) {
+      EchoName(layoutName_);
+    }
     return result_;
   }
 
@@ -76,6 +85,7 @@ class Import {
   Status Steps() {
     ExchangeLayout layout;
     if (Status s = FromReader(reader_.ReadLayout(&layout)); !s.ok()) return s;
+    layoutName_ = layout.header.name;
     std::u16string name;
     if (Status s = page_.ToUtf16(layout.header.name, &name); !s.ok()) {
       return s.WithContext("the database name");
@@ -151,13 +161,21 @@ class Import {
     }
     MDbCreateDirectory(kDatabaseFolder);  // present already, mostly
     if (store_.Create(*path) != MDbErrNone) {
-      return {StatusCode::kWriteFailed,
-              "the handheld database cannot be created (a file of that name may exist already)"};
+      // The database open in the handheld program is left out of the list
+      // the desktop gets, so the desktop offers it as new.
+      if (GetFileAttributesW(path->c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return {StatusCode::kWriteFailed,
+                "the handheld database is not made: " + Utf16ToUtf8(*path) +
+                    " is there already (open in the handheld program, which kept it out of this "
+                    "synchronisation, or not readable)"};
+      }
+      return {StatusCode::kWriteFailed, "the handheld database cannot be created"};
     }
     return {};
   }
 
   Status EchoName(const std::string& name) {
+    echoed_ = true;
     if (const Status s = WriteCopyNameEcho(echo_, name); !s.ok()) {
       result_.streamFailed = true;
       return {StatusCode::kWriteFailed, s.message()};
@@ -216,6 +234,8 @@ class Import {
   AnsiCodePage& page_;
   const std::function<void()>& marked_;
   ImportResult result_;
+  std::string layoutName_;
+  bool echoed_ = false;
 };
 
 }  // namespace

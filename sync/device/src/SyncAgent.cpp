@@ -231,8 +231,9 @@ __attribute__((visibility("default"))) HRESULT StartSync(DWORD, BYTE*, DWORD* ou
             "the handheld program was asked to close its views: " + s.message());
       } else {
         Log(LogLevel::kInfo, closed ? "the handheld program closed its views"
-                                    : "the handheld program kept its views open, since one of "
-                                      "its dialogs is open");
+                                    : "the handheld program kept its views open: one of its "
+                                      "dialogs is open, or the field being edited holds a value "
+                                      "it cannot store");
       }
       result = 0;
     }
