@@ -243,9 +243,7 @@ void CMainFrame::OnActivateFrame(bool active, bool byTap) {
   ui::CFrameWnd::OnActivateFrame(active, byTap);
   // Labels go to the program only while it is in front (unless a dialog of
   // its own has the front).
-  if (ScannerLibrary* scanner = ProgramScanner();
-      scanner != nullptr && requests_ != nullptr && QApplication::activeModalWidget() == nullptr)
-    scanner->OnActivate(requests_->window(), active);
+  if (QApplication::activeModalWidget() == nullptr) ScannerFollowsActivation(active);
   if (active && !byTap) {
     if (ui::CDocList* list = docList(); list != nullptr) list->setFocus();
   }

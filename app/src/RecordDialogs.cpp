@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include "FrameWnd.h"
 #include "MainFrame.h"
 #include "Resources.h"
+#include "ScannerLibrary.h"
 #include "TBMApp.h"
 #include "ViewOptionsDlg.h"
 
@@ -30,6 +32,11 @@ CTBMDialog::CTBMDialog(std::uint32_t templateId, int helpCode, QWidget* parent)
     : ui::CDialog(templateId, parent), helpCode_(helpCode) {}
 
 void CTBMDialog::OnHelp() { ShowHelp(helpCode_); }
+
+void CTBMDialog::changeEvent(QEvent* event) {
+  ui::CDialog::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange) ScannerFollowsActivation(isActiveWindow());
+}
 
 void FillFieldNames(QComboBox* combo, CTBMDoc* document) {
   if (combo == nullptr || document == nullptr) return;

@@ -24,6 +24,7 @@ class CTBMDialog : public ui::CDialog {
 
  protected:
   void OnHelp() override;
+  void changeEvent(QEvent* event) override;
 
  private:
   int helpCode_;

@@ -2,8 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <QApplication>
 #include <string>
 
+#include "MainFrame.h"
+#include "ProgramRequests.h"
 #include "StartUp.h"
 #include "TBMApp.h"
 #include "WinApp.h"
@@ -76,6 +79,18 @@ void ScannerLibrary::OnActivate(HWND window, bool active) {
 ScannerLibrary* ProgramScanner() {
   auto* app = dynamic_cast<CTBMApp*>(ui::CWinApp::Get());
   return app != nullptr ? &app->scanner() : nullptr;
+}
+
+void ScannerFollowsActivation(bool active) {
+  // The front moving between the program's own windows (a dialog opening
+  // or closing) keeps the scanner reading, in whichever order the two
+  // windows hear of it.
+  if (!active && QApplication::activeWindow() != nullptr) return;
+  ui::CWinApp* app = ui::CWinApp::Get();
+  auto* frame = app != nullptr ? dynamic_cast<CMainFrame*>(app->mainWindow()) : nullptr;
+  if (ScannerLibrary* scanner = ProgramScanner();
+      scanner != nullptr && frame != nullptr && frame->requests() != nullptr)
+    scanner->OnActivate(frame->requests()->window(), active);
 }
 
 }  // namespace tbm::app

@@ -52,4 +52,10 @@ class ScannerLibrary {
 // The running program's scanner library, or null (no application).
 ScannerLibrary* ProgramScanner();
 
+// One of the program's windows (the frame, or one of its dialogs, which
+// take their labels through the frame's window) was activated or
+// deactivated: the scanner library reports labels only while the program
+// is in front.
+void ScannerFollowsActivation(bool active);
+
 }  // namespace tbm::app

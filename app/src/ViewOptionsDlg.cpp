@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include "MainFrame.h"
 #include "RecordDialogs.h"
 #include "Resources.h"
+#include "ScannerLibrary.h"
 
 namespace tbm::app {
 
@@ -170,6 +172,11 @@ CTBMPropertySheet::CTBMPropertySheet(int helpCode, QWidget* parent)
     : ui::CPropertySheet(ui::LoadQString(kProgramTitle), parent), helpCode_(helpCode) {}
 
 void CTBMPropertySheet::OnHelp() { ShowHelp(helpCode_); }
+
+void CTBMPropertySheet::changeEvent(QEvent* event) {
+  ui::CPropertySheet::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange) ScannerFollowsActivation(isActiveWindow());
+}
 
 CViewOptionsDlg::CViewOptionsDlg(OptionsPage page, std::int16_t field, CTBMDoc* document,
                                  QWidget* parent)

@@ -33,6 +33,7 @@ class CTBMPropertySheet : public ui::CPropertySheet {
 
  protected:
   void OnHelp() override;
+  void changeEvent(QEvent* event) override;
 
  private:
   int helpCode_;

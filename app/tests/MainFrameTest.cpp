@@ -6,18 +6,21 @@
 #include <unistd.h>
 
 #include <QImage>
+#include <QLineEdit>
 #include <QTest>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <set>
 
 #include "AppTestSupport.h"
+#include "BarcodePicture.h"
 #include "CommandIds.h"
 #include "Dialog.h"
 #include "DocList.h"
 #include "HandheldCalls.h"
 #include "MainFrame.h"
 #include "ProgramRequests.h"
+#include "RecordDialogs.h"
 #include "Registry.h"
 #include "RunProgram.h"
 #include "StatusBar.h"
@@ -192,6 +195,12 @@ TEST_F(MainFrameTest, LabelsFromABarcodeReaderFillTheEditedFieldAndOtherwiseAFin
   ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, u"Software\\Symbol\\Scanner\\SCN1", u"Port",
                          u"\\Temp\\scanner"),
             ERROR_SUCCESS);
+  // And pictures of barcodes dropped into a folder.
+  const std::filesystem::path images = root_.path() / "Scans";
+  std::filesystem::create_directories(images);
+  ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, u"Software\\Symbol\\Scanner\\SCN1", u"ImageFolder",
+                         u"\\Scans"),
+            ERROR_SUCCESS);
   const std::u16string people = MakeDatabase("People", kPeopleCsv);
   auto* frame = dynamic_cast<CMainFrame*>(Start({Utf16ToUtf8(people)}));
   ASSERT_NE(frame, nullptr);
@@ -233,6 +242,28 @@ TEST_F(MainFrameTest, LabelsFromABarcodeReaderFillTheEditedFieldAndOtherwiseAFin
   for (int tries = 0; tries < 100 && !asked; ++tries) QTest::qWait(50);
   ASSERT_TRUE(asked.has_value());
   EXPECT_EQ(asked->text, u"Ada");
+
+  // The find dialog in front, its text box focused: the barcode of a
+  // picture replaces the find text, and the find runs on it (finding the
+  // record whose name was scanned above).
+  CTBMDoc::SetRequests(DialogRequests());
+  QString found;
+  ui::SetDialogAnswerer([&](QDialog* dialog) {
+    auto* box = dialog->findChild<QLineEdit*>();
+    ASSERT_NE(box, nullptr);
+    dialog->activateWindow();
+    box->setFocus();
+    ASSERT_TRUE(scan::testing::DropBarcodeImage(images, "shelf.png", ZXing::BarcodeFormat::EAN13,
+                                                "4006381333931"));
+    for (int tries = 0; tries < 200 && box->text() != u"4006381333931"; ++tries) QTest::qWait(50);
+    found = box->text();
+    dialog->accept();
+  });
+  ASSERT_TRUE(frame->RouteCommand(ui::ID_RECORD_FIND));
+  ui::SetDialogAnswerer(nullptr);
+  EXPECT_EQ(found, u"4006381333931");
+  EXPECT_TRUE(document->IsFiltered());
+  EXPECT_EQ(document->GetRecordCount(), 1);
 }
 
 }  // namespace
