@@ -163,7 +163,9 @@ bool CProgramRequests::PickCommand(WPARAM wParam) {
 }
 
 void CProgramRequests::PressKey(UINT message, WPARAM wParam) {
-  const auto [key, text] = KeyOf(message, wParam);
+  const std::pair<int, QString> typed = KeyOf(message, wParam);
+  const int key = typed.first;
+  const QString text = typed.second;
   QPointer<QWidget> frame(frame_);
   QMetaObject::invokeMethod(
       this,
