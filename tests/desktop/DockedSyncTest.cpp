@@ -275,6 +275,17 @@ class DockedSyncTest : public ::testing::Test {
     return SortedRecords(DesktopRecords(name), 3);
   }
 
+  // After the last run: the desktop service and Tabulon Pro stop, and both
+  // sides hold these records (sorted; the desktop's without their position,
+  // identity and modification count).
+  void ExpectBothSidesHold(const char* handheldPath, const std::string& name,
+                           const std::vector<std::string>& records) {
+    StopDesktopService();
+    StopTabulonPro();
+    EXPECT_EQ(SortedRecords(HandheldRecords(handheldPath)), records);
+    EXPECT_EQ(DesktopValues(name), records);
+  }
+
   fs::path ExchangeFolder() const {
     return machines_.desktopRoot() / "Application Data" / "Tabulon" / "Tabulon Pro" /
            "Tabulon Mobile" / "Synchronisation" / "Handhelds" / DockingMachines::kHandheldName;
@@ -376,9 +387,8 @@ class DockedSyncTest : public ::testing::Test {
     std::vector<std::pair<std::string, std::string>> env = machines_.Env();
     std::erase_if(env, [](const auto& variable) { return variable.first == "QT_QPA_PLATFORM"; });
     env.emplace_back("QT_QPA_PLATFORM", "minimal");
-    auto program = std::make_unique<tbm::testing::RunningProgram>(ProgramPath("Tabulon Mobile"),
-                                                                   std::vector<std::string>{database},
-                                                                   env);
+    auto program = std::make_unique<tbm::testing::RunningProgram>(
+        ProgramPath("Tabulon Mobile"), std::vector<std::string>{database}, env);
     for (int tries = 0; tries < 300 && program->pid() > 0; ++tries) {
       if (ProgramWindow() != nullptr) return program;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -402,8 +412,8 @@ class DockedSyncTest : public ::testing::Test {
   }
   static void Type(const std::string& text) {
     for (const char c : text)
-      EXPECT_NE(SendMessageTimeoutW(ProgramWindow(), WM_CHAR, static_cast<unsigned char>(c), 0,
-                                    0, 5000, nullptr),
+      EXPECT_NE(SendMessageTimeoutW(ProgramWindow(), WM_CHAR, static_cast<unsigned char>(c), 0, 0,
+                                    5000, nullptr),
                 0);
   }
   // The database the running program has open, as the agent asks for it.
@@ -787,12 +797,8 @@ TEST_F(DockedSyncTest, AValueBeingTypedIntoTheFormIsStoredAndSynchronised) {
   EXPECT_EQ(LastRun(SyncLog()),
             (std::vector<std::string>{"Contacts was synchronised.", kFinishedClean}))
       << SyncLog();
-  StopDesktopService();
-  StopTabulonPro();
-  const std::vector<std::string> expected{"Ada,Paris", "Bo,Berlin", "Cy,Oslo", "Di,Rome",
-                                          "Eve,"};
-  EXPECT_EQ(SortedRecords(HandheldRecords(kContacts)), expected);
-  EXPECT_EQ(DesktopValues("Contacts"), expected);
+  ExpectBothSidesHold(kContacts, "Contacts",
+                      {"Ada,Paris", "Bo,Berlin", "Cy,Oslo", "Di,Rome", "Eve,"});
 }
 
 // The handheld docks while a date being typed into the form is not yet a
@@ -800,7 +806,8 @@ TEST_F(DockedSyncTest, AValueBeingTypedIntoTheFormIsStoredAndSynchronised) {
 // of that synchronisation, and the next one, once the date is whole, takes
 // it.
 TEST_F(DockedSyncTest, AnUnfinishedDateKeepsItsDatabaseOutOfTheSynchronisationUntilItIsWhole) {
-  ASSERT_NO_FATAL_FAILURE(MakeByDocking("Visits", "Day:date,Name:text\n3/4/2026,Ann\n", "Day,Name"));
+  ASSERT_NO_FATAL_FAILURE(
+      MakeByDocking("Visits", "Day:date,Name:text\n3/4/2026,Ann\n", "Day,Name"));
   constexpr char kVisits[] = "\\My Documents\\Tabulon\\Visits.tbm";
   const auto program = StartHandheldProgram(kVisits);
   ASSERT_NE(program, nullptr);
@@ -837,11 +844,7 @@ TEST_F(DockedSyncTest, AnUnfinishedDateKeepsItsDatabaseOutOfTheSynchronisationUn
             (std::vector<std::string>{"Visits was synchronised.", kFinishedClean}))
       << SyncLog();
   EXPECT_EQ(OpenInProgram(), std::nullopt);
-  StopDesktopService();
-  StopTabulonPro();
-  const std::vector<std::string> expected{"2/9/2027,", "3/4/2026,Anna"};
-  EXPECT_EQ(SortedRecords(HandheldRecords(kVisits)), expected);
-  EXPECT_EQ(DesktopValues("Visits"), expected);
+  ExpectBothSidesHold(kVisits, "Visits", {"2/9/2027,", "3/4/2026,Anna"});
 }
 
 // A dialog of the program is open when the handheld docks (the find dialog,
@@ -877,11 +880,8 @@ TEST_F(DockedSyncTest, AnOpenDialogKeepsItsDatabaseOutOfTheSynchronisationWithNo
   EXPECT_EQ(LastRun(SyncLog()),
             (std::vector<std::string>{"Contacts was synchronised.", kFinishedClean}))
       << SyncLog();
-  StopDesktopService();
-  StopTabulonPro();
-  const std::vector<std::string> expected{"Ada,Paris", "Bo,Graz", "Cy,Oslo", "Di,Rome", "Eve,"};
-  EXPECT_EQ(SortedRecords(HandheldRecords(kContacts)), expected);
-  EXPECT_EQ(DesktopValues("Contacts"), expected);
+  ExpectBothSidesHold(kContacts, "Contacts",
+                      {"Ada,Paris", "Bo,Graz", "Cy,Oslo", "Di,Rome", "Eve,"});
 }
 
 // The handheld docks while a delete-all runs in the program: the request
@@ -901,10 +901,7 @@ TEST_F(DockedSyncTest, ADeleteAllUnderWayFinishesBeforeTheViewsCloseAndIsSynchro
   EXPECT_EQ(LastRun(SyncLog()),
             (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
       << SyncLog();
-  StopDesktopService();
-  StopTabulonPro();
-  EXPECT_EQ(HandheldRecords(kStock), std::string(kStockFields) + "\n");
-  EXPECT_EQ(DesktopValues("Stock"), std::vector<std::string>{});
+  ExpectBothSidesHold(kStock, "Stock", {});
 }
 
 }  // namespace tbm::docked_sync
