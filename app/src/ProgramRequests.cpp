@@ -170,14 +170,17 @@ void CProgramRequests::PressKey(UINT message, WPARAM wParam) {
   QMetaObject::invokeMethod(
       this,
       [frame, key, text] {
-        // The window's own focus counts also while no window is active
-        // (a platform without a window manager activates none after a
-        // pop-up closed).
-        QWidget* window = QApplication::activeModalWidget();
-        if (window == nullptr && frame != nullptr) window = frame->window();
+        // An open dialog or question takes the keys. A window's own focus
+        // counts also while no window is active (a platform without a
+        // window manager activates none after a pop-up closed).
+        const auto focusIn = [](QWidget* window) {
+          return window->focusWidget() != nullptr ? window->focusWidget() : window;
+        };
         QWidget* target = QApplication::focusWidget();
-        if (target == nullptr && window != nullptr)
-          target = window->focusWidget() != nullptr ? window->focusWidget() : window;
+        if (QWidget* modal = QApplication::activeModalWidget();
+            modal != nullptr && (target == nullptr || target->window() != modal))
+          target = focusIn(modal);
+        if (target == nullptr && frame != nullptr) target = focusIn(frame->window());
         if (target == nullptr) return;
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
         QApplication::sendEvent(target, &press);

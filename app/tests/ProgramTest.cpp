@@ -12,6 +12,7 @@
 #include "HandheldCalls.h"
 #include "HandheldProgram.h"
 #include "RunProgram.h"
+#include "SyncActiveFlag.h"
 #include "TestSupport.h"
 #include "Utf16.h"
 
@@ -116,6 +117,20 @@ TEST_F(ProgramTest, ASecondStartHandsItsDatabaseToTheRunningProgram) {
   second = tbm::testing::RunProgram(ProgramPath(), {"\\My Documents\\Gone.tbm"}, {}, env);
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_FALSE(openName().has_value());
+
+  // While a synchronisation runs, no database opens: the program says so
+  // (the second start does not wait for the person to read it) and opens
+  // it when asked again after the synchronisation.
+  ASSERT_TRUE(sync::WriteSyncActive(true));
+  second = tbm::testing::RunProgram(ProgramPath(), {Utf16ToUtf8(people)}, {}, env);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_FALSE(openName().has_value());
+  // The person answers the message.
+  EXPECT_NE(SendMessageTimeoutW(window, WM_KEYDOWN, VK_RETURN, 0, 0, 5000, nullptr), 0);
+  ASSERT_TRUE(sync::WriteSyncActive(false));
+  second = tbm::testing::RunProgram(ProgramPath(), {Utf16ToUtf8(people)}, {}, env);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(openName(), u"People");
 }
 
 }  // namespace

@@ -763,8 +763,7 @@ TEST_F(DockedSyncTest, TabulonProStoppingInTheMiddleOfARunLeavesBothSidesWhole) 
 }  // namespace
 // The handheld program itself runs with Contacts open when the handheld
 // docks: it lets the database go for the synchronisation, which then
-// merges it like any other, and it refuses to open a database while the
-// synchronisation runs.
+// brings Tabulon Pro's records to it like any other.
 TEST_F(DockedSyncTest, TheRunningHandheldProgramLetsItsDatabaseGoForTheSynchronisation) {
   Tbmdb({"create", "-", kContacts, "--name", "Contacts"}, kContactsCsv);
   MakeDesktopDatabase("Contacts", kContactsCsv, "Name,City");
