@@ -812,8 +812,8 @@ TEST_F(DockedSyncTest, AnUnfinishedDateKeepsItsDatabaseOutOfTheSynchronisationUn
   ASSERT_NE(program, nullptr);
   ASSERT_TRUE(PickCommand(ui::ID_VIEW_FORM));
   ASSERT_TRUE(PickCommand(ui::ID_RECORD_NEW));
-  // The calendar the date field opens with is put away; only the month is
-  // typed.
+  // The calendar the date field opens with is put away; only the date's
+  // first part is typed.
   PressKey(VK_ESCAPE);
   Type("2");
   Pro({"set", "Visits", "1", "Name=Anna"});
@@ -833,7 +833,7 @@ TEST_F(DockedSyncTest, AnUnfinishedDateKeepsItsDatabaseOutOfTheSynchronisationUn
       << AgentLog();
   EXPECT_EQ(OpenInProgram(), u"Visits");
 
-  // The day and the year make it a date; the next synchronisation takes it.
+  // Its other two parts make it a date; the next synchronisation takes it.
   PressKey(VK_TAB);
   Type("9");
   PressKey(VK_TAB);
