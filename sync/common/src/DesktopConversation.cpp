@@ -192,6 +192,13 @@ Status ReadCopyNameEcho(ByteSource& source, std::string* name) {
     return s;
   }
   const auto length = static_cast<std::int32_t>(word);
+  // The handheld stopped before it read the copy's name and sent its count
+  // of unchanged records (0) straight away.
+  if (length == 0) {
+    return Status(StatusCode::kFailed,
+                  "the handheld did not take the desktop's copy (its synchronisation log says "
+                  "why)");
+  }
   if (length < 1 || length > static_cast<std::int32_t>(kCopyNameEchoBytes + 1)) {
     return Status(StatusCode::kBadLength, "the copy's database name is said to take " +
                                               std::to_string(length) +

@@ -183,6 +183,7 @@ TEST(DesktopConversationTest, MessagesThatAreCutShortOrTooLongAreRefused) {
       {"changes-ready word not 0", ready, {1, 0, 0, 0}, StatusCode::kCorrupt},
       {"echo cut", echo, Concat({{6, 0, 0, 0, 5}, Text("Sal")}), StatusCode::kTruncated},
       {"echo of 257 bytes", echo, Concat({{1, 1, 0, 0}, Bytes(257, 'n')}), StatusCode::kBadLength},
+      {"no echo, the handheld having stopped", echo, {0, 0, 0, 0}, StatusCode::kFailed},
       {"echo whose length byte disagrees", echo, Concat({{6, 0, 0, 0, 9}, Text("Sales")}),
        StatusCode::kBadCountedString},
       {"unchanged count negative", unchanged, {0xFE, 0xFF, 0xFF, 0xFF}, StatusCode::kBadCount},
