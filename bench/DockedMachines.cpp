@@ -53,6 +53,14 @@ std::string WaitFor(tbm::testing::RunningProgram& program, const std::string& wh
   return found;
 }
 
+// The handheld program's environment: the machine roots, and a platform
+// that needs no screen but runs the program as on a display.
+Environment HandheldProgramEnv(Environment env) {
+  for (auto& variable : env)
+    if (variable.first == "QT_QPA_PLATFORM") variable.second = "minimal";
+  return env;
+}
+
 }  // namespace
 
 void MakeDesktopDatabase(const fs::path& desktopRoot, const DesktopDatabaseSource& source) {
@@ -98,7 +106,7 @@ DockedMachines::DockedMachines(const fs::path& root, const DesktopDatabaseSource
 
 DockedMachines::~DockedMachines() {
   // The service first, so that it lets go of the handheld cleanly.
-  for (auto* program : {&desktoplink_, &tabulonPro_, &devicelink_}) {
+  for (auto* program : {&desktoplink_, &tabulonPro_, &devicelink_, &handheldProgram_}) {
     if (*program) (*program)->End(SIGTERM);
   }
 }
@@ -133,6 +141,36 @@ void DockedMachines::Synchronise(ProviderTimes* times, double* commandMs) {
   times->copyBackAndImport = std::stoll(phases[4]);
   times->wholeRun = std::stoll(LastMatch(
       text, std::regex(std::string(kWholeRunLine) + "([0-9]+) ms"), "how long it took")[1]);
+}
+
+void DockedMachines::StartHandheldProgram() {
+  handheldProgram_ = std::make_unique<testing::RunningProgram>(
+      Program("Tabulon Mobile"), std::vector<std::string>{}, HandheldProgramEnv(Env()));
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+  const fs::path windows = device_ / ".windows";
+  while (Clock::now() < deadline) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(windows, error))
+      if (tbm::testing::ReadWholeFile(entry.path()).find("TBMMainFrame") != std::string::npos)
+        return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  throw BenchFailure("the handheld program's window was not published within 10 s");
+}
+
+void DockedMachines::OpenInHandheldProgram() {
+  const std::string path = "\\My Documents\\Tabulon\\" + database_ + ".tbm";
+  const tbm::testing::ProgramResult result =
+      tbm::testing::RunProgram(Program("Tabulon Mobile"), {path}, {}, HandheldProgramEnv(Env()));
+  if (result.status != 0) throw BenchFailure(Described("Tabulon Mobile " + path, result));
+}
+
+std::size_t DockedMachines::ViewsClosedForSync() const {
+  const std::string log = tbm::testing::ReadWholeFile(device_ / "log" / "Tabulon Mobile.log");
+  const std::string line = "the views were closed for a synchronisation";
+  std::size_t count = 0;
+  for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
+  return count;
 }
 
 Environment DockedMachines::Env() const {

@@ -78,6 +78,17 @@ class DockedMachines {
   // or the provider does not log the database as synchronised.
   void Synchronise(ProviderTimes* times, double* commandMs);
 
+  // The handheld program running on the handheld (on a platform that needs
+  // no screen, as on a display), showing the list of databases; throws
+  // unless its window is published within 10 s.
+  void StartHandheldProgram();
+  // Has the running handheld program open the database, as a person
+  // starting it on the file does: the second start hands it over and ends.
+  void OpenInHandheldProgram();
+  // How many times the handheld program has let its database go for a
+  // synchronisation, as its log says.
+  std::size_t ViewsClosedForSync() const;
+
  private:
   Environment Env() const;
   std::filesystem::path ProviderLog() const;
@@ -99,6 +110,7 @@ class DockedMachines {
   std::unique_ptr<testing::RunningProgram> devicelink_;
   std::unique_ptr<testing::RunningProgram> tabulonPro_;
   std::unique_ptr<testing::RunningProgram> desktoplink_;
+  std::unique_ptr<testing::RunningProgram> handheldProgram_;
 };
 
 }  // namespace tbm::bench

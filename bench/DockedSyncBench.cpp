@@ -5,6 +5,9 @@
 //    provider), a synchronisation asked for with "tbm-desktoplink sync";
 //    the time is the whole run as the provider logs it, from StartSync to
 //    EndSync, and the phases are read from its log;
+//  - BM_DockedSyncProgramOpen: the same with the handheld program running
+//    and showing the database when the handheld is asked to synchronise:
+//    the run includes the program letting it go;
 //  - BM_LocalPhases: the same phases' work done in this process without
 //    the network and DDE (LocalSyncPeer.h); the time is their sum.
 // Both sides start from twins in step after a first synchronisation, and
@@ -148,50 +151,89 @@ DockedMeans& Docked() {
 
 void PrintLine(const char* what, double ms) { std::printf("  %-34s %8.0f ms\n", what, ms); }
 
+// The machines both docked benchmarks use, made on first use; their
+// scratch folder is removed at exit after the machines have stopped.
+tbm::bench::DockedMachines& Machines() {
+  static std::unique_ptr<tbm::bench::DockedMachines> machines;
+  if (!machines) {
+    machines = std::make_unique<tbm::bench::DockedMachines>(
+        fs::path(tbm::bench::Folder()) / "docked", Source());
+  }
+  return *machines;
+}
+
+// Docked runs, each on changes of its own; with programOpen the handheld
+// program has the database open when each run starts and lets it go for it.
+DockedMeans DockedRuns(benchmark::State& state, bool programOpen) {
+  tbm::bench::DockedMachines& machines = Machines();
+  tbm::bench::ProviderTimes sum;
+  double command = 0;
+  int runs = 0;
+  static int round = 0;  // every run's changes differ from the last run's
+  for (auto _ : state) {
+    ++runs;
+    ++round;
+    ChangeEveryRecord(machines.HandheldDatabase(), round);
+    const std::size_t closedBefore = machines.ViewsClosedForSync();
+    if (programOpen) machines.OpenInHandheldProgram();
+    tbm::bench::ProviderTimes times;
+    double commandMs = 0;
+    machines.Synchronise(&times, &commandMs);
+    state.SetIterationTime(static_cast<double>(times.wholeRun) / 1000.0);
+    CheckSynchronised(machines.HandheldDatabase(), round);
+    if (programOpen && machines.ViewsClosedForSync() != closedBefore + 1)
+      throw BenchFailure("the handheld program did not let the database go for the run");
+    sum.handheldExport += times.handheldExport;
+    sum.copy += times.copy;
+    sum.desktopMergeAndExport += times.desktopMergeAndExport;
+    sum.copyBackAndImport += times.copyBackAndImport;
+    sum.wholeRun += times.wholeRun;
+    command += commandMs;
+  }
+  const double n = static_cast<double>(runs);
+  return {true,
+          static_cast<double>(sum.handheldExport) / n,
+          static_cast<double>(sum.copy) / n,
+          static_cast<double>(sum.desktopMergeAndExport) / n,
+          static_cast<double>(sum.copyBackAndImport) / n,
+          static_cast<double>(sum.wholeRun) / n,
+          command / n};
+}
+
 void BM_DockedSync(benchmark::State& state) {
   try {
-    // The scratch folder first: it is removed at exit after the machines
-    // made in it have stopped.
-    const fs::path root = fs::path(tbm::bench::Folder()) / "docked";
-    static std::unique_ptr<tbm::bench::DockedMachines> machines;
-    if (!machines) machines = std::make_unique<tbm::bench::DockedMachines>(root, Source());
-    tbm::bench::ProviderTimes sum;
-    double command = 0;
-    int runs = 0;
-    static int round = 0;  // every run's changes differ from the last run's
-    for (auto _ : state) {
-      ++runs;
-      ++round;
-      ChangeEveryRecord(machines->HandheldDatabase(), round);
-      tbm::bench::ProviderTimes times;
-      double commandMs = 0;
-      machines->Synchronise(&times, &commandMs);
-      state.SetIterationTime(static_cast<double>(times.wholeRun) / 1000.0);
-      CheckSynchronised(machines->HandheldDatabase(), round);
-      sum.handheldExport += times.handheldExport;
-      sum.copy += times.copy;
-      sum.desktopMergeAndExport += times.desktopMergeAndExport;
-      sum.copyBackAndImport += times.copyBackAndImport;
-      sum.wholeRun += times.wholeRun;
-      command += commandMs;
-    }
-    const double n = static_cast<double>(runs);
     DockedMeans& means = Docked();
-    means = {true,
-             static_cast<double>(sum.handheldExport) / n,
-             static_cast<double>(sum.copy) / n,
-             static_cast<double>(sum.desktopMergeAndExport) / n,
-             static_cast<double>(sum.copyBackAndImport) / n,
-             static_cast<double>(sum.wholeRun) / n,
-             command / n};
+    means = DockedRuns(state, false);
     std::printf("\nDocked over loopback, %d records of %d fields, mean of %d runs:\n", kRecords,
-                kFields, runs);
+                kFields, static_cast<int>(state.iterations()));
     PrintLine("handheld export", means.handheldExport);
     PrintLine("copy", means.copy);
     PrintLine("desktop merge and export", means.desktopMergeAndExport);
     PrintLine("copy back and import", means.copyBackAndImport);
     PrintLine("whole run (provider's log)", means.wholeRun);
     PrintLine("'tbm-desktoplink sync' command", means.command);
+  } catch (const BenchFailure& failure) {
+    state.SkipWithError(failure.what());
+  }
+}
+
+// The same runs with the handheld program showing the database when the
+// handheld is asked to synchronise: the agent asks it to close its views
+// first (part of the whole run).
+void BM_DockedSyncProgramOpen(benchmark::State& state) {
+  try {
+    Machines().StartHandheldProgram();
+    const DockedMeans open = DockedRuns(state, true);
+    const DockedMeans& closed = Docked();
+    std::printf("\nDocked with the handheld program showing the database, mean of %d runs:\n",
+                static_cast<int>(state.iterations()));
+    PrintLine("handheld export", open.handheldExport);
+    PrintLine("whole run (provider's log)", open.wholeRun);
+    if (closed.measured) {
+      std::printf("  %-34s %8.0f ms %8.0f ms %7.2fx\n", "whole run, program open / not",
+                  open.wholeRun, closed.wholeRun,
+                  closed.wholeRun > 0 ? open.wholeRun / closed.wholeRun : 0.0);
+    }
   } catch (const BenchFailure& failure) {
     state.SkipWithError(failure.what());
   }
@@ -250,10 +292,15 @@ void BM_LocalPhases(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DockedSync)->Iterations(kRuns)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DockedSyncProgramOpen)
+    ->Iterations(kRuns)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LocalPhases)->Iterations(kRuns)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 const bool registered = [] {
   tbm::bench::ComparePair("BM_DockedSync", "BM_LocalPhases", 3.0);
+  tbm::bench::ComparePair("BM_DockedSyncProgramOpen", "BM_DockedSync", 1.2);
   return true;
 }();
 
