@@ -275,6 +275,12 @@ class DockedSyncTest : public ::testing::Test {
     return SortedRecords(DesktopRecords(name), 3);
   }
 
+  // The last run synchronised name alone, without a problem.
+  void ExpectCleanRun(const std::string& name) const {
+    EXPECT_EQ(LastRun(SyncLog()),
+              (std::vector<std::string>{name + " was synchronised.", kFinishedClean}))
+        << SyncLog();
+  }
   // After the last run: the desktop service and Tabulon Pro stop, and both
   // sides hold these records (sorted; the desktop's without their position,
   // identity and modification count).
@@ -371,9 +377,7 @@ class DockedSyncTest : public ::testing::Test {
   // The last run synchronised Stock without a problem, and the handheld's
   // Stock opens whole with `records` records, none of them left to send.
   void ExpectRepaired(int records) {
-    EXPECT_EQ(LastRun(SyncLog()),
-              (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
-        << SyncLog();
+    ExpectCleanRun("Stock");
     EXPECT_EQ(SyncActive(), false);
     const std::string whole = Tbmdb({"check", kStock}).out;
     EXPECT_TRUE(Holds(whole, "8 fields, " + std::to_string(records) + " records")) << whole;
@@ -793,9 +797,7 @@ TEST_F(DockedSyncTest, AValueBeingTypedIntoTheFormIsStoredAndSynchronised) {
 
   SyncNow();
   EXPECT_TRUE(Holds(AgentLog(), "the handheld program closed its views")) << AgentLog();
-  EXPECT_EQ(LastRun(SyncLog()),
-            (std::vector<std::string>{"Contacts was synchronised.", kFinishedClean}))
-      << SyncLog();
+  ExpectCleanRun("Contacts");
   ExpectBothSidesHold(kContacts, "Contacts",
                       {"Ada,Paris", "Bo,Berlin", "Cy,Oslo", "Di,Rome", "Eve,"});
 }
@@ -839,9 +841,7 @@ TEST_F(DockedSyncTest, AnUnfinishedDateKeepsItsDatabaseOutOfTheSynchronisationUn
   PressKey(VK_TAB);
   Type("2027");
   SyncNow();
-  EXPECT_EQ(LastRun(SyncLog()),
-            (std::vector<std::string>{"Visits was synchronised.", kFinishedClean}))
-      << SyncLog();
+  ExpectCleanRun("Visits");
   EXPECT_EQ(OpenInProgram(), std::nullopt);
   ExpectBothSidesHold(kVisits, "Visits", {"2/9/2027,", "3/4/2026,Anna"});
 }
@@ -876,9 +876,7 @@ TEST_F(DockedSyncTest, AnOpenDialogKeepsItsDatabaseOutOfTheSynchronisationWithNo
   PressKey(VK_ESCAPE);
 
   SyncNow();
-  EXPECT_EQ(LastRun(SyncLog()),
-            (std::vector<std::string>{"Contacts was synchronised.", kFinishedClean}))
-      << SyncLog();
+  ExpectCleanRun("Contacts");
   ExpectBothSidesHold(kContacts, "Contacts",
                       {"Ada,Paris", "Bo,Graz", "Cy,Oslo", "Di,Rome", "Eve,"});
 }
@@ -897,9 +895,7 @@ TEST_F(DockedSyncTest, ADeleteAllUnderWayFinishesBeforeTheViewsCloseAndIsSynchro
 
   SyncNow();
   EXPECT_TRUE(Holds(AgentLog(), "the handheld program closed its views")) << AgentLog();
-  EXPECT_EQ(LastRun(SyncLog()),
-            (std::vector<std::string>{"Stock was synchronised.", kFinishedClean}))
-      << SyncLog();
+  ExpectCleanRun("Stock");
   ExpectBothSidesHold(kStock, "Stock", {});
 }
 
