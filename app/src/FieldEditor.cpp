@@ -382,12 +382,14 @@ bool CDateListFieldEditor::HoldsValidValue() {
   return text && setup().document->CheckAndNormaliseDate(&*text, 0);
 }
 
-bool CDateListFieldEditor::Validate() {
+bool CValueListFieldEditor::ValidateOrOfferToDrop(bool date) {
   if (HoldsValidValue()) return true;
-  if (!AskToDropInvalidChange(setup().document, true)) return false;
-  DropChange();
+  if (!AskToDropInvalidChange(setup_.document, date)) return false;
+  modified_ = false;
   return true;
 }
+
+bool CDateListFieldEditor::Validate() { return ValidateOrOfferToDrop(true); }
 
 bool CTimeListFieldEditor::HoldsValidValue() {
   if (!IsModified()) return true;
@@ -395,12 +397,7 @@ bool CTimeListFieldEditor::HoldsValidValue() {
   return text && setup().document->CheckTime(*text);
 }
 
-bool CTimeListFieldEditor::Validate() {
-  if (HoldsValidValue()) return true;
-  if (!AskToDropInvalidChange(setup().document, false)) return false;
-  DropChange();
-  return true;
-}
+bool CTimeListFieldEditor::Validate() { return ValidateOrOfferToDrop(false); }
 
 // ---- check box ----
 

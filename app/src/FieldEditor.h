@@ -150,8 +150,9 @@ class CValueListFieldEditor : public CFieldEditor {
   QComboBox* combo() const;
 
  protected:
-  // Forgets the user's change: the field keeps its stored value.
-  void DropChange() { modified_ = false; }
+  // Validate for a date (or time) pick list: a value that does not convert
+  // asks whether to drop the change; dropping it keeps the stored value.
+  bool ValidateOrOfferToDrop(bool date);
   const FieldEditSetup& setup() const { return setup_; }
 
  private:
