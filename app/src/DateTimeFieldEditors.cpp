@@ -32,7 +32,9 @@ CEntryCtrlBase* CEntryFieldEditor::entry() const { return static_cast<CEntryCtrl
 
 bool CEntryFieldEditor::Validate() { return entry() == nullptr || entry()->Validate(); }
 
-bool CEntryFieldEditor::HoldsValidValue() { return entry() == nullptr || entry()->HoldsValidValue(); }
+bool CEntryFieldEditor::HoldsValidValue() {
+  return entry() == nullptr || entry()->HoldsValidValue();
+}
 
 bool CEntryFieldEditor::IsModified() { return entry() != nullptr && entry()->IsModified(); }
 

@@ -70,8 +70,8 @@ constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_KEYDOWN = 0x0100;  // wParam: the virtual key (VK_...)
 constexpr UINT WM_CHAR = 0x0102;     // wParam: the character typed (UTF-16)
 constexpr UINT WM_COMMAND = 0x0111;  // the low 16 bits of wParam: the command number
-constexpr UINT WM_USER = 0x0400;  // first number free for a window class's own messages
-constexpr UINT WM_APP = 0x8000;   // first number free for a program's own messages
+constexpr UINT WM_USER = 0x0400;     // first number free for a window class's own messages
+constexpr UINT WM_APP = 0x8000;      // first number free for a program's own messages
 
 // Virtual keys (WM_KEYDOWN).
 constexpr WPARAM VK_BACK = 0x08;

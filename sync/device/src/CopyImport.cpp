@@ -68,8 +68,7 @@ class Import {
     // A creation that failed before the name was echoed still echoes it:
     // the desktop reads the echo, then the word that says the database was
     // not made, and reports that rather than a conversation out of step.
-    if (!result_.status.ok() && mode_ == ImportMode::kCreate && !echoed_ &&
-        !result_.streamFailed) {
+    if (!result_.status.ok() && mode_ == ImportMode::kCreate && !echoed_ && !result_.streamFailed) {
       EchoName(layoutName_);
     }
     return result_;
